@@ -1,0 +1,35 @@
+// toolkit/files.h -- files, folders, drives, processes, time and events.
+//
+// Files are reached with the classic platform's semantics on a POSIX host:
+// paths may be built with "\" (mapped to "/"), a drive prefix "C:" names the
+// folder that the drive letter maps to (see toolkit/files.cpp), every pFileIO
+// call opens, positions, transfers, flushes and closes, a read-only file counts
+// as not openable for writing even for root, and wildcard search knows only
+// "*" and "?" ("[" and "]" are literal) and lists "." and "..".
+//
+// Time: pTiming, pDoEvent and pTimer read the dialog manager's one clock,
+// which is real (monotonic) in normal runs and virtual in tests. pDoEvent keeps
+// its length but sleeps until the next event instead of spinning.
+#pragma once
+#include <stdint.h>
+#include "toolkit/export.h"
+#include "winapi/types.h"
+
+VL_EXPORT int32_t pFileIO(int32_t direction, const char* path, int32_t offset, void* buffer, int32_t count);
+VL_EXPORT int32_t pFileSize(const char* path);
+VL_EXPORT int32_t pFileFind(const char* pattern, char* dest, int32_t first);
+VL_EXPORT int32_t pFileDel(const char* path);
+VL_EXPORT int32_t pFileCopy(const char* source, const char* target);
+VL_EXPORT int32_t pFileRen(const char* oldPath, const char* newPath);
+VL_EXPORT int32_t pFileName(int32_t direction, HINSTANCE instance, char* dest, int32_t size, const char* filter);
+VL_EXPORT int32_t pDir(char* command, char* path, int32_t size);
+VL_EXPORT int32_t pDirName(HWND owner, char* dest);
+VL_EXPORT int32_t pDrive(char* dest, int32_t size);
+VL_EXPORT int32_t pDriveType(char* command, const char* root);
+VL_EXPORT int32_t pShell(const char* program, char* commandLine, int32_t wait);
+VL_EXPORT int32_t pTiming(void);
+VL_EXPORT int32_t pTime(int32_t type, char* dest);
+VL_EXPORT int32_t pDate(int32_t type, char* dest);
+VL_EXPORT int32_t pDoEvent(int32_t milliseconds);
+VL_EXPORT int32_t pMessage(void);
+VL_EXPORT int32_t pTimer(HWND window, int32_t id, int32_t interval, TIMERPROC handler);
