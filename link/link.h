@@ -1,6 +1,123 @@
 // link/link.h -- the modem link and the remote transfer protocol.
+//
+// Principles of operation
+//
+// The link is a modem on a serial port, reached only through the
+// communication library (platform/comm.h). ToggleLink opens the port and
+// initialises the modem ("AT" + Set CMD + Initialization CMD), or closes it.
+// DialMachine switches the modem's own answering off ("ATS0=0"), dials
+// "AT" + Dial + machine ID and looks for the carrier every 2 s for 70 s.
+// HangUp ends a call this machine dialled by closing and reopening the port.
+// WaitForOk waits in 50 ms slices for the peer's "[OK]".
+//
+// The library reports line changes and received bytes to OnLinkEvent, always
+// on the interface thread and only while the program pumps messages
+// (pDoEvent). The handler only sets flags and, for a receiver, stores data;
+// the waiting loops poll those flags. The carrier decides the call state: a
+// carrier makes the call incoming (-1) until the dialling DialMachine claims
+// it as outgoing (1); its loss ends the call for both roles at once.
+//
+// One call carries mails in one direction, mail after mail:
+//
+//   sender                                         receiver
+//   TransferAnnounce (512, scrambled)  ------->    accepted when addressed here
+//                                     <-------    "[OK]"        (else silence)
+//   MailBlock 1 (4096, as spooled)     ------->    stored, read back
+//                                     <-------    "[OK]"
+//   ...  MailBlock totalBlocks         ------->    last block: mail complete
+//                                     <-------    "[OK]"
+//   (next mail's announce ... )
+//   "[END]"                            ------->    ignored
+//   hang-up after 7 s                             carrier drop ends the call
+//
+// Each wait for "[OK]" lasts at most 75 s; one block is in flight at a time.
+//
+// The sending role (DeliverRemoteMails) and the receiving role (OnLinkEvent,
+// data while the call is incoming) keep separate transfer states and work
+// areas, so a posting pass that runs while a call comes in never disturbs a
+// mail being received.
+//
+// The receiver trusts nothing from the line: an announce must be exactly one
+// 512-byte record whose name is an encoded mail name ending in "[=]" and
+// whose slots are terminated; block data is gathered in a 4096-byte buffer
+// and anything that would overrun it ends the mail unanswered. Each accepted
+// mail is written to a part file ("[~]" in place of "[=]") that starts empty
+// and becomes the spool file only when its last block is stored, so local
+// delivery never meets a half-received or stale file under the mail's name.
 #pragma once
 #include <stdint.h>
+
+#include "store/format.h"
+
+
+// Pauses and limits of the protocol, in milliseconds.
+constexpr int32_t kLinkSettleMs = 150;       // after opening, initialising, closing
+constexpr uint32_t kCarrierLimitMs = 70000;  // dial: how long to look for the carrier
+constexpr int32_t kCarrierLookMs = 2000;     // dial: one look every 2 s
+constexpr int32_t kOkSliceMs = 50;           // WaitForOk's pump slice
+constexpr uint32_t kOkLimitMs = 75000;       // every wait for "[OK]"
+constexpr int32_t kBlockPauseMs = 150;       // before every block, every file
+constexpr int32_t kEndPauseMs = 7000;        // after "[END]" before the hang-up
+
+// Message lengths on the line besides the store's records (TransferAnnounce,
+// MailBlock).
+constexpr int32_t kOkBytes = 4;    // "[OK]", no terminator
+constexpr int32_t kEndBytes = 5;   // "[END]", no terminator
+
+constexpr int32_t kCommandBufferSize = 4100;
+constexpr int32_t kFoundNameSize = 260;      // pFileFind fills 260 bytes
+
+// The receiver role's transfer state.
+enum ReceivePhase : int32_t {
+  kReceiveIdle = 0,       // waiting for an announce
+  kReceiveMail = 1,       // storing the blocks of an accepted mail
+  kReceiveRefused = -1,   // the line broke the protocol: nothing more until the carrier drops
+};
+
+// The sending role: one posting pass.
+struct SendWork {
+  int32_t state;                         // transfer state: 0 idle, 1 mail in transfer, -1 mail for another machine
+  int32_t firstScan;
+  char foundName[kFoundNameSize];
+  char spoolPath[kPathSize];
+  uint32_t readPosition;                 // 1-based
+  uint32_t spoolSize;
+  char block[kBlockSize];
+  char destinationMachine[kMachineSlotSize];
+  char announce[kAnnounceSize];
+};
+
+// The receiving role: one mail, kept from one data event to the next.
+struct ReceiveWork {
+  int32_t state;                         // ReceivePhase
+  char announce[kAnnounceSize];
+  char spoolPath[kPathSize];             // POST\<name>[=], the finished mail
+  char partPath[kPathSize];              // POST\<name>[~], the mail while it arrives
+  uint32_t writePosition;                // 1-based, next block's place in the part file
+  int32_t blockBytes;                    // bytes gathered of the current block
+  int32_t expectedBlock;                 // blockNumber the next block must carry
+  char block[kBlockSize];                // the current block as it arrives
+  char readBack[kBlockSize];             // the stored block read back
+};
+
+// The whole link state; zero at start-up and after ResetLink.
+struct LinkState {
+  int32_t online;                        // the port is open
+  intptr_t portHandle;                   // from ruk_pbx_Open; 0 = none
+  int32_t modemReady;                    // the modem took the initialisation command
+  int32_t cts, dsr, rng, cd;             // last reported line states
+  int32_t lineBusy;                      // 1 from carrier on to carrier off
+  int32_t callState;                     // -1 incoming, 0 none, 1 outgoing
+  int32_t okFlag;                        // -1 waiting, 1 "[OK]" arrived, 0 otherwise
+  char connectedMachine[kMachineSlotSize];
+  char command[kCommandBufferSize];      // the modem command being built
+  char lineText[kCommandBufferSize];     // the last short message from the line, as text
+  SendWork send;
+  ReceiveWork receive;
+};
+
+LinkState& Link();
+void ResetLink();
 
 int32_t ToggleLink();
 int32_t DialMachine(const char* machineId);

@@ -1,0 +1,27 @@
+// link/internal.h -- helpers shared by the link's own files (not for callers).
+#pragma once
+#include <stdint.h>
+
+// Status line: a new message replaces the line, further pieces are appended.
+void StatusNew(const char* text);
+void StatusAdd(const char* text);
+void StatusAddNumber(uint32_t value);
+// Console progress bar 2024 at done of total (percent); 0 of 100 resets it.
+void ShowProgress(int32_t done, int32_t total);
+
+// Appends text to dest (capacity destSize, zero-terminated) as far as it fits.
+void AppendText(const char* text, char* dest, int32_t destSize);
+// Appends the text of a fixed slot, which may lack its terminator: at most
+// slotWidth - 1 characters are taken.
+void AppendSlot(const char* slot, int32_t slotWidth, char* dest, int32_t destSize);
+// Length of the text in a slot; -1 when the slot holds no terminator.
+int32_t SlotTextLength(const char* slot, int32_t slotWidth);
+// A machine ID fits the 24-byte machine slots: 1 to 23 characters.
+bool FitsMachineSlot(const char* machineId);
+
+// Writes one whole protocol message to the line.
+void SendToLine(const void* bytes, int32_t length);
+// The carrier is gone: both roles return to idle.
+void EndCallForBothRoles();
+// Event type 5: bytes received.
+void OnLineData(const char* data, int32_t length);

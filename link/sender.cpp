@@ -1,0 +1,227 @@
+// The sending role: the remote posting pass. Every complete "[@]" spool file
+// is announced to its destination machine and streamed block by block; a mail
+// leaves the spool only after its last block was acknowledged.
+#include "config/config.h"
+#include "console/console.h"
+#include "link/internal.h"
+#include "link/link.h"
+#include "platform/unit.h"
+#include "toolkit/files.h"
+#include "toolkit/text.h"
+
+namespace {
+
+SendWork& work() { return Link().send; }
+
+MailHeader& header() { return reinterpret_cast<MailBlock*>(work().block)->header; }
+
+// What became of one spool file in this pass.
+enum class FileOutcome { Sent, Left, Damaged };
+
+// The spool file's chain does not match its size: set it aside as damaged
+// ("[!]" in place of "[@]") where a person can look at it; no pass takes it
+// again.
+void SetAsideDamaged() {
+  SendWork& w = work();
+  char target[kPathSize];
+  pClrMem(target, sizeof target);
+  const int32_t stem = pLen(w.spoolPath) - pLen(kRemoteSuffix);
+  if (stem <= 0) return;
+  pCopyMem(w.spoolPath, target, stem);
+  AppendText(kDamagedSuffix, target, kPathSize);
+  pFileRen(w.spoolPath, target);
+}
+
+void ShowBytesSent() {
+  SendWork& w = work();
+  StatusNew("Comm Action Is Ok : Bytes Sent - ");
+  StatusAddNumber(w.readPosition);
+  // Percent of the read position; large files count in blocks so that the
+  // percentage cannot overflow.
+  if (w.spoolSize > 0x01000000u)
+    ShowProgress(int32_t(w.readPosition / kBlockSize), int32_t(w.spoolSize / kBlockSize));
+  else
+    ShowProgress(int32_t(w.readPosition), int32_t(w.spoolSize));
+}
+
+// The destination's machine part, into the 24-byte destination slot. False
+// (and a status text for a part too long) when the mail cannot be sent.
+bool TakeDestinationMachine() {
+  SendWork& w = work();
+  char destination[sizeof header().destination + 1];
+  SlotText(header().destination, destination);
+  char machine[kPathSize];
+  if (AddressMachinePart(destination, machine, kPathSize) != 1) return false;
+  if (pLen(machine) > kMachineSlotSize - 1) {
+    StatusNew("Not sent: machine ID longer than 23 characters in ");
+    StatusAdd(destination);
+    return false;
+  }
+  pClrMem(w.destinationMachine, kMachineSlotSize);
+  AppendText(machine, w.destinationMachine, kMachineSlotSize);
+  return true;
+}
+
+// The TransferAnnounce of the current mail, unscrambled, into the announce
+// buffer. False when the mail's name does not fit the name slot.
+bool BuildAnnounce() {
+  SendWork& w = work();
+  pClrMem(w.announce, kAnnounceSize);
+  TransferAnnounce& a = *reinterpret_cast<TransferAnnounce*>(w.announce);
+  char sender[sizeof header().sender + 1];
+  char postedAt[sizeof header().postedAt + 1];
+  SlotText(header().sender, sender);
+  SlotText(header().postedAt, postedAt);
+  char name[kNameBufferSize];
+  if (BuildMailName(sender, postedAt, name) != 1) return false;
+  if (pLen(name) + pLen(kLocalSuffix) > int32_t(sizeof a.name) - 1) return false;
+  pCopyMem(name, a.name, pLen(name));
+  AppendText(kLocalSuffix, a.name, sizeof a.name);
+  SetSlot(a.destinationMachine, w.destinationMachine);
+  SetSlot(a.marker, kMailMarker);
+  AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, a.senderMachId, sizeof a.senderMachId);
+  AppendSlot(Config().unit.Text(UnitField::Owner), UnitField::Owner.width, a.senderOwner, sizeof a.senderOwner);
+  return true;
+}
+
+// The first block of a mail: find its machine, use or make the call, and
+// announce it. Afterwards the transfer state says whether its blocks go out.
+void PrepareMail() {
+  SendWork& w = work();
+  LinkState& link = Link();
+  pClrMem(w.announce, kAnnounceSize);
+  if (!TakeDestinationMachine()) return;
+  if (!BuildAnnounce()) {
+    StatusNew("Not sent: the mail's name is too long for ");
+    StatusAdd(w.destinationMachine);
+    return;
+  }
+  if (link.callState == 1) {
+    if (MatchMachine(link.connectedMachine, w.destinationMachine) == 1) {
+      w.state = 0;
+    } else {
+      w.state = -1;
+      Console().repeatRequest = 1;
+    }
+  }
+  if (link.callState == 0 && w.state == 0 && DialMachine(w.destinationMachine) == 1) {
+    pClrMem(link.connectedMachine, kMachineSlotSize);
+    AppendText(w.destinationMachine, link.connectedMachine, kMachineSlotSize);
+  }
+  if (link.callState == 1 && w.state == 0) {
+    vlData(1, w.announce, kAnnounceSize);
+    if (AnnounceMail(w.destinationMachine, w.announce, kAnnounceSize) == 1)
+      w.state = 1;
+    else
+      HangUp();
+  }
+}
+
+// Reads and handles the blocks of one spool file in order.
+FileOutcome SendBlocks() {
+  SendWork& w = work();
+  LinkState& link = Link();
+  for (;;) {
+    pDoEvent(kBlockPauseMs);
+    pClrMem(w.block, kBlockSize);
+    pFileIO(-1, w.spoolPath, int32_t(w.readPosition), w.block, kBlockSize);
+    w.readPosition += kBlockSize;
+    vlData(-1, &header(), kHeaderSize);
+    const int32_t total = SlotNumber(header().totalBlocks, sizeof header().totalBlocks);
+    if (total < 1 || int64_t(total) * kBlockSize != int64_t(w.spoolSize)) return FileOutcome::Damaged;
+    if (IsFirstBlock(header()) == 1) PrepareMail();
+    vlData(1, &header(), kHeaderSize);
+    if (link.callState != 1 || w.state != 1) return FileOutcome::Left;
+    SendToLine(w.block, kBlockSize);
+    if (WaitForOk(kOkLimitMs) != 1) {
+      HangUp();
+      return FileOutcome::Left;
+    }
+    ShowBytesSent();
+    if (w.readPosition >= w.spoolSize) return FileOutcome::Sent;
+  }
+}
+
+void PostOneFile() {
+  SendWork& w = work();
+  w.state = 0;
+  w.firstScan = 0;
+  pDoEvent(kBlockPauseMs);
+  pClrMem(w.destinationMachine, kMachineSlotSize);
+  ShowProgress(0, 100);
+  pClrMem(w.spoolPath, kPathSize);
+  AppendText(Config().spoolPath, w.spoolPath, kPathSize);
+  AppendText("\\", w.spoolPath, kPathSize);
+  if (AppendBounded(w.foundName, w.spoolPath, kPathSize) != 1) return;
+  w.readPosition = 1;
+  w.spoolSize = 0;
+  // A file whose size is unknown or zero holds no mail yet; one still being
+  // written fails the completeness test. Both wait for a later pass.
+  const int32_t size = pFileSize(w.spoolPath);
+  if (size == -1 || size == 0) return;
+  w.spoolSize = uint32_t(size);
+  if (IsMailComplete(w.spoolPath, size) != 1) return;
+  switch (SendBlocks()) {
+    case FileOutcome::Sent:
+      pFileDel(w.spoolPath);
+      break;
+    case FileOutcome::Damaged:
+      SetAsideDamaged();
+      break;
+    case FileOutcome::Left:
+      break;
+  }
+}
+
+void BuildScanPattern(char* pattern) {
+  pClrMem(pattern, kPathSize);
+  AppendText(Config().spoolPath, pattern, kPathSize);
+  AppendText("\\*", pattern, kPathSize);
+  AppendText(kRemoteSuffix, pattern, kPathSize);
+}
+
+}  // namespace
+
+int32_t AnnounceMail(const char* machineId, char* announce, int32_t length) {
+  StatusNew("Verifying Velloran@");
+  StatusAdd(machineId);
+  StatusAdd("...");
+  if (announce != nullptr && length > 0) SendToLine(announce, length);
+  const int32_t answered = WaitForOk(kOkLimitMs);
+  StatusNew("Velloran@");
+  StatusAdd(machineId);
+  StatusAdd(answered == 1 ? " Verified OK" : " Verified NOT OK");
+  return answered;
+}
+
+int32_t DeliverRemoteMails() {
+  SendWork& w = work();
+  LinkState& link = Link();
+  pClrMem(link.connectedMachine, kMachineSlotSize);
+  pClrMem(w.foundName, kFoundNameSize);
+  Console().repeatRequest = 0;
+  StatusNew("Delivering remote mails...");
+  pDoEvent(kBlockPauseMs);
+
+  char pattern[kPathSize];
+  BuildScanPattern(pattern);
+  w.firstScan = 1;
+  bool anyFound = false;
+  while (pFileFind(pattern, w.foundName, w.firstScan) == 1) {
+    anyFound = true;
+    PostOneFile();
+    pClrMem(w.foundName, kFoundNameSize);
+  }
+
+  if (anyFound && link.callState == 1) {
+    SendToLine("[END]", kEndBytes);
+    pDoEvent(kEndPauseMs);
+    HangUp();
+  }
+  pClrMem(link.connectedMachine, kMachineSlotSize);
+  pClrMem(w.announce, kAnnounceSize);
+  StatusNew("All remote mails delivered");
+  ShowProgress(0, 100);
+  pDoEvent(kBlockPauseMs);
+  return 1;
+}
