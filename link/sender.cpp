@@ -19,17 +19,20 @@ MailHeader& header() { return reinterpret_cast<MailBlock*>(work().block)->header
 enum class FileOutcome { Sent, Left, Damaged };
 
 // The spool file's chain does not match its size: set it aside as damaged
-// ("[!]" in place of "[@]") where a person can look at it; no pass takes it
-// again.
+// ("[!]" in place of "[@]", then a number when that name is taken) where a
+// person can look at it; no pass takes it again.
 void SetAsideDamaged() {
   SendWork& w = work();
-  char target[kPathSize];
-  pClrMem(target, sizeof target);
   const int32_t stem = pLen(w.spoolPath) - pLen(kRemoteSuffix);
   if (stem <= 0) return;
-  pCopyMem(w.spoolPath, target, stem);
-  AppendText(kDamagedSuffix, target, kPathSize);
-  pFileRen(w.spoolPath, target);
+  char target[kPathSize];
+  for (int32_t n = 0; n < 100; ++n) {
+    pClrMem(target, sizeof target);
+    pCopyMem(w.spoolPath, target, stem);
+    if (n > 0 && AppendBounded(pStr(n), target, kPathSize) != 1) return;
+    if (AppendBounded(kDamagedSuffix, target, kPathSize) != 1) return;
+    if (pFileSize(target) == -1 && pFileRen(w.spoolPath, target) == 1) return;
+  }
 }
 
 void ShowBytesSent() {
