@@ -1,0 +1,55 @@
+// accounts/mail_common.h -- small helpers shared by the mailbox, reader,
+// writer and contact picker.
+//
+// A tag read from a mail may hold a path, a wildcard or a device name; the
+// checks here decide whether it can only ever name a file in the folder the
+// user chose, and reduce it to such a name when not. They also hold the two
+// console outputs every long operation uses, the status line and the progress
+// bar, and the Enter-key filter that the mailbox list and the picker share.
+//
+//  StatusLine       one message, built from up to five pieces, kept below the
+//                   status accumulator's 256 bytes by cutting the longest
+//                   piece in the middle ("...") when the whole would not fit
+//  Progress         the console's progress bar in percent of a total
+//  IsSafeBareName   a name that can only ever name a file in its folder
+//  MakeSafeBareName the safe name a foreign name is reduced to
+//  ListEnterFilter  the Enter-key filter of the mailbox list and the picker
+#pragma once
+#include <stdint.h>
+
+#include "store/format.h"
+#include "toolkit/window.h"
+#include "winapi/types.h"
+
+void StatusLine(const char* a, const char* b = nullptr, const char* c = nullptr, const char* d = nullptr,
+                const char* e = nullptr);
+void Progress(uint32_t done, uint32_t total);
+
+// Names at most this long are taken (one less than the 48-byte tag slot).
+constexpr int32_t kMaxBareName = 47;
+int32_t IsSafeBareName(const char* name);
+// Writes a safe name for 'name' into out (kMaxBareName + 1 bytes): the part
+// after its last separator, unsafe characters replaced by "_", trailing dots
+// and blanks dropped, and "attachment" when nothing usable is left. Returns
+// 1 when the result differs from the name.
+int32_t MakeSafeBareName(const char* name, char* out);
+
+// The Enter-key filter of a list: the first key release (or UI-state update)
+// only arms it; afterwards a released Enter sends the dialog the command of
+// the list with the double-click notification. Focus and position messages
+// go no further; everything else reaches the list's own procedure.
+struct ListEnterFilter {
+  HWND dialog;
+  int32_t listId;
+  WNDPROC previous;
+  int32_t armed;
+};
+void InstallListEnterFilter(ListEnterFilter& filter, HWND dialog, int32_t listId, WNDPROC procedure);
+LRESULT RunListEnterFilter(ListEnterFilter& filter, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Shows title " :: " and the open account's id as the dialog's window text.
+void ShowAccountTitle(HWND dialog, const char* title);
+
+// The control id and the notification code of a WM_COMMAND.
+int32_t CommandId(WPARAM wParam);
+int32_t CommandCode(WPARAM wParam);

@@ -1,0 +1,292 @@
+// The reader dialog: showing a mail, saving its attachments, Add and Reply.
+#include "accounts/reader.h"
+
+#include <string>
+#include <vector>
+
+#include "accounts/contacts.h"
+#include "accounts/mail_common.h"
+#include "accounts/open_account.h"
+#include "accounts/writer.h"
+#include "console/console.h"
+#include "platform/unit.h"
+#include "toolkit/dialog.h"
+#include "toolkit/files.h"
+#include "toolkit/text.h"
+
+namespace {
+
+ReaderState reader;
+
+constexpr int32_t kPauseMs = 150;
+constexpr const char* kReplyPrefix = "<RE:>";
+
+HWND Dialog() { return reader.record.handle; }
+
+// --- saving attachments ------------------------------------------------------
+
+// Names of the files written in one save, so that two attachments of one
+// name (or two tags reduced to one safe name) never land in one file.
+struct SavePass {
+  std::vector<std::string> names;
+  int32_t lastWasShort;  // the previous chunk ended its file
+};
+
+int32_t SameNameIgnoringCase(const std::string& a, const char* b) {
+  std::string x(a);
+  std::string y(b);
+  if (x.size() != y.size()) return 0;
+  for (size_t i = 0; i < x.size(); i++) {
+    char c = x[i] >= 'A' && x[i] <= 'Z' ? static_cast<char>(x[i] + 32) : x[i];
+    char d = y[i] >= 'A' && y[i] <= 'Z' ? static_cast<char>(y[i] + 32) : y[i];
+    if (c != d) return 0;
+  }
+  return 1;
+}
+
+int32_t IsNameTaken(const SavePass& pass, const char* name) {
+  for (const std::string& used : pass.names)
+    if (SameNameIgnoringCase(used, name)) return 1;
+  return 0;
+}
+
+// "report.txt" -> "report(2).txt", kept within the tag's length.
+void NumberedName(const char* name, int32_t number, char* out) {
+  pClrMem(out, kMaxBareName + 1);
+  int32_t n = pLen(name);
+  int32_t dot = n;
+  for (int32_t i = n - 1; i > 0; i--)
+    if (name[i] == '.') {
+      dot = i;
+      break;
+    }
+  char suffix[16] = {};
+  AppendBounded("(", suffix, sizeof suffix);
+  AppendBounded(pStr(number), suffix, sizeof suffix);
+  AppendBounded(")", suffix, sizeof suffix);
+  int32_t ext = n - dot;
+  int32_t stem = dot;
+  int32_t room = kMaxBareName - pLen(suffix) - ext;
+  if (stem > room) stem = room;
+  if (stem < 1) {
+    // An extension too long to keep: number the name's start instead.
+    stem = kMaxBareName - pLen(suffix);
+    ext = 0;
+    if (stem > n) stem = n;
+  }
+  pCopyMem(name, out, stem);
+  pBuildStr(suffix, out);
+  if (ext > 0) pCopyMem(name + dot, out + pLen(out), ext);
+}
+
+void Unpack(const char* path) { vlOptimize(-1, path, Console().record.handle, kProgressBarId); }
+
+// Opens the next output file for the chunks tagged 'tag'. 0 when no file
+// can be made for it (the status line says why).
+int32_t StartFile(SavePass& pass, const char* tag) {
+  char name[kMaxBareName + 1] = {};
+  int32_t reduced = 0;
+  if (IsSafeBareName(tag)) {
+    AppendBounded(tag, name, sizeof name);
+  } else {
+    MakeSafeBareName(tag, name);
+    reduced = 1;
+  }
+  if (IsNameTaken(pass, name)) {
+    char base[kMaxBareName + 1] = {};
+    AppendBounded(name, base, sizeof base);
+    for (int32_t k = 2; IsNameTaken(pass, name); k++) NumberedName(base, k, name);
+  }
+  pClrMem(reader.outputPath, sizeof reader.outputPath);
+  int32_t end = pLen(reader.folder);
+  int32_t hasSeparator = end > 0 && (reader.folder[end - 1] == '\\' || reader.folder[end - 1] == '/');
+  if (!AppendBounded(reader.folder, reader.outputPath, kPathSize) ||
+      (!hasSeparator && !AppendBounded("\\", reader.outputPath, kPathSize)) ||
+      !AppendBounded(name, reader.outputPath, kPathSize)) {
+    pClrMem(reader.outputPath, sizeof reader.outputPath);
+    StatusLine("The chosen folder's path is too long for ", name);
+    return 0;
+  }
+  // Replace, never write over: an older, longer file must not keep its tail.
+  pFileDel(reader.outputPath);
+  if (pFileSize(reader.outputPath) > 0) {
+    StatusLine("Cannot replace ", reader.outputPath);
+    pClrMem(reader.outputPath, sizeof reader.outputPath);
+    return 0;
+  }
+  pass.names.push_back(name);
+  pClrMem(reader.attachmentName, sizeof reader.attachmentName);
+  AppendBounded(tag, reader.attachmentName, sizeof reader.attachmentName);
+  reader.outputPosition = 1;
+  if (reduced)
+    StatusLine("Downloading mail attachment - ", name, "... (unsafe name reduced from ", tag, ")");
+  else
+    StatusLine("Downloading mail attachment - ", name, "...");
+  return 1;
+}
+
+void DropOutput() {
+  if (pLen(reader.outputPath) > 0) pFileDel(reader.outputPath);
+  pClrMem(reader.outputPath, sizeof reader.outputPath);
+}
+
+// The block loop. 1 when every block was saved, 0 when saving stopped.
+int32_t SaveBlocks(SavePass& pass) {
+  MailBlock& chunk = reader.chunk;
+  uint32_t size = static_cast<uint32_t>(reader.mailSize);
+  reader.readPosition = 1 + kBlockSize;
+  // Whole blocks only: a torn last block of a damaged file is not a chunk.
+  while (reader.readPosition - 1 + kBlockSize <= size) {
+    pDoEvent(kPauseMs);
+    int32_t n = ReadBlockHeader(reader.mailPath, static_cast<int32_t>(reader.readPosition), chunk);
+    reader.readPosition += kBlockSize;
+    char tag[sizeof chunk.payload.tag + 1];
+    SlotText(chunk.payload.tag, tag);
+    reader.count = SlotNumber(chunk.payload.contentLength, sizeof chunk.payload.contentLength);
+    if (n != kBlockSize || reader.count < 0 || reader.count > kContentSize || pLen(tag) == 0) {
+      DropOutput();
+      StatusLine("This mail's attachments are damaged; saving stopped");
+      return 0;
+    }
+    if (pCmp(tag, reader.attachmentName) != 1 || pass.lastWasShort) {
+      if (pLen(reader.outputPath) > 0) {
+        StatusLine("Uncompressing ", reader.outputPath, "...");
+        Unpack(reader.outputPath);
+      }
+      if (!StartFile(pass, tag)) return 0;
+    }
+    if (reader.count > 0 && pFileIO(1, reader.outputPath, static_cast<int32_t>(reader.outputPosition),
+                                    chunk.payload.content, reader.count) != reader.count) {
+      StatusLine("Could not write ", reader.outputPath);
+      DropOutput();
+      return 0;
+    }
+    reader.outputPosition += static_cast<uint32_t>(reader.count);
+    pass.lastWasShort = reader.count < kContentSize ? 1 : 0;
+    Progress(reader.readPosition, size);
+  }
+  return 1;
+}
+
+void ClearSaveBuffers() {
+  pClrMem(reader.folder, sizeof reader.folder);
+  pClrMem(reader.outputPath, sizeof reader.outputPath);
+  pClrMem(reader.attachmentName, sizeof reader.attachmentName);
+  pClrMem(&reader.chunk, sizeof reader.chunk);
+  reader.outputPosition = 0;
+  reader.count = 0;
+}
+
+// --- the dialog --------------------------------------------------------------
+
+void Reply() {
+  ComposeBuffers& compose = Compose();
+  char subject[sizeof(MailHeader::subject) + 1];
+  SlotText(reader.block.header.subject, subject);
+  pClrMem(compose.subject, sizeof compose.subject);
+  AppendBounded(kReplyPrefix, compose.subject, sizeof compose.subject);
+  // The subject buffer holds 47 characters; a long subject is cut.
+  int32_t room = static_cast<int32_t>(sizeof compose.subject) - 1 - pLen(kReplyPrefix);
+  if (pLen(subject) > room) subject[room] = 0;
+  AppendBounded(subject, compose.subject, sizeof compose.subject);
+  pClrMem(compose.destination, sizeof compose.destination);
+  char sender[sizeof(MailHeader::sender) + 1];
+  SlotText(reader.block.header.sender, sender);
+  AppendBounded(sender, compose.destination, sizeof compose.destination);
+  reader.replyFlag = 1;
+  tkEndDialog(Dialog(), 1);
+}
+
+template <size_t N>
+void ShowSlot(HWND dialog, int32_t id, const char (&slot)[N]) {
+  char text[N + 1];
+  SlotText(slot, text);
+  pWriteWndStr(dialog, id, text);
+}
+
+LRESULT ReaderProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+void InitReader(HWND dialog) {
+  tkDialogInit(&reader.record, dialog, ReaderProc, kReaderTitle);
+  ShowAccountTitle(dialog, kReaderTitle);
+  pGetWinParm(-3, -21, 0, 0, &reader.record);
+  const MailHeader& header = reader.block.header;
+  ShowSlot(dialog, kReaderDate, header.postedAt);
+  ShowSlot(dialog, kReaderFrom, header.sender);
+  ShowSlot(dialog, kReaderSubject, header.subject);
+  ShowSlot(dialog, kReaderTo, header.destination);
+  pWriteWndStr(dialog, kReaderText, reader.block.payload.content);
+  int32_t attachments = reader.mailSize > kBlockSize ? 1 : 0;
+  pWndShow(dialog, kReaderSave, attachments);
+  pWndEnable(dialog, kReaderSave, attachments);
+  pWndFocus(dialog, kReaderDate);
+}
+
+LRESULT ReaderProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      InitReader(dialog);
+      return 0;
+    case WM_SETFOCUS:
+      pWndFocus(dialog, kReaderDate);
+      return 1;
+    case WM_PAINT:
+      tkDialogPaint(&reader.record, 0, 0, reader.context.instance);
+      return 1;
+    case WM_COMMAND:
+      switch (CommandId(wParam)) {
+        case kReaderAdd: AddSenderToContacts(); return 1;
+        case kReaderSave: SaveAttachments(); return 1;
+        case kReaderReply: Reply(); return 1;
+        case kReaderExit:
+          reader.replyFlag = 0;
+          tkEndDialog(dialog, 1);
+          return 1;
+        default: return 0;
+      }
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+ReaderState& Reader() { return reader; }
+void ResetReader() { pClrMem(&reader, sizeof reader); }
+
+int32_t OpenReader(HWND owner, const WindowContext* context) {
+  tkDialogOpen(&reader.record, &reader.context, context);
+  pClrMem(&reader.block, sizeof reader.block);
+  reader.readPosition = 1;
+  reader.mailSize = pFileSize(reader.mailPath);
+  if (reader.mailSize < kBlockSize || ReadBlockHeader(reader.mailPath, 1, reader.block) != kBlockSize) {
+    pClrMem(&reader.block, sizeof reader.block);
+    return 0;
+  }
+  reader.readPosition = 1 + kBlockSize;
+  vlData(-1, &reader.block.payload, kPayloadSize);
+  reader.block.payload.zero = 0;  // the text ends inside its slot, whatever the file said
+  tkDialogBox(context->instance, 7000, owner, ReaderProc, 0);
+  pClrMem(&reader.block, sizeof reader.block);
+  ClearSaveBuffers();
+  return 1;
+}
+
+int32_t SaveAttachments() {
+  ClearSaveBuffers();
+  Progress(0, 1);
+  pDirName(Dialog(), reader.folder);
+  if (pLen(reader.folder) == 0) {
+    pAlert(kReaderTitle, "No folder selected", Dialog(), 0, 64);
+  } else {
+    SavePass pass;
+    pass.lastWasShort = 0;
+    if (SaveBlocks(pass)) {
+      if (pLen(reader.outputPath) > 0) Unpack(reader.outputPath);
+      StatusLine("All attachments downloaded");
+    }
+  }
+  Progress(0, 1);
+  ClearSaveBuffers();
+  return 1;
+}
