@@ -43,7 +43,11 @@ enum {
   CS_DISABLED = 1u << 18,
   CS_HIDDEN = 1u << 19,
   CS_TABSTOP = 1u << 20,
-  CS_AUTOHSCROLL = 1u << 21
+  CS_AUTOHSCROLL = 1u << 21,
+  CS_TRANSPARENT = 1u << 22,     // static drawn without its own background
+  CS_OEMCONVERT = 1u << 23,      // edit text kept within the OEM character set
+  CS_NOTIFY = 1u << 24,          // list box reports clicks and double-clicks
+  CS_NOINTEGRALHEIGHT = 1u << 25 // list box keeps its height, partial last row
 };
 
 typedef struct ControlTemplate {
