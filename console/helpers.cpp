@@ -1,6 +1,8 @@
 #include "console/helpers.h"
 
+#include "console/console.h"
 #include "toolkit/text.h"
+#include "toolkit/window.h"
 
 int32_t CommandId(WPARAM wParam) {
   char selector[8] = "lword";
@@ -35,3 +37,5 @@ void FoldBounded(char* text, int32_t limit) {
 }
 
 void FoldSlot(ConfigRecord& record, FieldSlot slot) { FoldBounded(record.Text(slot), slot.width); }
+
+void ShowStatus(const char* text) { pWriteWndTxt(Console().statusLine, 0, text, 1, 0); }

@@ -27,3 +27,6 @@ void FoldSlot(ConfigRecord& record, FieldSlot slot);
 
 // Length of text, but at most limit.
 int32_t LengthBounded(const char* text, int32_t limit);
+
+// A new message on the console's status line, replacing what it showed.
+void ShowStatus(const char* text);

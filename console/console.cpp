@@ -1,0 +1,341 @@
+// The Control Console: initialisation, commands, control login and logout,
+// the close sequence and the timer tick.
+#include "console/console.h"
+
+#include "accounts/accounts.h"
+#include "config/config.h"
+#include "console/helpers.h"
+#include "console/prompt.h"
+#include "console/setting.h"
+#include "console/startup.h"
+#include "link/link.h"
+#include "store/delivery.h"
+#include "toolkit/dialog.h"
+#include "toolkit/files.h"
+#include "toolkit/text.h"
+
+namespace {
+
+ConsoleState console;
+
+constexpr int32_t kIdLimit = 23;   // at most 22 characters from the Id field
+constexpr int32_t kKeyLimit = 15;  // at most 14 from the Key field
+constexpr int32_t kStatusLimit = 255;
+
+// --- calls out, through the services table ------------------------------------
+
+int32_t CallDeliverLocal() {
+  return console.services.deliverLocalMails ? console.services.deliverLocalMails() : DeliverLocalMails();
+}
+int32_t CallDeliverRemote() {
+  return console.services.deliverRemoteMails ? console.services.deliverRemoteMails() : DeliverRemoteMails();
+}
+int32_t CallToggleLink() { return console.services.toggleLink ? console.services.toggleLink() : ToggleLink(); }
+int32_t CallOpenAccount() {
+  return console.services.openAccount ? console.services.openAccount(console.record.handle, &console.context)
+                                      : OpenAccount(console.record.handle, &console.context);
+}
+int32_t CallCreateAccount() {
+  return console.services.createAccount ? console.services.createAccount() : CreateAccount();
+}
+int32_t CallRemoveAccount() {
+  return console.services.removeAccount ? console.services.removeAccount() : RemoveAccount();
+}
+int32_t CallClearAccountInput() {
+  return console.services.clearAccountInput ? console.services.clearAccountInput() : ClearAccountInput();
+}
+int32_t CallRegisterLinkHandler(ruk_pbx_Handler handler, int32_t value) {
+  return console.services.registerLinkHandler ? console.services.registerLinkHandler(handler, value)
+                                              : ruk_pbx_Event(handler, value);
+}
+
+// --- small pieces ---------------------------------------------------------------
+
+HWND Window() { return console.record.handle; }
+bool Online() { return Link().online == 1; }
+bool SignalIsOne() { return Config().settings.Number(SettingsField::Signal) == 1; }
+
+void FocusIdField() { pWndFocus(Window(), kIdFieldId); }
+
+void EmptyLoginFields() {
+  pClearWndStr(Window(), kIdFieldId);
+  pClearWndStr(Window(), kKeyFieldId);
+}
+
+void ShowTitle(const char* title) {
+  pClrMem(console.record.title, sizeof console.record.title);
+  CopyBounded(title, sizeof console.record.title - 1, console.record.title);
+  pWriteWndStr(Window(), 0, console.record.title);
+}
+
+void Enable(int32_t controlId, int32_t on) { pWndEnable(Window(), controlId, on); }
+
+void ShowIndicator(int32_t controlId, int32_t value, const char* label) {
+  if (value == 1) pWriteWndStr(Window(), controlId, label);
+  if (value == -1) pWriteWndStr(Window(), controlId, "   ");
+}
+
+// A tick pumps messages; the user may close the console meanwhile.
+bool ConsoleEnded() { return Window() == 0; }
+
+// --- initialisation -------------------------------------------------------------
+
+void InitConsole(HWND dialog) {
+  if (PrepareStartup() != 1) {
+    tkEndDialog(dialog, 0);
+    return;
+  }
+  pClrMem(console.record.title, sizeof console.record.title);
+  tkDialogInit(&console.record, dialog, ConsoleProc, kConsoleTitle);
+  tkSetWindowIcon(dialog, console.context.icon);
+  console.statusLine = tkGetDlgItem(dialog, kStatusLineId);
+  console.record.width = kConsoleWidth;
+  console.record.height = kConsoleHeight;
+  pGetWinParm(0, -220, console.context.screenWidth, console.context.screenHeight, &console.record);
+  ShowLineIndicators(-1, -1, -1, -1, -1);
+  console.controlMode = 0;
+  Enable(kSettingButtonId, 0);
+  Enable(kCreateButtonId, 0);
+  Enable(kRemoveButtonId, 0);
+  pClrMem(console.savedTitle, sizeof console.savedTitle);
+  if (SignalIsOne() && CallRegisterLinkHandler(OnLinkEvent, kLinkEventValue) != 1) {
+    ExitProgram(0);
+    tkEndDialog(dialog, 0);
+    return;
+  }
+  SwitchConsoleTimer(1);
+  pProgressBar(0, dialog, kProgressBarId, 0, 0);
+  tkSendMessage(dialog, WM_SETFOCUS, 0, 0);
+  const HWND splash = OpenSplash(&console.context);
+  pDoEvent(kSplashMs);
+  CallToggleLink();
+  CloseSplash(splash);
+}
+
+// --- control login and logout ---------------------------------------------------
+
+void LoginFailed(const char* text) {
+  EmptyLoginFields();
+  pAlert(console.record.title, text, Window(), kIdFieldId, 64);
+}
+
+void EnterControlMode() {
+  if (Online()) CallToggleLink();
+  SwitchConsoleTimer(0);
+  EmptyLoginFields();
+  pClrMem(console.savedTitle, sizeof console.savedTitle);
+  CopyBounded(console.record.title, sizeof console.savedTitle - 1, console.savedTitle);
+  ShowTitle(kControlTitle);
+  console.controlMode = 1;
+  Enable(kCloseButtonId, 0);
+  Enable(kAccountButtonId, 0);
+  if (!Online()) Enable(kSettingButtonId, 1);
+  Enable(kCreateButtonId, 1);
+  Enable(kRemoveButtonId, 1);
+}
+
+void ControlLogin() {
+  ConfigRecord& unit = Config().unit;
+  pClrMem(console.loginId, sizeof console.loginId);
+  pClrMem(console.loginKey, sizeof console.loginKey);
+  pReadWndStr(Window(), kIdFieldId, console.loginId, kIdLimit);
+  pReadWndStr(Window(), kKeyFieldId, console.loginKey, kKeyLimit);
+  LowerCaseInPlace(console.loginId);
+  LowerCaseInPlace(console.loginKey);
+  FoldSlot(unit, UnitField::ControlID);
+  FoldSlot(unit, UnitField::ControlKey);
+
+  char stored[32];
+  SlotText(unit, UnitField::ControlID, stored);
+  if (pCmp(stored, console.loginId) != 1) {
+    LoginFailed("Wrong entry in ControlID. Re-enter.");
+    return;
+  }
+  SlotText(unit, UnitField::ControlKey, stored);
+  pClrMem(console.savedTitle, sizeof console.savedTitle);
+  // The prompt may store into the slot: keep it a terminated text.
+  unit.Text(UnitField::ControlKey)[UnitField::ControlKey.width - 1] = 0;
+  if (pCmp(stored, console.loginKey) != 1 ||
+      vlAskLoader(kPromptKey, "Confirm Control Key", unit.Text(UnitField::ControlKey), kKeyLimit,
+                  &console.context, &console.record) != 1) {
+    LoginFailed("Wrong entry in Control key. Re-enter.");
+    return;
+  }
+  EnterControlMode();
+}
+
+void ControlLogout() {
+  ShowTitle(console.savedTitle);
+  console.controlMode = 0;
+  Enable(kCloseButtonId, 1);
+  Enable(kAccountButtonId, 1);
+  if (!Online()) Enable(kSettingButtonId, 0);
+  Enable(kCreateButtonId, 0);
+  Enable(kRemoveButtonId, 0);
+  pClrMem(console.savedTitle, sizeof console.savedTitle);
+  SwitchConsoleTimer(1);
+  if (!Online()) CallToggleLink();
+}
+
+void ControlCommand() {
+  if (console.controlMode == 1)
+    ControlLogout();
+  else
+    ControlLogin();
+  CallClearAccountInput();
+  pClrMem(console.loginId, sizeof console.loginId);
+  pClrMem(console.loginKey, sizeof console.loginKey);
+}
+
+// --- close ------------------------------------------------------------------------
+
+void ZeroWorkingMemory() {
+  const WindowContext context = console.context;
+  const ConsoleServices services = console.services;
+  pClrMem(&console, sizeof console);
+  console.context = context;
+  console.services = services;
+  ConfigState& config = Config();
+  pClrMem(config.programFolder, sizeof config.programFolder);
+  pClrMem(config.unitPath, sizeof config.unitPath);
+  pClrMem(config.settingsPath, sizeof config.settingsPath);
+  pClrMem(config.spoolPath, sizeof config.spoolPath);
+  ResetLink();
+  ResetSetting();
+  ResetPrompt();
+}
+
+void CloseSequence() {
+  if (console.controlMode != 0) return;
+  if (pAlert(console.record.title, "Close Velloran", Window(), 0, 36) != IDYES) return;
+  if (Online()) CallToggleLink();
+  if (SignalIsOne()) CallRegisterLinkHandler(nullptr, 0);
+  SwitchConsoleTimer(0);
+  tkEndDialog(Window(), 0);
+  ZeroWorkingMemory();
+}
+
+void Command(int32_t id) {
+  switch (id) {
+    case kAccountButtonId: CallOpenAccount(); break;
+    case kControlButtonId: ControlCommand(); break;
+    case kCreateButtonId: CallCreateAccount(); break;
+    case kRemoveButtonId: CallRemoveAccount(); break;
+    case kSettingButtonId: OpenSetting(Window(), &console.context); break;
+    case kCloseButtonId: CloseSequence(); return;
+    case kAboutButtonId: RunAbout(Window(), &console.context); break;
+    default: return;  // Enter, Esc and the rest
+  }
+  if (!ConsoleEnded()) FocusIdField();
+}
+
+// --- the tick -----------------------------------------------------------------------
+
+uint32_t CourierLimit() {
+  // pMultiply adds its first argument b times: a fixed 59999 additions.
+  return static_cast<uint32_t>(pMultiply(Config().unit.Number(UnitField::ECourierInterval), kCourierMinuteMs));
+}
+
+void PostMails() {
+  do {
+    console.repeatRequest = 0;
+    pDoEvent(kPostingPumpMs);
+    if (ConsoleEnded()) return;
+    CallDeliverRemote();
+  } while (console.repeatRequest == 1 && !ConsoleEnded());
+}
+
+void CourierPass() {
+  console.courierCounter = 0;
+  // Taken now: a Send made while this pass pumps asks for the next one.
+  const bool sendNow = console.sendNow == 1;
+  console.sendNow = 0;
+  if (Online()) {
+    if (Config().unit.Number(UnitField::EnableECourier) == 1 || sendNow) PostMails();
+  } else {
+    pAlert("Mail Sending Will Start Later", "Velloran Not ONLINE", Window(), 0, 64);
+  }
+}
+
+void LocalPass() {
+  console.localCounter = 0;
+  pDoEvent(kDeliveryPumpMs);
+  if (!ConsoleEnded()) CallDeliverLocal();
+}
+
+}  // namespace
+
+ConsoleState& Console() { return console; }
+
+void ResetConsole() { pClrMem(&console, sizeof console); }
+
+void ShowLineIndicators(int32_t on, int32_t dsr, int32_t cts, int32_t rng, int32_t cd) {
+  if (Window() == 0) return;
+  ShowIndicator(kIndicatorOnId, on, "ON");
+  ShowIndicator(kIndicatorDsrId, dsr, "DSR");
+  ShowIndicator(kIndicatorCtsId, cts, "CTS");
+  ShowIndicator(kIndicatorRngId, rng, "RNG");
+  ShowIndicator(kIndicatorCdId, cd, "CD");
+}
+
+void SwitchConsoleTimer(int32_t on) {
+  if (Window() == 0) return;
+  if (on == 1) pTimer(Window(), kConsoleTimerId, kConsoleTickMs, nullptr);
+  if (on == 0) pTimer(Window(), kConsoleTimerId, 0, nullptr);
+}
+
+void RefreshClock() {
+  pClrMem(console.clockText, sizeof console.clockText);
+  pDate(0, console.clockText);
+  pBuildStr(" ", console.clockText);
+  pTime(1, console.clockText);
+  if (Window() != 0) pWriteWndStr(Window(), kClockLineId, console.clockText);
+}
+
+void ConsoleTick() {
+  console.clockCounter += kConsoleTickMs;
+  console.courierCounter += kConsoleTickMs;
+  console.localCounter += kConsoleTickMs;
+  if (console.clockCounter >= static_cast<uint32_t>(kConsoleTickMs)) {
+    console.clockCounter = 0;
+    RefreshClock();
+  }
+  if (console.tickBusy != 0 || Link().lineBusy != 0) return;
+  console.tickBusy = 1;
+  pClrMem(console.statusSave, sizeof console.statusSave);
+  pReadWndStr(Window(), kStatusLineId, console.statusSave, kStatusLimit);
+  if (console.courierCounter >= CourierLimit() || console.sendNow == 1)
+    CourierPass();
+  else if (console.localCounter >= static_cast<uint32_t>(kLocalDeliveryMs))
+    LocalPass();
+  if (ConsoleEnded()) return;  // the close sequence has zeroed everything
+  pWriteWndTxt(console.statusLine, 0, console.statusSave, 1, 0);
+  pClrMem(console.statusSave, sizeof console.statusSave);
+  console.tickBusy = 0;
+}
+
+LRESULT ConsoleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      InitConsole(dialog);
+      return 0;  // the focus is set already
+    case WM_PAINT:
+      tkDialogPaint(&console.record, kLogoId, kLogoBitmapId, console.context.instance);
+      RefreshClock();
+      return 1;
+    case WM_SETFOCUS:
+      FocusIdField();
+      return 1;
+    case WM_CLOSE:
+      tkSendMessage(dialog, WM_COMMAND, kCloseButtonId, 0);
+      return 0;
+    case WM_TIMER:
+      if (wParam == static_cast<WPARAM>(kConsoleTimerId)) ConsoleTick();
+      return 1;
+    case WM_COMMAND:
+      Command(CommandId(wParam));
+      return 1;
+    default:
+      return 0;
+  }
+}
