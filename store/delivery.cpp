@@ -207,7 +207,7 @@ void ShowEndMessage() {
   } else {
     ShowStatus("Local mails delivered", 1);
     int32_t first = 1;
-    AppendNote(state.unknownAccount, " for unknown accounts (set aside in POST as [?])", first);
+    AppendNote(state.unknownAccount, " for unknown accounts (set aside in POST as [u])", first);
     AppendNote(state.damaged, " damaged (set aside in POST as [!])", first);
     AppendNote(state.kept, " that could not be written (kept in POST)", first);
   }

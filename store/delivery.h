@@ -16,7 +16,7 @@
 //     and the spool file deleted only after that; a failed write removes the
 //     half-written mail file and leaves the spool file for the next run;
 //   - a mail for an account that does not exist here is set aside as
-//     N "[?]", a damaged chain (wrong size, blocks out of order, not starting
+//     N "[u]", a damaged chain (wrong size, blocks out of order, not starting
 //     with a first block) as N "[!]"; no run takes those again.
 // The end message on the console's status line says what was set aside.
 #pragma once

@@ -25,7 +25,9 @@
 //   POST\N[=]          spool file, mail for an account of this machine
 //   POST\N[@]          spool file, mail for another machine
 //   POST\E             pending attachments of E's open writer (no suffix)
-//   POST\N[?]          set aside by delivery: no such account here
+//   POST\N[u]          set aside by delivery: no such account here
+//                      (set-aside suffixes hold no wildcard: the toolkit's
+//                      existence tests match "?" and "*")
 //   POST\N[!]          set aside by delivery: damaged chain
 //   E[@]\              account folder
 //   E[@]\E[@]          account file (one AccountRecord)
@@ -115,7 +117,7 @@ constexpr const char* kRemoteSuffix = "[@]";     // remote spool file
 constexpr const char* kFolderSuffix = "[@]";     // account folder and account file
 constexpr const char* kMailboxSuffix = "[=]";
 constexpr const char* kContactSuffix = "[#]";
-constexpr const char* kUnknownAccountSuffix = "[?]";  // set aside: no such account
+constexpr const char* kUnknownAccountSuffix = "[u]";  // set aside: no such account
 constexpr const char* kDamagedSuffix = "[!]";         // set aside: damaged chain
 constexpr const char* kMailMarker = "[ML]";
 constexpr const char* kMessageTag = "[MSG]";

@@ -1,0 +1,254 @@
+// Local delivery runs over a real POST folder on the virtual clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "store/delivery.h"
+#include "store_fixture.h"
+
+namespace {
+
+using namespace storetest;
+
+class DeliveryRun : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetDelivery(); }
+  void TearDown() override { ResetDelivery(); }
+
+  void Run() { ASSERT_EQ(DeliverLocalMails(), 1); }
+
+  bool InSpool(const std::string& name) const {
+    auto names = store.SpoolNames();
+    return std::find(names.begin(), names.end(), name) != names.end();
+  }
+  std::string SpoolName(const MailSpec& mail, const std::string& suffix) const {
+    return Encoded(mail.sender + mail.postedAt) + suffix;
+  }
+
+  StoreFolder store;
+};
+
+TEST_F(DeliveryRun, EmptySpoolChangesNothing) {
+  store.MakeAccount("bob");
+  Run();
+  EXPECT_TRUE(store.SpoolNames().empty());
+  EXPECT_FALSE(fs::exists(store.MailboxIndex("bob")));
+  EXPECT_EQ(Delivery().delivered, 0);
+}
+
+TEST_F(DeliveryRun, MailsOfOneAndSeveralBlocksArriveByteForByte) {
+  store.MakeAccount("bob");
+  for (int blocks : {1, 3}) {
+    MailSpec mail;
+    mail.blocks = blocks;
+    mail.postedAt = "7/12/2026 9:0" + std::to_string(blocks);
+    Bytes spool = MakeMail(mail);
+    store.PutSpool(mail, spool);
+    Run();
+    EXPECT_FALSE(fs::exists(store.SpoolFile(mail))) << blocks;
+    Bytes delivered = ReadAll(store.MailFile("bob", mail.sender, mail.postedAt));
+    EXPECT_EQ(delivered.size(), static_cast<size_t>(4096 * blocks));
+    EXPECT_TRUE(delivered == spool) << blocks;
+  }
+  Bytes index = ReadAll(store.MailboxIndex("bob"));
+  ASSERT_EQ(index.size(), 2u * 520u);
+  Bytes second = IndexEntry(index, 2);
+  EXPECT_EQ(TextAt(second, 0, 8), "[ML]");
+  EXPECT_EQ(TextAt(second, 8, 18), "7/12/2026 9:03");
+  EXPECT_EQ(TextAt(second, 243, 9), "3");
+  EXPECT_EQ(TextAt(second, 256, 4), "[N]");
+  EXPECT_EQ(Delivery().delivered, 1);
+}
+
+TEST_F(DeliveryRun, SeveralSpoolFilesForOneAccountGiveOneEntryEach) {
+  store.MakeAccount("bob");
+  store.MakeAccount("cy");
+  const char* senders[] = {"ann@100", "dan@200", "eve@300"};
+  for (const char* sender : senders) {
+    MailSpec mail;
+    mail.sender = sender;
+    store.PutSpool(mail, MakeMail(mail));
+  }
+  MailSpec toCy;
+  toCy.destination = "cy@100";
+  toCy.sender = "fay@100";
+  store.PutSpool(toCy, MakeMail(toCy));
+  Run();
+  EXPECT_TRUE(store.SpoolNames().empty());
+  EXPECT_EQ(ReadAll(store.MailboxIndex("bob")).size(), 3u * 520u);
+  EXPECT_EQ(ReadAll(store.MailboxIndex("cy")).size(), 520u);
+  for (const char* sender : senders) EXPECT_TRUE(fs::exists(store.MailFile("bob", sender, "7/12/2026 9:05")));
+  EXPECT_EQ(Delivery().delivered, 4);
+}
+
+TEST_F(DeliveryRun, IncompleteAndRemoteSpoolFilesAreLeftAlone) {
+  store.MakeAccount("bob");
+  MailSpec partial;
+  partial.blocks = 3;
+  Bytes first = MakeBlock(partial, {"1", "3"});
+  Bytes second = MakeBlock(partial, {"2", "3"});
+  first.insert(first.end(), second.begin(), second.end());
+  store.PutSpool(partial, first);
+  MailSpec remote;
+  remote.destination = "bob@999";
+  store.PutSpool(remote, MakeMail(remote), "[@]");
+  Run();
+  EXPECT_EQ(ReadAll(store.SpoolFile(partial)), first);
+  EXPECT_TRUE(fs::exists(store.SpoolFile(remote, "[@]")));
+  EXPECT_FALSE(fs::exists(store.MailboxIndex("bob")));
+}
+
+struct DamageCase {
+  const char* name;
+  std::vector<BlockSpec> blocks;
+};
+
+const DamageCase kDamage[] = {
+    {"two blocks that say three", {{"1", "3"}, {"3", "3"}}},
+    {"second mail appended to the first", {{"1", "1"}, {"1", "1"}}},
+    {"no first block", {{"2", "2"}, {"2", "2"}}},
+    {"blocks out of order", {{"1", "3"}, {"3", "3"}, {"3", "3"}}},
+    {"foreign marker", {{"1", "1", "[XX]"}}},
+};
+
+TEST_F(DeliveryRun, DamagedChainsAreSetAsideWholeAndNothingIsDelivered) {
+  store.MakeAccount("bob");
+  MailSpec mail;
+  for (const DamageCase& c : kDamage) {
+    Bytes file;
+    for (const BlockSpec& spec : c.blocks) {
+      Bytes b = MakeBlock(mail, spec);
+      file.insert(file.end(), b.begin(), b.end());
+    }
+    store.PutSpool(mail, file);
+    Run();
+    EXPECT_FALSE(fs::exists(store.SpoolFile(mail))) << c.name;
+    EXPECT_EQ(ReadAll(store.SpoolFile(mail, "[!]")), file) << c.name;
+    EXPECT_FALSE(fs::exists(store.MailFile("bob", mail.sender, mail.postedAt))) << c.name;
+    EXPECT_FALSE(fs::exists(store.MailboxIndex("bob"))) << c.name;
+    EXPECT_EQ(Delivery().damaged, 1) << c.name;
+    fs::remove(store.SpoolFile(mail, "[!]"));
+  }
+}
+
+TEST_F(DeliveryRun, MailForAMissingAccountIsSetAsideNotDropped) {
+  MailSpec mail;
+  mail.destination = "nobody@100";
+  Bytes spool = MakeMail(mail);
+  store.PutSpool(mail, spool);
+  MailSpec again = mail;  // a second one under the same name is kept apart too
+  Run();
+  store.PutSpool(again, spool);
+  Run();
+  EXPECT_EQ(ReadAll(store.SpoolFile(mail, "[u]")), spool);
+  EXPECT_TRUE(InSpool(Encoded(mail.sender + mail.postedAt) + "1[u]"));
+  EXPECT_FALSE(fs::exists(store.SpoolFile(mail)));
+  EXPECT_EQ(Delivery().unknownAccount, 1);
+  EXPECT_FALSE(fs::exists(store.AccountFolder("nobody")));
+}
+
+TEST_F(DeliveryRun, RecipientsThatCannotBeAccountIdsAreSetAside) {
+  const char* destinations[] = {"no-body@100", "@100", "bob", "aaaaaaaaaaaaaaaaaaaaaaa@100", "../x@100"};
+  store.MakeAccount("bob");
+  for (const char* destination : destinations) {
+    MailSpec mail;
+    mail.destination = destination;
+    store.PutSpool(mail, MakeMail(mail));
+    Run();
+    EXPECT_TRUE(fs::exists(store.SpoolFile(mail, "[u]"))) << destination;
+    fs::remove(store.SpoolFile(mail, "[u]"));
+  }
+  EXPECT_FALSE(fs::exists(store.MailboxIndex("bob")));
+}
+
+TEST_F(DeliveryRun, RecipientTypedInCapitalsReachesTheLowerCaseAccount) {
+  store.MakeAccount("bob");
+  MailSpec mail;
+  mail.destination = "Bob@100";
+  store.PutSpool(mail, MakeMail(mail));
+  Run();
+  EXPECT_EQ(ReadAll(store.MailboxIndex("bob")).size(), 520u);
+}
+
+TEST_F(DeliveryRun, SecondMailOfTheSameMinuteKeepsTheFirstAndGetsAVariantStamp) {
+  store.MakeAccount("bob");
+  MailSpec first;
+  first.message = "first";
+  first.blocks = 3;
+  Bytes firstBytes = MakeMail(first);
+  store.PutSpool(first, firstBytes);
+  Run();
+  MailSpec second = first;  // same sender, same minute, a shorter mail
+  second.message = "second";
+  second.blocks = 1;
+  store.PutSpool(second, MakeMail(second));
+  Run();
+  EXPECT_EQ(ReadAll(store.MailFile("bob", first.sender, first.postedAt)), firstBytes);
+  Bytes renamed = ReadAll(store.MailFile("bob", first.sender, first.postedAt + "a"));
+  ASSERT_EQ(renamed.size(), 4096u);
+  EXPECT_EQ(TextAt(HeaderOf(renamed, 1), 8, 18), first.postedAt + "a");
+  Bytes payload(renamed.begin(), renamed.begin() + kPayloadSize);
+  vlData(-1, payload.data(), kPayloadSize);
+  EXPECT_EQ(TextAt(payload, 0, 3519), "second");
+  Bytes index = ReadAll(store.MailboxIndex("bob"));
+  ASSERT_EQ(index.size(), 1040u);
+  EXPECT_EQ(TextAt(IndexEntry(index, 1), 8, 18), first.postedAt);
+  EXPECT_EQ(TextAt(IndexEntry(index, 2), 8, 18), first.postedAt + "a");
+  EXPECT_EQ(Delivery().renamed, 1);
+}
+
+TEST_F(DeliveryRun, EveryBlockOfARestampedMailCarriesTheNewStamp) {
+  store.MakeAccount("bob");
+  MailSpec mail;
+  mail.blocks = 2;
+  fs::create_directories(store.AccountFolder("bob"));
+  WriteAll(store.MailFile("bob", mail.sender, mail.postedAt), Bytes(100, 7));  // a stray file of that name
+  store.PutSpool(mail, MakeMail(mail));
+  Run();
+  EXPECT_EQ(ReadAll(store.MailFile("bob", mail.sender, mail.postedAt)), Bytes(100, 7));
+  Bytes renamed = ReadAll(store.MailFile("bob", mail.sender, mail.postedAt + "a"));
+  ASSERT_EQ(renamed.size(), 8192u);
+  for (int k = 1; k <= 2; ++k) EXPECT_EQ(TextAt(HeaderOf(renamed, k), 8, 18), mail.postedAt + "a") << k;
+  Bytes original = MakeMail(mail);  // the attachment payload is copied as it was
+  EXPECT_EQ(Bytes(renamed.begin() + 4096, renamed.begin() + 4096 + kPayloadSize),
+            Bytes(original.begin() + 4096, original.begin() + 4096 + kPayloadSize));
+}
+
+TEST_F(DeliveryRun, EmptySpoolFileIsRemoved) {
+  MailSpec mail;
+  store.PutSpool(mail, Bytes());
+  Run();
+  EXPECT_TRUE(store.SpoolNames().empty());
+}
+
+TEST_F(DeliveryRun, IndexWithATornTailKeepsItAndStaysAligned) {
+  store.MakeAccount("bob");
+  WriteAll(store.MailboxIndex("bob"), Bytes(600, 1));  // one entry and a piece of another
+  MailSpec mail;
+  store.PutSpool(mail, MakeMail(mail));
+  Run();
+  Bytes index = ReadAll(store.MailboxIndex("bob"));
+  ASSERT_EQ(index.size(), 3u * 520u);
+  EXPECT_EQ(Bytes(index.begin(), index.begin() + 600), Bytes(600, 1));
+  EXPECT_EQ(TextAt(IndexEntry(index, 3), 26, 48), mail.sender);
+}
+
+TEST_F(DeliveryRun, IndexThatCannotBeWrittenKeepsTheMailInTheSpool) {
+  store.MakeAccount("bob");
+  MailSpec mail;
+  Bytes spool = MakeMail(mail);
+  store.PutSpool(mail, spool);
+  fs::create_directory(store.MailboxIndex("bob"));  // a folder where the index belongs
+  Run();
+  EXPECT_EQ(ReadAll(store.SpoolFile(mail)), spool);
+  EXPECT_FALSE(fs::exists(store.MailFile("bob", mail.sender, mail.postedAt)));  // no half delivery
+  EXPECT_EQ(Delivery().kept, 1);
+  fs::remove(store.MailboxIndex("bob"));
+  Run();  // once the index can be written the mail arrives
+  EXPECT_FALSE(fs::exists(store.SpoolFile(mail)));
+  EXPECT_EQ(ReadAll(store.MailFile("bob", mail.sender, mail.postedAt)), spool);
+  EXPECT_EQ(ReadAll(store.MailboxIndex("bob")).size(), 520u);
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// A throw-away program folder with its POST folder, and the raw file work the
+// store tests need to build spool files and inspect what a run left behind.
+// Files are made and read here with the host's own calls, apart from the code
+// under test; only the names come from the unit library's encoding.
+#pragma once
+#include <stdint.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "config/config.h"
+#include "platform/unit.h"
+#include "store/format.h"
+#include "winapi/loop.h"
+
+namespace storetest {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+
+// The encoded file name of a text: scrambled over twice its length in a
+// zero-filled 256-byte buffer.
+inline std::string Encoded(const std::string& text) {
+  char buffer[256] = {};
+  text.copy(buffer, text.size());
+  vlData(1, buffer, static_cast<int32_t>(2 * text.size()));
+  return std::string(buffer);
+}
+
+inline Bytes ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void WriteAll(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The text stored in a slot of raw bytes.
+inline std::string TextAt(const Bytes& bytes, size_t offset, size_t width) {
+  std::string text;
+  for (size_t i = 0; i < width && offset + i < bytes.size() && bytes[offset + i] != 0; ++i)
+    text += static_cast<char>(bytes[offset + i]);
+  return text;
+}
+
+inline void PutText(Bytes& bytes, size_t offset, const std::string& text) {
+  for (size_t i = 0; i < text.size(); ++i) bytes[offset + i] = static_cast<unsigned char>(text[i]);
+}
+
+// What one block of a test mail says about itself.
+struct BlockSpec {
+  std::string blockNumber;
+  std::string totalBlocks;
+  std::string marker = "[ML]";
+};
+
+struct MailSpec {
+  std::string sender = "ann@100";
+  std::string postedAt = "7/12/2026 9:05";
+  std::string destination = "bob@100";
+  std::string subject = "hello";
+  std::string message = "the message";
+  int blocks = 1;
+};
+
+// One block, as stored: header scrambled, the first payload scrambled too,
+// attachment payloads plain (filled with a pattern of their block number).
+inline Bytes MakeBlock(const MailSpec& mail, const BlockSpec& spec) {
+  Bytes block(kBlockSize, 0);
+  const size_t h = kPayloadSize;
+  PutText(block, h + 0, spec.marker);
+  PutText(block, h + 8, mail.postedAt);
+  PutText(block, h + 26, mail.sender);
+  PutText(block, h + 98, mail.subject);
+  PutText(block, h + 146, mail.destination);
+  PutText(block, h + 234, spec.blockNumber);
+  PutText(block, h + 243, spec.totalBlocks);
+  PutText(block, h + 252, std::to_string(mail.blocks - 1));
+  PutText(block, h + 256, "[N]");
+  if (spec.blockNumber == "1") {
+    PutText(block, 0, mail.message);
+    PutText(block, 3520, "[MSG]");
+    PutText(block, 3568, std::to_string(mail.message.size()));
+    vlData(1, block.data(), kPayloadSize);
+  } else {
+    for (int i = 0; i < kContentSize; ++i) block[i] = static_cast<unsigned char>(spec.blockNumber[0] + i);
+    PutText(block, 3520, "file.bin");
+    PutText(block, 3568, std::to_string(kContentSize));
+  }
+  vlData(1, block.data() + h, kHeaderSize);
+  return block;
+}
+
+inline Bytes MakeMail(const MailSpec& mail) {
+  Bytes all;
+  for (int k = 1; k <= mail.blocks; ++k) {
+    Bytes b = MakeBlock(mail, {std::to_string(k), std::to_string(mail.blocks)});
+    all.insert(all.end(), b.begin(), b.end());
+  }
+  return all;
+}
+
+// The header of block k of raw file bytes, unscrambled.
+inline Bytes HeaderOf(const Bytes& file, int k) {
+  Bytes header(file.begin() + (k - 1) * kBlockSize + kPayloadSize, file.begin() + k * kBlockSize);
+  vlData(-1, header.data(), kHeaderSize);
+  return header;
+}
+
+inline Bytes IndexEntry(const Bytes& index, int i) {
+  Bytes entry(index.begin() + (i - 1) * kHeaderSize, index.begin() + i * kHeaderSize);
+  vlData(-1, entry.data(), kHeaderSize);
+  return entry;
+}
+
+// A program folder of its own under the system's temporary folder, with the
+// live configuration pointing at it and the clock virtual.
+class StoreFolder {
+ public:
+  StoreFolder() {
+    std::string pattern = (fs::temp_directory_path() / "vlstoreXXXXXX").string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back(0);
+    root_ = mkdtemp(name.data());
+    fs::create_directory(root_ / "POST");
+    ResetConfig();
+    std::string classic = Classic(root_);
+    classic.copy(Config().programFolder, sizeof Config().programFolder - 1);
+    (classic + "\\VL.INI").copy(Config().unitPath, 255);
+    (classic + "\\POST").copy(Config().spoolPath, 255);
+    waSetVirtualClock(1, 0);
+  }
+  ~StoreFolder() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+    ResetConfig();
+  }
+
+  // The classic form of a host path: "C:" and "\" between names.
+  static std::string Classic(const fs::path& host) {
+    std::string text = "C:" + host.string();
+    for (char& c : text)
+      if (c == '/') c = '\\';
+    return text;
+  }
+
+  const fs::path& Root() const { return root_; }
+  fs::path Spool() const { return root_ / "POST"; }
+  fs::path AccountFolder(const std::string& id) const { return root_ / (Encoded(id) + "[@]"); }
+  fs::path MailFile(const std::string& id, const std::string& sender, const std::string& stamp) const {
+    return AccountFolder(id) / (Encoded(sender + stamp) + "[=]");
+  }
+  fs::path MailboxIndex(const std::string& id) const { return AccountFolder(id) / (Encoded(id) + "[=]"); }
+  fs::path SpoolFile(const MailSpec& mail, const std::string& suffix = "[=]") const {
+    return Spool() / (Encoded(mail.sender + mail.postedAt) + suffix);
+  }
+
+  // An account folder with a valid account file, as creation leaves it.
+  void MakeAccount(const std::string& id, const std::string& key = "secret") const {
+    fs::create_directory(AccountFolder(id));
+    Bytes record(kAccountRecordSize, 0);
+    PutText(record, 0, id);
+    PutText(record, 24, key);
+    PutText(record, 40, "test user");
+    PutText(record, 72, "0");
+    PutText(record, 78, Encoded(id));
+    PutText(record, 126, "[-]");
+    vlData(1, record.data(), kAccountRecordSize);
+    WriteAll(AccountFolder(id) / (Encoded(id) + "[@]"), record);
+  }
+
+  void PutSpool(const MailSpec& mail, const Bytes& bytes, const std::string& suffix = "[=]") const {
+    WriteAll(SpoolFile(mail, suffix), bytes);
+  }
+
+  std::vector<std::string> SpoolNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(Spool())) names.push_back(entry.path().filename().string());
+    return names;
+  }
+
+ private:
+  fs::path root_;
+};
+
+}  // namespace storetest
