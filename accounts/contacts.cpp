@@ -10,6 +10,8 @@
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 
+using namespace mailui;
+
 namespace {
 
 ContactState contacts;

@@ -5,6 +5,8 @@
 #include "toolkit/dialog.h"
 #include "toolkit/text.h"
 
+namespace mailui {
+
 namespace {
 
 // The status accumulator holds 256 bytes with its terminator; stay clear of it.
@@ -184,3 +186,5 @@ void ShowAccountTitle(HWND dialog, const char* title) {
   AppendBounded(id, text, sizeof text);
   pWriteWndStr(dialog, 0, text);
 }
+
+}  // namespace mailui

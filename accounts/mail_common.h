@@ -21,6 +21,8 @@
 #include "toolkit/window.h"
 #include "winapi/types.h"
 
+namespace mailui {
+
 void StatusLine(const char* a, const char* b = nullptr, const char* c = nullptr, const char* d = nullptr,
                 const char* e = nullptr);
 void Progress(uint32_t done, uint32_t total);
@@ -53,3 +55,5 @@ void ShowAccountTitle(HWND dialog, const char* title);
 // The control id and the notification code of a WM_COMMAND.
 int32_t CommandId(WPARAM wParam);
 int32_t CommandCode(WPARAM wParam);
+
+}  // namespace mailui

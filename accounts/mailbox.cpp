@@ -11,6 +11,8 @@
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 
+using namespace mailui;
+
 namespace {
 
 MailboxState mailbox;

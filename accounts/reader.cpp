@@ -14,6 +14,8 @@
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 
+using namespace mailui;
+
 namespace {
 
 ReaderState reader;

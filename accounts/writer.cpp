@@ -14,6 +14,8 @@
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 
+using namespace mailui;
+
 namespace {
 
 ComposeBuffers compose;
@@ -157,6 +159,7 @@ struct Draft {
   char stamp[18];
   const char* suffix;
   int32_t records;
+  int32_t attachments;
 };
 
 // Steps 3 to 9 of a post: what the user typed and where it goes. 0 when a
@@ -181,6 +184,7 @@ int32_t ReadDraft(Draft& draft) {
   AddressMachinePart(draft.destination, draft.machine, sizeof draft.machine);
   draft.suffix = MatchMachine(machId, draft.machine) == 1 ? kLocalSuffix : kRemoteSuffix;
   draft.records = PendingRecordCount(writer.pendingPath);
+  draft.attachments = PendingFileCount(writer.pendingPath);
   AppendBounded(compose.stamp, draft.stamp, sizeof draft.stamp);
   return 1;
 }
@@ -215,7 +219,7 @@ void FillHeader(const Draft& draft, MailHeader& header) {
   SetSlot(header.lockKey, writer.lockKey);
   SetSlot(header.blockNumber, "1");
   SetSlot(header.totalBlocks, pStr(1 + draft.records));
-  SetSlot(header.attachmentCount, pStr(static_cast<int32_t>(writer.attachmentCount)));
+  SetSlot(header.attachmentCount, pStr(draft.attachments));
   SetSlot(header.status, kStatusNew);
 }
 
@@ -309,6 +313,30 @@ void PrepareCompose() {
 int32_t PendingRecordCount(const char* pendingPath) {
   int32_t size = pFileSize(pendingPath);
   return size > 0 ? size / kPayloadSize : 0;
+}
+
+int32_t PendingFileCount(const char* pendingPath) {
+  // Records left by a writer that was stopped go with the next mail too, so
+  // the files are counted from the records rather than from this writer's
+  // own attachments: a file starts where the tag changes or after a chunk
+  // shorter than a whole one.
+  int32_t records = PendingRecordCount(pendingPath);
+  BlockPayload record;
+  char previous[sizeof record.tag + 1] = {};
+  int32_t files = 0;
+  int32_t lastWasShort = 0;
+  for (int32_t i = 0; i < records; i++) {
+    pClrMem(&record, sizeof record);
+    if (pFileIO(-1, pendingPath, 1 + i * kPayloadSize, &record, kPayloadSize) != kPayloadSize) break;
+    char tag[sizeof record.tag + 1];
+    SlotText(record.tag, tag);
+    if (files == 0 || lastWasShort || pCmp(tag, previous) != 1) files++;
+    pClrMem(previous, sizeof previous);
+    AppendBounded(tag, previous, sizeof previous);
+    lastWasShort = SlotNumber(record.contentLength, sizeof record.contentLength) < kContentSize ? 1 : 0;
+  }
+  pClrMem(&record, sizeof record);
+  return files;
 }
 
 int32_t OpenWriter(HWND owner, const WindowContext* context) {

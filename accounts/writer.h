@@ -83,3 +83,5 @@ int32_t PostMail();
 // The pending-attachment file of the open account as whole records: the
 // number of 3576-byte records it holds (0 when missing or empty).
 int32_t PendingRecordCount(const char* pendingPath);
+// The number of attached files those records make up.
+int32_t PendingFileCount(const char* pendingPath);
