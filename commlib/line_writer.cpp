@@ -1,0 +1,102 @@
+// The transmit side of a line (see line_writer.h).
+#include "commlib/line_writer.h"
+
+#include <errno.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace comm {
+namespace {
+
+// Sockets must not raise SIGPIPE when the peer has gone; other descriptors
+// (serial devices) have no such signal.
+ssize_t writeSome(int fd, const uint8_t* bytes, size_t length) {
+  ssize_t n = send(fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (n < 0 && errno == ENOTSOCK) n = write(fd, bytes, length);
+  return n;
+}
+
+}  // namespace
+
+void LineWriter::startCall() {
+  messages_.clear();
+  waiting_ = 0;
+  sentInCall_ = 0;
+  lineFreeUs_ = 0;
+  admitted_ = 0;
+  sliceDueUs_ = 0;
+  sliceLength_ = 0;
+}
+
+bool LineWriter::queue(const uint8_t* bytes, size_t length, uint64_t nowUs) {
+  if (length == 0) return true;
+  if (waiting_ + length > shape_.capacity) return false;
+  Message m;
+  m.bytes.assign(bytes, bytes + length);
+  m.notBeforeUs = nowUs + uint64_t(shape_.delayMs) * 1000u;
+  messages_.push_back(std::move(m));
+  waiting_ += length;
+  return true;
+}
+
+// On a paced line, lets the next slice of the head message through once the
+// line would have carried it. Returns false with wakeUs while it is not due.
+bool LineWriter::admitSlice(uint64_t nowUs, uint64_t& wakeUs) {
+  if (shape_.pacedBaud <= 0) {
+    admitted_ = SIZE_MAX;
+    return true;
+  }
+  if (admitted_ > 0) return true;
+  const Message& head = messages_.front();
+  if (sliceDueUs_ == 0) {
+    sliceLength_ = std::min(kPaceSlice, head.bytes.size() - head.offset);
+    uint64_t start = std::max(lineFreeUs_, nowUs);
+    // 10 bit times per byte (start, 8 data, stop).
+    sliceDueUs_ = start + uint64_t(sliceLength_) * 10'000'000u / uint64_t(shape_.pacedBaud);
+  }
+  if (nowUs < sliceDueUs_) {
+    wakeUs = sliceDueUs_;
+    return false;
+  }
+  lineFreeUs_ = sliceDueUs_;
+  sliceDueUs_ = 0;
+  admitted_ = sliceLength_;
+  return true;
+}
+
+LineWriter::Step LineWriter::drain(int fd, uint64_t nowUs, uint64_t& wakeUs) {
+  while (!messages_.empty()) {
+    Message& head = messages_.front();
+    if (nowUs < head.notBeforeUs) {
+      wakeUs = head.notBeforeUs;
+      return Step::WaitUntil;
+    }
+    if (!admitSlice(nowUs, wakeUs)) return Step::WaitUntil;
+    size_t length = std::min(admitted_, head.bytes.size() - head.offset);
+    if (shape_.dropAfter > 0) {
+      if (sentInCall_ >= shape_.dropAfter) return Step::Dropped;
+      length = size_t(std::min<uint64_t>(length, shape_.dropAfter - sentInCall_));
+    }
+    ssize_t n = writeSome(fd, head.bytes.data() + head.offset, length);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return Step::WaitWritable;
+      return Step::Failed;
+    }
+    head.offset += size_t(n);
+    waiting_ -= size_t(n);
+    sentInCall_ += uint64_t(n);
+    if (admitted_ != SIZE_MAX) admitted_ -= size_t(n);
+    if (head.offset == head.bytes.size()) {
+      messages_.pop_front();
+      if (admitted_ != SIZE_MAX) admitted_ = 0;
+    }
+    if (shape_.dropAfter > 0 && sentInCall_ >= shape_.dropAfter) return Step::Dropped;
+    if (size_t(n) < length) return Step::WaitWritable;
+  }
+  if (shape_.pacedBaud <= 0) admitted_ = 0;
+  return Step::Idle;
+}
+
+}  // namespace comm

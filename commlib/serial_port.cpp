@@ -1,0 +1,445 @@
+// The serial backend: a real modem on a serial device.
+//
+// The device runs raw 8N1 (or the requested data bits) with RTS/CTS flow
+// control at the standard speed nearest the Baud setting (56000 -> 57600,
+// 128000 -> 115200, 256000 -> 230400). HUPCL lowers DTR when the port is
+// closed, which makes the modem hang up.
+//
+// Modem lines: where the device has them (TIOCMGET works), CTS, DSR, RI and
+// DCD are read every 200 ms and reported as they change. Pseudo-terminals
+// and many adapters have none; there CTS and DSR count as on while the port
+// is open, and the modem's result codes stand in for the rest: RING pulses
+// RNG, CONNECT raises the carrier, NO CARRIER (also when it ends the data of
+// a call) drops it, and the device going away drops everything.
+//
+// Command mode and data mode: until CONNECT (or DCD) the modem's output is
+// read as result lines, answers to ruk_pbx_Cmd; afterwards it is call data,
+// delivered unchanged, until the carrier goes. ruk_pbx_Cmd waits for OK or
+// ERROR by pumping the event loop for at most 2 s; a dial (ATD) or answer
+// (ATA) is not waited for, the carrier tells its outcome. During a call the
+// modem is not sent commands: they would go down the line as data.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "commlib/hayes.h"
+#include "commlib/transport.h"
+#include "winapi/loop.h"
+
+namespace comm {
+namespace {
+
+constexpr size_t kResultLineMax = 256;
+constexpr std::string_view kNoCarrier = "NO CARRIER";
+
+struct Speed {
+  int baud;
+  speed_t code;
+};
+constexpr Speed kSpeeds[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+    {1000000, B1000000}, {2000000, B2000000}, {4000000, B4000000},
+};
+
+speed_t nearestSpeed(int baud) {
+  const Speed* best = &kSpeeds[0];
+  for (const Speed& s : kSpeeds)
+    if (std::abs(s.baud - baud) < std::abs(best->baud - baud)) best = &s;
+  return best->code;
+}
+
+tcflag_t sizeFlag(int dataBits) {
+  switch (dataBits) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
+  }
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// Where a "NO CARRIER" line begins in call data, or npos.
+size_t findNoCarrier(const char* bytes, size_t length) {
+  std::string_view data(bytes, length);
+  for (size_t at = data.find(kNoCarrier); at != std::string_view::npos; at = data.find(kNoCarrier, at + 1)) {
+    size_t end = at + kNoCarrier.size();
+    bool lineStart = at == 0 || data[at - 1] == '\n' || data[at - 1] == '\r';
+    bool lineEnd = end == length || data[end] == '\r' || data[end] == '\n';
+    if (lineStart && lineEnd) return at;
+  }
+  return std::string_view::npos;
+}
+
+class SerialPort final : public Transport {
+ public:
+  SerialPort(Owner& owner, const TransportConfig& config) : owner_(owner), config_(config) {}
+  ~SerialPort() override { shutdown(); }
+
+  bool start(std::string& error) override;
+  int32_t command(const std::string& line, std::string& error) override;
+  bool write(const uint8_t* bytes, size_t length) override;
+  void shutdown() override;
+  void resumeReading() override;
+
+ private:
+  bool configureDevice(std::string& error);
+  void reportInitialLines();
+  static void onLinePoll(void* context);
+  void pollLines();
+  void setCarrier(bool on);
+  void ringPulse();
+  static void onRingOff(void* context);
+
+  static void onDevice(int fd, short revents, void* context);
+  void readDevice();
+  void consume(const char* bytes, size_t length);
+  size_t consumeData(const char* bytes, size_t length);
+  void handleResultLine(const std::string& line);
+  void deviceLost();
+
+  void drainWriter();
+  void watchDevice();
+  static void cancel(uint32_t& id);
+
+  Owner& owner_;
+  TransportConfig config_;
+  LineWriter writer_;
+  int fd_ = -1;
+  bool hasLines_ = false;
+  int lines_ = 0;          // last TIOCMGET bits
+  bool dataMode_ = false;
+  bool skipLineFeed_ = false;
+  bool carrier_ = false;
+  bool ringOn_ = false;
+  bool lost_ = false;
+  bool shut_ = false;
+  bool wantWrite_ = false;
+  bool readingPaused_ = false;
+  int awaited_ = -1;       // answer to the command being waited for: 1 OK, 0 other
+  uint32_t pollTimer_ = 0;
+  uint32_t ringOffTimer_ = 0;
+  std::string resultLine_;
+  std::vector<char> readBuffer_;
+};
+
+void SerialPort::cancel(uint32_t& id) {
+  if (id) waCancelDeadline(id);
+  id = 0;
+}
+
+bool SerialPort::start(std::string& error) {
+  fd_ = open(config_.settings.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) {
+    error = config_.settings.device + ": " + strerror(errno);
+    return false;
+  }
+  if (!isatty(fd_) || !configureDevice(error)) {
+    if (error.empty()) error = config_.settings.device + ": not a serial device";
+    close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  LineShape shape;
+  shape.capacity = config_.sendCapacity + kResultLineMax;
+  writer_.configure(shape);
+  readBuffer_.resize(config_.receiveChunk);
+  watchDevice();
+  reportInitialLines();
+  return true;
+}
+
+bool SerialPort::configureDevice(std::string& error) {
+  termios tio{};
+  if (tcgetattr(fd_, &tio) != 0) {
+    error = config_.settings.device + ": " + strerror(errno);
+    return false;
+  }
+  cfmakeraw(&tio);
+  tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
+  tio.c_cflag |= sizeFlag(config_.dataBits) | CREAD | CLOCAL | HUPCL | CRTSCTS;
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  speed_t speed = nearestSpeed(config_.baud);
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+  if (tcsetattr(fd_, TCSANOW, &tio) != 0) {
+    error = config_.settings.device + ": cannot set the line: " + strerror(errno);
+    return false;
+  }
+  ioctl(fd_, TIOCEXCL);
+  int raise = TIOCM_DTR | TIOCM_RTS;
+  ioctl(fd_, TIOCMBIS, &raise);  // fails harmlessly where there are no lines
+  tcflush(fd_, TCIOFLUSH);
+  return true;
+}
+
+void SerialPort::reportInitialLines() {
+  hasLines_ = ioctl(fd_, TIOCMGET, &lines_) == 0;
+  if (!hasLines_) {
+    owner_.lineChanged(kCts, true);
+    owner_.lineChanged(kDsr, true);
+    return;
+  }
+  owner_.lineChanged(kCts, lines_ & TIOCM_CTS);
+  owner_.lineChanged(kDsr, lines_ & TIOCM_DSR);
+  if (lines_ & TIOCM_RNG) owner_.lineChanged(kRing, true);
+  if (lines_ & TIOCM_CD) setCarrier(true);
+  pollTimer_ = waAddDeadline(kLinePollMs, onLinePoll, this);
+}
+
+void SerialPort::onLinePoll(void* context) {
+  auto* self = static_cast<SerialPort*>(context);
+  self->pollTimer_ = 0;
+  self->pollLines();
+}
+
+void SerialPort::pollLines() {
+  int now = 0;
+  if (ioctl(fd_, TIOCMGET, &now) == 0) {
+    int changed = now ^ lines_;
+    lines_ = now;
+    if (changed & TIOCM_CTS) owner_.lineChanged(kCts, now & TIOCM_CTS);
+    if (changed & TIOCM_DSR) owner_.lineChanged(kDsr, now & TIOCM_DSR);
+    if (changed & TIOCM_RNG) owner_.lineChanged(kRing, now & TIOCM_RNG);
+    if (changed & TIOCM_CD) setCarrier(now & TIOCM_CD);
+  }
+  pollTimer_ = waAddDeadline(kLinePollMs, onLinePoll, this);
+}
+
+void SerialPort::setCarrier(bool on) {
+  dataMode_ = on;
+  if (on == carrier_) return;
+  carrier_ = on;
+  owner_.lineChanged(kCarrier, on);
+}
+
+void SerialPort::ringPulse() {
+  if (!ringOn_) owner_.lineChanged(kRing, true);
+  ringOn_ = true;
+  cancel(ringOffTimer_);
+  ringOffTimer_ = waAddDeadline(kRingOnMs, onRingOff, this);
+}
+
+void SerialPort::onRingOff(void* context) {
+  auto* self = static_cast<SerialPort*>(context);
+  self->ringOffTimer_ = 0;
+  if (self->ringOn_) {
+    self->ringOn_ = false;
+    self->owner_.lineChanged(kRing, false);
+  }
+}
+
+// ---- commands and data out ----
+
+int32_t SerialPort::command(const std::string& line, std::string& error) {
+  if (lost_ || fd_ < 0) {
+    error = "the modem is gone";
+    return 0;
+  }
+  if (dataMode_) {
+    error = "a call is connected; commands would go down the line";
+    return 0;
+  }
+  std::vector<AtStep> steps;
+  bool parsed = parseCommandLine(line, steps);
+  if (!parsed && !startsWithNoCase(line, "AT")) {
+    error = "not a modem command: " + line;
+    return 0;
+  }
+  bool answeredByCarrier =
+      parsed && !steps.empty() && (steps.back().op == AtOp::Dial || steps.back().op == AtOp::Answer);
+  std::string text = line + "\r";
+  if (!writer_.queue(reinterpret_cast<const uint8_t*>(text.data()), text.size(), owner_.nowUs())) {
+    error = "the line is still busy sending";
+    return 0;
+  }
+  awaited_ = -1;
+  resultLine_.clear();
+  drainWriter();
+  if (answeredByCarrier) return 1;
+
+  uint32_t start = waNow();
+  while (awaited_ == -1 && !lost_ && !shut_) {
+    uint32_t spent = waNow() - start;
+    if (spent >= kCommandLimitMs) break;
+    waPump(int32_t(kCommandLimitMs - spent));
+  }
+  if (awaited_ == 1) return 1;
+  error = awaited_ == -1 ? "the modem did not answer within 2 s" : "the modem refused the command";
+  return 0;
+}
+
+bool SerialPort::write(const uint8_t* bytes, size_t length) {
+  if (lost_ || !dataMode_) return false;
+  if (!writer_.queue(bytes, length, owner_.nowUs())) return false;
+  owner_.sentBytes(length);
+  drainWriter();
+  return true;
+}
+
+void SerialPort::drainWriter() {
+  if (fd_ < 0) return;
+  uint64_t wake = 0;
+  LineWriter::Step step = writer_.drain(fd_, owner_.nowUs(), wake);
+  if (step == LineWriter::Step::Failed) {
+    deviceLost();
+    return;
+  }
+  wantWrite_ = step == LineWriter::Step::WaitWritable;
+  watchDevice();
+}
+
+void SerialPort::watchDevice() {
+  short events = readingPaused_ ? 0 : POLLIN;
+  if (wantWrite_) events |= POLLOUT;
+  waWatchFd(fd_, events, onDevice, this);
+}
+
+// ---- bytes in ----
+
+void SerialPort::onDevice(int, short revents, void* context) {
+  auto* self = static_cast<SerialPort*>(context);
+  if (revents & (POLLIN | POLLHUP | POLLERR)) self->readDevice();
+  if (self->fd_ >= 0 && (revents & POLLOUT)) self->drainWriter();
+}
+
+void SerialPort::readDevice() {
+  ssize_t n = read(fd_, readBuffer_.data(), readBuffer_.size());
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  if (n <= 0) {
+    deviceLost();
+    return;
+  }
+  consume(readBuffer_.data(), size_t(n));
+  if (fd_ >= 0 && owner_.backlogged() && !readingPaused_) {
+    readingPaused_ = true;
+    watchDevice();
+  }
+}
+
+void SerialPort::resumeReading() {
+  if (!readingPaused_ || owner_.backlogged() || fd_ < 0) return;
+  readingPaused_ = false;
+  watchDevice();
+}
+
+void SerialPort::consume(const char* bytes, size_t length) {
+  while (length > 0) {
+    if (dataMode_) {
+      size_t used = consumeData(bytes, length);
+      bytes += used;
+      length -= used;
+      continue;
+    }
+    char c = *bytes++;
+    --length;
+    if (c == '\r' || c == '\n') {
+      if (resultLine_.empty()) continue;
+      std::string line;
+      line.swap(resultLine_);
+      handleResultLine(line);
+      if (dataMode_) skipLineFeed_ = c == '\r';
+    } else if (c >= 32 && c < 127 && resultLine_.size() < kResultLineMax) {
+      resultLine_ += c;
+    }
+  }
+}
+
+// Delivers call data; returns how much of it belongs to the call (the rest
+// follows a NO CARRIER line, back in command mode).
+size_t SerialPort::consumeData(const char* bytes, size_t length) {
+  size_t used = 0;
+  if (skipLineFeed_) {
+    skipLineFeed_ = false;
+    if (bytes[0] == '\n') used = 1;
+  }
+  const char* data = bytes + used;
+  size_t dataLength = length - used;
+  size_t end = hasLines_ ? std::string_view::npos : findNoCarrier(data, dataLength);
+  if (end == std::string_view::npos) {
+    if (dataLength > 0) owner_.received(data, dataLength);
+    return length;
+  }
+  size_t keep = end;  // the modem puts CR LF before its result line
+  if (keep > 0 && data[keep - 1] == '\n') --keep;
+  if (keep > 0 && data[keep - 1] == '\r') --keep;
+  if (keep > 0) owner_.received(data, keep);
+  setCarrier(false);
+  return used + end;
+}
+
+void SerialPort::handleResultLine(const std::string& line) {
+  if (startsWithNoCase(line, "AT")) return;  // the modem's echo of a command
+  if (line == "OK") {
+    owner_.resultCode("OK");
+    awaited_ = 1;
+  } else if (startsWithNoCase(line, "CONNECT")) {
+    owner_.resultCode("CONNECT");
+    if (hasLines_) dataMode_ = true;
+    else setCarrier(true);
+  } else if (line == "RING") {
+    owner_.resultCode("RING");
+    if (!hasLines_) ringPulse();
+  } else if (line == "ERROR" || line == "NO CARRIER" || line == "BUSY" || line == "NO ANSWER" ||
+             line == "NO DIALTONE") {
+    owner_.resultCode(line.c_str());
+    if (awaited_ == -1) awaited_ = 0;
+    if (line == "NO CARRIER" && !hasLines_) setCarrier(false);
+  }
+}
+
+void SerialPort::deviceLost() {
+  if (fd_ >= 0) {
+    waUnwatchFd(fd_);
+    close(fd_);
+    fd_ = -1;
+  }
+  if (lost_) return;
+  lost_ = true;
+  cancel(pollTimer_);
+  cancel(ringOffTimer_);
+  if (ringOn_) owner_.lineChanged(kRing, false);
+  ringOn_ = false;
+  if (carrier_) owner_.resultCode("NO CARRIER");
+  setCarrier(false);
+  owner_.lineChanged(kCts, false);
+  owner_.lineChanged(kDsr, false);
+}
+
+void SerialPort::shutdown() {
+  if (shut_) return;
+  shut_ = true;
+  cancel(pollTimer_);
+  cancel(ringOffTimer_);
+  if (fd_ >= 0) {
+    waUnwatchFd(fd_);
+    close(fd_);
+    fd_ = -1;
+  }
+  if (ringOn_) owner_.lineChanged(kRing, false);
+  ringOn_ = false;
+  setCarrier(false);
+}
+
+}  // namespace
+
+std::unique_ptr<Transport> makeSerialPort(Owner& owner, const TransportConfig& config) {
+  return std::make_unique<SerialPort>(owner, config);
+}
+
+}  // namespace comm

@@ -1,0 +1,221 @@
+// Reading and checking "ruk_comm.ini" (layout in settings.h).
+#include "commlib/settings.h"
+
+#include <ini.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <charconv>
+#include <set>
+
+namespace comm {
+namespace {
+
+bool parseNumber(std::string_view text, uint32_t max, uint32_t& out) {
+  if (text.empty() || text.size() > 10) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + uint64_t(c - '0');
+  }
+  if (value > max) return false;
+  out = uint32_t(value);
+  return true;
+}
+
+bool equalsNoCase(std::string_view a, const char* b) {
+  std::string_view bv(b);
+  if (a.size() != bv.size()) return false;
+  return strncasecmp(a.data(), b, a.size()) == 0;
+}
+
+bool validNumber(std::string_view number) {
+  if (number.empty() || number.size() > kMaxNumberLength) return false;
+  for (char c : number)
+    if (!((c >= '0' && c <= '9') || c == '*' || c == '#')) return false;
+  return true;
+}
+
+// What the parser has seen so far; the first complaint wins.
+struct ReadState {
+  SettingsFile* file = nullptr;
+  FILE* stream = nullptr;
+  int line = 0;                    // line being parsed
+  int errorLine = 0;
+  std::string error;
+  std::set<std::string> seenKeys;  // "section/key", to refuse repeats
+};
+
+bool fail(ReadState& state, std::string message) {
+  if (state.error.empty()) {
+    state.error = std::move(message);
+    state.errorLine = state.line;
+  }
+  return false;
+}
+
+// The parser reads line by line through here, which tells the handler the
+// line it is looking at.
+char* readLine(char* buffer, int size, void* user) {
+  ReadState& state = *static_cast<ReadState*>(user);
+  char* got = fgets(buffer, size, state.stream);
+  if (got) ++state.line;
+  return got;
+}
+
+// "portN" with N in 1..kMaxPort, else 0.
+int portOfSection(std::string_view section) {
+  if (section.size() < 5 || !equalsNoCase(section.substr(0, 4), "port")) return 0;
+  uint32_t n = 0;
+  std::string_view digits = section.substr(4);
+  if (digits[0] == '0' || !parseNumber(digits, kMaxPort, n) || n == 0) return 0;
+  return int(n);
+}
+
+bool readPortKey(ReadState& state, PortSettings& port, std::string_view key, std::string_view value) {
+  const std::string quoted = "'" + std::string(value) + "'";
+  uint32_t n = 0;
+  if (equalsNoCase(key, "backend")) {
+    if (equalsNoCase(value, "virtual")) port.backend = Backend::Virtual;
+    else if (equalsNoCase(value, "serial")) port.backend = Backend::Serial;
+    else return fail(state, "backend must be virtual or serial, not " + quoted);
+  } else if (equalsNoCase(key, "listen")) {
+    HostPort hp;
+    if (!parseHostPort(value, true, hp)) return fail(state, "listen: not an address host:port: " + quoted);
+    port.listen = hp;
+  } else if (equalsNoCase(key, "pace")) {
+    if (!parseNumber(value, 1, n)) return fail(state, "pace must be 0 or 1, not " + quoted);
+    port.pace = n == 1;
+  } else if (equalsNoCase(key, "drop_after")) {
+    if (!parseNumber(value, INT32_MAX, n)) return fail(state, "drop_after: not a byte count: " + quoted);
+    port.dropAfter = n;
+  } else if (equalsNoCase(key, "delay_ms")) {
+    if (!parseNumber(value, kMaxDelayMs, n)) return fail(state, "delay_ms: not 0 to 600000: " + quoted);
+    port.delayMs = n;
+  } else if (equalsNoCase(key, "auto_answer")) {
+    if (!parseNumber(value, 255, n)) return fail(state, "auto_answer: not 0 to 255: " + quoted);
+    port.autoAnswer = int(n);
+  } else if (equalsNoCase(key, "device")) {
+    if (value.empty() || value[0] != '/' || value.size() > kMaxDeviceLength)
+      return fail(state, "device must be an absolute path: " + quoted);
+    port.device = std::string(value);
+  } else {
+    return fail(state, "unknown setting '" + std::string(key) + "'");
+  }
+  return true;
+}
+
+bool readPhoneKey(ReadState& state, std::string_view number, std::string_view value) {
+  if (!validNumber(number)) return fail(state, "phonebook: not a number: '" + std::string(number) + "'");
+  PhoneEntry entry;
+  entry.number = std::string(number);
+  if (!parseHostPort(value, false, entry.address))
+    return fail(state, "phonebook " + entry.number + ": not an address host:port: '" + std::string(value) + "'");
+  state.file->phonebook.push_back(std::move(entry));
+  return true;
+}
+
+int onSetting(void* user, const char* section, const char* name, const char* value) {
+  ReadState& state = *static_cast<ReadState*>(user);
+  std::string_view sec(section), key(name), val(value);
+  std::string lowered;
+  for (char c : sec) lowered += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  lowered += '/';
+  for (char c : key) lowered += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (!state.seenKeys.insert(lowered).second)
+    return fail(state, "'" + std::string(key) + "' given twice in [" + std::string(sec) + "]");
+  if (equalsNoCase(sec, "phonebook")) return readPhoneKey(state, key, val);
+  int port = portOfSection(sec);
+  if (port == 0) return fail(state, "unknown section [" + std::string(sec) + "] (port1 to port32 or phonebook)");
+  auto& slot = state.file->ports[size_t(port)];
+  if (!slot) slot.emplace();
+  return readPortKey(state, *slot, key, val);
+}
+
+}  // namespace
+
+bool parseHostPort(std::string_view text, bool allowZeroPort, HostPort& out) {
+  size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  std::string_view host = text.substr(0, colon);
+  uint32_t port = 0;
+  if (!parseNumber(text.substr(colon + 1), 65535, port)) return false;
+  if (port == 0 && !allowZeroPort) return false;
+  uint32_t address = 0;
+  if (equalsNoCase(host, "localhost")) {
+    address = 0x7f000001u;
+  } else {
+    int parts = 0;
+    size_t start = 0;
+    while (start <= host.size()) {
+      size_t dot = host.find('.', start);
+      std::string_view part = host.substr(start, dot == std::string_view::npos ? host.size() - start : dot - start);
+      uint32_t octet = 0;
+      if (part.size() > 3 || !parseNumber(part, 255, octet)) return false;
+      address = (address << 8) | octet;
+      ++parts;
+      if (dot == std::string_view::npos) break;
+      start = dot + 1;
+    }
+    if (parts != 4) return false;
+  }
+  out.address = address;
+  out.port = uint16_t(port);
+  out.text = std::string(text);
+  return true;
+}
+
+bool readSettingsFile(const std::string& path, SettingsFile& out, std::string& error) {
+  out = SettingsFile{};
+  struct stat st{};
+  if (stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    error = path + ": cannot be read";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = path + ": not a file";
+    return false;
+  }
+  ReadState state;
+  state.file = &out;
+  state.stream = fopen(path.c_str(), "r");
+  if (!state.stream) {
+    error = path + ": cannot be read";
+    return false;
+  }
+  int line = ini_parse_stream(readLine, &state, onSetting, &state);
+  fclose(state.stream);
+  if (line == 0) return true;
+  if (line < 0) error = path + ": cannot be read";
+  else error = path + " line " + std::to_string(line) + ": " +
+               (state.errorLine == line ? state.error : std::string("not a setting (name = value)"));
+  out = SettingsFile{};
+  return false;
+}
+
+PortSettings settingsForPort(const SettingsFile& file, int port) {
+  PortSettings result;
+  if (port >= 1 && port <= kMaxPort && file.ports[size_t(port)]) result = *file.ports[size_t(port)];
+  if (result.backend == Backend::Serial && result.device.empty())
+    result.device = "/dev/ttyS" + std::to_string(port - 1);
+  return result;
+}
+
+const PhoneEntry* findNumber(const std::vector<PhoneEntry>& book, std::string_view number) {
+  for (const PhoneEntry& e : book)
+    if (e.number == number) return &e;
+  auto stripped = [](std::string_view s) {
+    size_t i = 0;
+    while (i + 1 < s.size() && s[i] == '0') ++i;
+    return s.substr(i);
+  };
+  std::string_view wanted = stripped(number);
+  for (const PhoneEntry& e : book)
+    if (stripped(e.number) == wanted) return &e;
+  return nullptr;
+}
+
+}  // namespace comm
