@@ -12,14 +12,28 @@ ConfigState& Config() { return state; }
 
 void ResetConfig() { pClrMem(&state, sizeof state); }
 
+namespace {
+// Decimal text as pStr writes it: an optional "-" and at least one digit.
+// pStrVal itself turns any other byte into a "digit" of its own, so a field
+// holding text of another kind would read as a large meaningless number.
+bool IsDecimal(const char* text) {
+  if (*text == '-') ++text;
+  if (!*text) return false;
+  for (; *text; ++text)
+    if (*text < '0' || *text > '9') return false;
+  return true;
+}
+}  // namespace
+
 int32_t ConfigRecord::Number(FieldSlot slot) const {
   char text[64] = {};
   pCopyMem(bytes + slot.offset, text, slot.width);  // slots are at most 48 bytes
-  return pStrVal(text);
+  return IsDecimal(text) ? pStrVal(text) : 0;
 }
 
 void ConfigRecord::SetText(FieldSlot slot, const char* text) {
   pClrMem(bytes + slot.offset, slot.width);
+  if (!text) return;  // no text clears the field
   int32_t n = pLen(text);
   if (n > slot.width - 1) n = slot.width - 1;
   pCopyMem(text, bytes + slot.offset, n);
@@ -30,9 +44,9 @@ void ConfigRecord::SetNumber(FieldSlot slot, int32_t value) { SetText(slot, pStr
 int32_t ReadRecord(const char* path, ConfigRecord& record) {
   pClrMem(record.bytes, kRecordSize);
   int32_t n = pFileIO(-1, path, 1, record.bytes, kRecordSize);
-  // Scrambling works byte by byte from the start, so unscrambling only what
-  // was read gives the same bytes as the whole record would, and the part a
-  // short file does not cover stays zero instead of turning into noise.
+  // Only what was read is unscrambled: a file the record write made is
+  // always whole, and a shorter one (made by hand or cut off) then gives its
+  // own bytes followed by zeros, instead of a tail of unscrambled noise.
   if (n > 0) vlData(-1, record.bytes, n);
   return n;
 }

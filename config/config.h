@@ -61,7 +61,8 @@ struct ConfigRecord {
   // to width - 1 characters; SetText enforces it).
   char* Text(FieldSlot slot) { return bytes + slot.offset; }
   const char* Text(FieldSlot slot) const { return bytes + slot.offset; }
-  // The field read as a number (pStrVal: empty text reads as 0).
+  // The field read as a number (pStrVal); empty or non-numeric text reads as
+  // 0, and a slot filled to its last byte is read no further than the slot.
   int32_t Number(FieldSlot slot) const;
   // Clears the slot and stores at most width - 1 bytes of text.
   void SetText(FieldSlot slot, const char* text);
