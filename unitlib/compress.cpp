@@ -1,0 +1,227 @@
+// Attachment compression (see unitlib.h for the method and the bounds).
+#include <errno.h>
+#include <fcntl.h>
+#include <lzma.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/unit.h"
+#include "toolkit/hostpath.h"
+#include "toolkit/window.h"
+#include "unitlib/unitlib.h"
+
+// The progress bar belongs to the toolkit; without it loaded, packing still
+// works and shows no progress.
+#pragma weak pProgressBar
+
+namespace {
+
+constexpr size_t kChunk = 64 * 1024;
+constexpr char kPackedName[] = "attachment.xz";
+
+struct OptimizeState {
+  char result[4096];
+  std::string privateFolder;
+};
+
+OptimizeState state;
+
+// ---- progress -----------------------------------------------------------
+
+struct Progress {
+  HWND console;
+  int32_t barId;
+  uint64_t total;
+  int32_t shown = -1;
+
+  void at(uint64_t done) {
+    if (console == 0 || &pProgressBar == nullptr) return;
+    int32_t percent = total == 0 ? 100 : static_cast<int32_t>(done * 100 / total);
+    if (percent > 100) percent = 100;
+    if (percent == shown) return;
+    shown = percent;
+    pProgressBar(1, console, barId, percent, 100);
+  }
+};
+
+// ---- files --------------------------------------------------------------
+
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f) : fd(f) {}
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+};
+
+int openRegularForReading(const std::string& path, struct stat& st) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool writeAll(int fd, const uint8_t* data, size_t count) {
+  while (count > 0) {
+    ssize_t n = write(fd, data, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+ssize_t readSome(int fd, uint8_t* data, size_t count) {
+  for (;;) {
+    ssize_t n = read(fd, data, count);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+void removePrivateFolder() {
+  if (state.privateFolder.empty()) return;
+  unlink((state.privateFolder + "/" + kPackedName).c_str());
+  rmdir(state.privateFolder.c_str());
+}
+
+const std::string& privateFolder() {
+  if (state.privateFolder.empty()) {
+    char folder[] = "/tmp/vlunit-XXXXXX";
+    if (mkdtemp(folder)) {
+      state.privateFolder = folder;
+      atexit(removePrivateFolder);
+    }
+  }
+  return state.privateFolder;
+}
+
+const char* answer(const std::string& path) {
+  memset(state.result, 0, sizeof state.result);
+  if (path.size() < sizeof state.result) memcpy(state.result, path.data(), path.size());
+  return state.result;
+}
+
+// ---- the coder loop -----------------------------------------------------
+
+// Runs stream through from input to output. Stops with false on any coder
+// error, on a bound broken (when 'bounded'), or on bytes after the end of the
+// stream.
+bool runCoder(lzma_stream& stream, int in, int out, uint64_t inputSize, bool bounded, Progress& progress) {
+  uint8_t inBuf[kChunk], outBuf[kChunk];
+  lzma_action action = LZMA_RUN;
+  stream.next_out = outBuf;
+  stream.avail_out = sizeof outBuf;
+  for (;;) {
+    if (stream.avail_in == 0 && action == LZMA_RUN) {
+      ssize_t n = readSome(in, inBuf, sizeof inBuf);
+      if (n < 0) return false;
+      stream.next_in = inBuf;
+      stream.avail_in = static_cast<size_t>(n);
+      if (n == 0) action = LZMA_FINISH;
+      progress.at(stream.total_in);
+    }
+    lzma_ret ret = lzma_code(&stream, action);
+    if (stream.avail_out == 0 || ret == LZMA_STREAM_END) {
+      if (!writeAll(out, outBuf, sizeof outBuf - stream.avail_out)) return false;
+      stream.next_out = outBuf;
+      stream.avail_out = sizeof outBuf;
+    }
+    if (bounded && !unitlib::ExpansionAllowed(inputSize, stream.total_out)) return false;
+    if (ret == LZMA_STREAM_END) {
+      if (!bounded) return true;
+      // One stream and nothing after it.
+      uint8_t extra;
+      return stream.avail_in == 0 && readSome(in, &extra, 1) == 0;
+    }
+    if (ret != LZMA_OK) return false;
+  }
+}
+
+bool initEncoder(lzma_stream& stream, uint64_t inputSize) {
+  lzma_options_lzma options;
+  if (lzma_lzma_preset(&options, unitlib::kPreset)) return false;
+  // A dictionary larger than the file buys nothing and costs the decoder.
+  uint32_t dict = LZMA_DICT_SIZE_MIN;
+  while (dict < inputSize && dict < options.dict_size) dict *= 2;
+  options.dict_size = dict;
+  lzma_filter filters[] = {
+      {LZMA_FILTER_X86, nullptr},
+      {LZMA_FILTER_LZMA2, &options},
+      {LZMA_VLI_UNKNOWN, nullptr},
+  };
+  return lzma_stream_encoder(&stream, filters, LZMA_CHECK_CRC64) == LZMA_OK;
+}
+
+// ---- the two directions -------------------------------------------------
+
+const char* pack(const std::string& source, Progress& progress) {
+  struct stat st;
+  Fd in(openRegularForReading(source, st));
+  if (in.fd < 0 || static_cast<uint64_t>(st.st_size) > unitlib::kMaxOutput) return answer("");
+  const std::string& folder = privateFolder();
+  if (folder.empty()) return answer("");
+  std::string target = folder + "/" + kPackedName;
+  Fd out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (out.fd < 0) return answer("");
+  progress.total = static_cast<uint64_t>(st.st_size);
+  lzma_stream stream = LZMA_STREAM_INIT;
+  bool ok = initEncoder(stream, progress.total) && runCoder(stream, in.fd, out.fd, 0, false, progress);
+  // Unpacking refuses absurd expansion; do not make a copy it would refuse.
+  ok = ok && unitlib::ExpansionAllowed(stream.total_out, stream.total_in) && fsync(out.fd) == 0;
+  lzma_end(&stream);
+  if (!ok) {
+    unlink(target.c_str());
+    return answer("");
+  }
+  progress.at(progress.total);
+  return answer(target);
+}
+
+const char* unpack(const char* classicPath, const std::string& path, Progress& progress) {
+  struct stat st;
+  Fd in(openRegularForReading(path, st));
+  if (in.fd < 0 || static_cast<uint64_t>(st.st_size) > unitlib::kMaxOutput) return answer("");
+  // Beside the file (same file system, so the rename is atomic), under a
+  // short name that fits whatever the file's own name is.
+  size_t cut = path.find_last_of('/');
+  std::string temporary = (cut == std::string::npos ? std::string() : path.substr(0, cut + 1)) + ".vlunit-XXXXXX";
+  Fd out(mkostemp(temporary.data(), O_CLOEXEC));
+  if (out.fd < 0) return answer("");
+  progress.total = static_cast<uint64_t>(st.st_size);
+  lzma_stream stream = LZMA_STREAM_INIT;
+  bool ok = lzma_stream_decoder(&stream, unitlib::kDecoderMemory, 0) == LZMA_OK &&
+            runCoder(stream, in.fd, out.fd, progress.total, true, progress);
+  lzma_end(&stream);
+  ok = ok && fchmod(out.fd, st.st_mode & 07777) == 0 && fsync(out.fd) == 0;
+  ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    unlink(temporary.c_str());
+    return answer("");
+  }
+  progress.at(progress.total);
+  return answer(classicPath);
+}
+
+}  // namespace
+
+// Direction 1 answers the packed copy's path, direction -1 the unpacked
+// file's path; an empty text when nothing was made or the file was refused.
+const char* vlOptimize(int32_t direction, const char* path, HWND console, int32_t barId) {
+  std::string host;
+  if (!hostpath::ToHost(path, host) || host.empty()) return answer("");
+  Progress progress{console, barId, 0};
+  if (direction == 1) return pack(host, progress);
+  if (direction == -1) return unpack(path, host, progress);
+  return answer("");
+}
