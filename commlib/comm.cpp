@@ -92,6 +92,14 @@ void CommInstance::received(const char* bytes, size_t length) {
   deliverLater();
 }
 
+// A test may have emptied the event loop (waResetLoop) under a pending
+// delivery; opening or registering arms a fresh one when needed.
+void CommInstance::rearmDelivery() {
+  if (kick) waCancelDeadline(kick);
+  kick = 0;
+  if (!events.empty()) deliverLater();
+}
+
 void CommInstance::deliverLater() {
   if (!delivering && kick == 0) kick = waAddDeadline(0, onKick, this);
 }
@@ -152,6 +160,7 @@ int32_t ruk_pbx_Event(ruk_pbx_Handler handler, int32_t value) {
   CommInstance& inst = library().current();
   inst.handler = handler;
   inst.queueLimit = value > 0 ? size_t(value) : kDefaultQueueLimit;
+  inst.rearmDelivery();
   return 1;
 }
 
@@ -160,6 +169,7 @@ intptr_t ruk_pbx_Open(int32_t port, int32_t baud, int32_t dataBits, int32_t inSi
   inst.lastError.clear();
   if (!validOpenArguments(inst, port, baud, dataBits, inSize, outSize)) return 0;
   inst.closePort(true);
+  inst.rearmDelivery();
 
   comm::SettingsFile file;
   std::string error;

@@ -86,6 +86,7 @@ struct CommInstance final : comm::Owner {
   uint64_t nowUs() override;
 
   void deliverLater();
+  void rearmDelivery();
   void deliverAll();
   // Closes the port; reportCarrier = false drops even the carrier event.
   void closePort(bool reportCarrier);

@@ -61,6 +61,17 @@ TEST_F(VirtualModemTest, OpenReportsReadyLinesAtTheNextPumpOnly) {
   EXPECT_EQ(a.close(), 0) << "closing a closed port is still closed";
 }
 
+TEST_F(VirtualModemTest, OpeningAgainAfterTheLoopWasEmptiedStillDelivers) {
+  Machine& a = machine("a");
+  a.writeSettings("[port1]\nbackend = virtual\nlisten = 127.0.0.1:0\n");
+  ASSERT_NE(a.open(), 0);
+  waResetLoop();  // as a test of another part does between its cases
+  ASSERT_NE(a.open(), 0) << a.error();
+  pumpFor(10);
+  EXPECT_EQ(a.of(1).size(), 2u) << "the CTS of both opens arrives";
+  EXPECT_EQ(a.line(2), 1);
+}
+
 TEST_F(VirtualModemTest, CommandsAreAnsweredOkOrError) {
   Machine& a = machine("a");
   a.writeSettings("[port1]\nbackend = virtual\n");
