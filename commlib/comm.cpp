@@ -105,7 +105,9 @@ void CommInstance::deliverLater() {
 }
 
 void CommInstance::deliverAll() {
-  if (delivering) return;
+  // A serial modem's command pumps the loop while it waits for the answer;
+  // its events wait until the program's call has returned.
+  if (delivering || commandDepth > 0) return;
   delivering = true;
   Library& lib = library();
   CommInstance* previous = lib.selected;
@@ -227,6 +229,7 @@ int32_t ruk_pbx_Cmd(const char* command) {
   int32_t result = transport->command(std::string(command, length), error);
   --inst.commandDepth;
   if (inst.commandDepth == 0 && !inst.delivering) inst.retired.clear();
+  if (!inst.events.empty()) inst.deliverLater();
   if (result != 1) inst.lastError = error;
   return result == 1 ? 1 : 0;
 }

@@ -17,7 +17,9 @@
 // event loop (winapi/loop.h), one at a time, in order, with the instance
 // selected. So events only ever arrive while the program pumps, never inside
 // one of its own calls (CTS and DSR reported at ruk_pbx_Open come at the next
-// pump), and a handler may call any library function, even ruk_pbx_Close.
+// pump; a serial modem's ruk_pbx_Cmd, which pumps while it waits for OK,
+// holds events back until it returns), and a handler may call any library
+// function, even ruk_pbx_Close.
 // Received bytes are followed by a zero byte; bytes that arrive while earlier
 // ones still wait join them, up to the receive chunk (at least 4096 bytes),
 // so a message is never split by the library. When the handler falls behind

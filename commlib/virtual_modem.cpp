@@ -240,6 +240,8 @@ int32_t VirtualModem::obey(const AtStep& step, bool& finished, std::string& erro
       powerOn();
       return 1;
     case AtOp::Echo:
+      // Kept for ATE; command text never reaches the handler, so nothing
+      // is echoed either way.
       echo_ = step.value != 0;
       return 1;
     case AtOp::SetRegister:

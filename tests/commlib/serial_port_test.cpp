@@ -134,6 +134,16 @@ TEST_F(SerialPortTest, CommandsWaitForTheModemsAnswer) {
   }
 }
 
+TEST_F(SerialPortTest, EventsWaitUntilTheCommandHasReturned) {
+  FakeModem modem;
+  modem.answer = "\r\nRING\r\nOK\r\n";
+  Machine& m = openOnModem(modem);
+  m.events.clear();
+  EXPECT_EQ(m.command("AT"), 1);
+  EXPECT_TRUE(m.events.empty()) << "the ring came while the program was inside ruk_pbx_Cmd";
+  ASSERT_TRUE(pumpUntil([&] { return m.line(3) == 1; }, 2000));
+}
+
 TEST_F(SerialPortTest, SilentModemTimesOut) {
   FakeModem modem;
   modem.answerCommands = false;
