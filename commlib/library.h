@@ -32,6 +32,10 @@
 // CONNECT -> CD on, NO CARRIER -> CD off), the result of ruk_pbx_Cmd, and
 // commLastResult.
 //
+// Files: comm.cpp (the calls, instances, delivery), settings.cpp (the INI
+// file), transport.cpp (backend choice), virtual_modem.cpp, serial_port.cpp,
+// hayes.cpp (command lines), line_writer.cpp (transmit queue and pacing).
+//
 // Ownership: the instance owns its transport; a transport closed from inside
 // a wait of its own (a handler that closes the port during ruk_pbx_Cmd) is
 // kept until that wait has returned.
