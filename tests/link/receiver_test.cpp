@@ -1,0 +1,236 @@
+// The receiving role: a scripted sender calls this machine and sends
+// announces and blocks; the data events must turn into a local spool file.
+#include "config/config.h"
+#include "link/link.h"
+#include "link_fixture.h"
+#include "winapi/loop.h"
+
+namespace linktest {
+namespace {
+
+class Receiving : public LinkFixture {
+ protected:
+  void SetUp() override {
+    LinkFixture::SetUp();
+    Config().unit.SetText(UnitField::MachID, "401");
+    caller_ = std::make_unique<Peer>(Root(), "caller");
+    caller_->Open();
+    BringLinkUp();
+    CallFrom(*caller_);
+  }
+  void TearDown() override {
+    caller_.reset();
+    LinkFixture::TearDown();
+  }
+
+  Peer& caller() { return *caller_; }
+
+  // Sends and lets the line carry it; true when the receiver answered with
+  // one more "[OK]".
+  bool SendAndHearOk(const Bytes& bytes) {
+    const int before = caller().log.oks;
+    caller().Send(bytes);
+    return RunUntil([&] { return caller().log.oks > before; }, 2000);
+  }
+
+  std::string NameOf(const MailSpec& mail) const { return SpoolNameOf(mail, "[=]"); }
+
+  Bytes Block(const Bytes& mail, int k) const {
+    return Bytes(mail.begin() + (k - 1) * 4096, mail.begin() + k * 4096);
+  }
+
+  std::unique_ptr<Peer> caller_;
+};
+
+TEST_F(Receiving, ThreeBlockMailBecomesALocalSpoolFile) {
+  MailSpec mail;
+  mail.destination = "bob@0401";
+  mail.blocks = 3;
+  const Bytes bytes = MakeMail(mail);
+  // 0401 designates this machine (MachID 401).
+  ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "0401")));
+  EXPECT_EQ(Link().receive.state, kReceiveMail);
+  TakeProgressHistory();
+  const char* received[] = {"Comm Action Is Ok : Bytes Received - 4097", "Comm Action Is Ok : Bytes Received - 8193",
+                            "Comm Action Is Ok : Bytes Received - 12289"};
+  for (int k = 1; k <= 3; ++k) {
+    EXPECT_FALSE(fs::exists(Post() / NameOf(mail))) << "visible before its last block: " << k;
+    ASSERT_TRUE(SendAndHearOk(Block(bytes, k))) << k;
+    EXPECT_EQ(StatusText(), received[k - 1]);
+  }
+  const std::vector<int32_t> progress = {34, 67, 100, 0};
+  EXPECT_EQ(TakeProgressHistory(), progress);
+  EXPECT_EQ(ReadAll(Post() / NameOf(mail)), bytes);
+  EXPECT_EQ(SpoolNames(), std::vector<std::string>{NameOf(mail)});
+  EXPECT_EQ(Link().receive.state, kReceiveIdle);
+
+  // Ready for the next mail of the same call; "[END]" gets no answer.
+  MailSpec next;
+  next.sender = "cy@400";
+  ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(next), "401")));
+  ASSERT_TRUE(SendAndHearOk(MakeMail(next)));
+  EXPECT_EQ(ReadAll(Post() / NameOf(next)), MakeMail(next));
+  EXPECT_FALSE(SendAndHearOk(Bytes{'[', 'E', 'N', 'D', ']'}));
+  EXPECT_EQ(SpoolNames().size(), 2u);
+}
+
+TEST_F(Receiving, BlockInSeveralPiecesIsAnsweredOnceWhole) {
+  MailSpec mail;
+  const Bytes bytes = MakeMail(mail);
+  ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
+  EXPECT_FALSE(SendAndHearOk(Bytes(bytes.begin(), bytes.begin() + 1000)));
+  EXPECT_FALSE(SendAndHearOk(Bytes(bytes.begin() + 1000, bytes.begin() + 4000)));
+  EXPECT_TRUE(SendAndHearOk(Bytes(bytes.begin() + 4000, bytes.end())));
+  EXPECT_EQ(ReadAll(Post() / NameOf(mail)), bytes);
+}
+
+// Announces that must get no answer and leave nothing anywhere.
+struct RefusedAnnounce {
+  const char* what;
+  std::string name;
+  std::string machine;
+  std::string marker;
+  size_t length;
+};
+
+class RefusedAnnounces : public Receiving, public ::testing::WithParamInterface<RefusedAnnounce> {};
+
+TEST_P(RefusedAnnounces, GetSilenceAndWriteNothing) {
+  const RefusedAnnounce& c = GetParam();
+  const std::vector<std::string> before = AllFiles();
+  Bytes announce = MakeAnnounce(c.name, c.machine, c.marker);
+  announce.resize(c.length, 0);
+  EXPECT_FALSE(SendAndHearOk(announce)) << c.what;
+  EXPECT_EQ(Link().receive.state, kReceiveIdle) << c.what;
+  // Blocks that follow are taken for further announces, and refused too.
+  EXPECT_FALSE(SendAndHearOk(MakeMail(MailSpec{}))) << c.what;
+  EXPECT_EQ(AllFiles(), before) << c.what;
+  EXPECT_TRUE(fs::exists(Root())) << c.what;
+}
+
+const std::string kGood = Encoded("ann@4007/12/2026 9:05") + "[=]";
+
+std::string Unterminated() { return std::string(137, 'a'); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedAnnounces,
+    ::testing::Values(RefusedAnnounce{"for another machine", kGood, "402", "[ML]", 512},
+                      RefusedAnnounce{"for a longer number", kGood, "1401", "[ML]", 512},
+                      RefusedAnnounce{"without the marker", kGood, "401", "[XX]", 512},
+                      RefusedAnnounce{"shorter than an announce", kGood, "401", "[ML]", 300},
+                      RefusedAnnounce{"parent folder", "..[=]", "401", "[ML]", 512},
+                      RefusedAnnounce{"climbing out", "../../evil[=]", "401", "[ML]", 512},
+                      RefusedAnnounce{"slash", "ab/cd[=]", "401", "[ML]", 512},
+                      RefusedAnnounce{"backslash", "ab\\cd[=]", "401", "[ML]", 512},
+                      RefusedAnnounce{"wildcard", "a*[=]", "401", "[ML]", 512},
+                      RefusedAnnounce{"question mark", "ab?c[=]", "401", "[ML]", 512},
+                      RefusedAnnounce{"dot", "ab.c[=]", "401", "[ML]", 512},
+                      RefusedAnnounce{"remote suffix", "abcd[@]", "401", "[ML]", 512},
+                      RefusedAnnounce{"no suffix", "abcd", "401", "[ML]", 512},
+                      RefusedAnnounce{"suffix alone", "[=]", "401", "[ML]", 512},
+                      RefusedAnnounce{"odd length", "abc[=]", "401", "[ML]", 512},
+                      RefusedAnnounce{"blank", "ab d[=]", "401", "[ML]", 512},
+                      RefusedAnnounce{"not terminated", Unterminated(), "401", "[ML]", 512},
+                      RefusedAnnounce{"empty name", "", "401", "[ML]", 512}));
+
+TEST_F(Receiving, AnExistingFileKeepsNoTail) {
+  MailSpec mail;
+  const fs::path target = Post() / NameOf(mail);
+  WriteAll(target, Bytes(3 * 4096, 0x5a));
+  WriteAll(Post() / (Encoded(mail.sender + mail.postedAt) + "[~]"), Bytes(2 * 4096, 0x33));
+  ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
+  ASSERT_TRUE(SendAndHearOk(MakeMail(mail)));
+  EXPECT_EQ(ReadAll(target), MakeMail(mail));
+  EXPECT_EQ(SpoolNames(), std::vector<std::string>{NameOf(mail)});
+}
+
+TEST_F(Receiving, MoreThanABlockIsNeverStoredNorAnswered) {
+  MailSpec mail;
+  mail.blocks = 2;
+  const Bytes bytes = MakeMail(mail);
+  ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
+  EXPECT_FALSE(SendAndHearOk(Bytes(bytes.begin(), bytes.begin() + 4000)));
+  // 4000 + 200 bytes overrun the block.
+  EXPECT_FALSE(SendAndHearOk(Bytes(bytes.begin() + 4000, bytes.begin() + 4200)));
+  EXPECT_EQ(Link().receive.state, kReceiveRefused);
+  // Nothing more is taken in this call, not even a fresh announce.
+  EXPECT_FALSE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
+  EXPECT_FALSE(fs::exists(Post() / NameOf(mail)));
+  // The next call starts afresh.
+  caller().HangUp();
+  ASSERT_TRUE(RunUntil([&] { return Link().callState == 0; }, 5000));
+  EXPECT_EQ(Link().receive.state, kReceiveIdle);
+}
+
+// Blocks that do not continue the announced mail in order are refused.
+struct BrokenChain {
+  const char* what;
+  std::vector<std::string> numbers;
+  std::string total;
+  int answered;  // blocks answered before the refusal
+};
+
+class BrokenChains : public Receiving, public ::testing::WithParamInterface<BrokenChain> {};
+
+TEST_P(BrokenChains, StopAtTheFirstBadBlock) {
+  const BrokenChain& c = GetParam();
+  MailSpec mail;
+  mail.blocks = int(c.numbers.size());
+  mail.blockNumbers = c.numbers;
+  mail.totalBlocks = c.total;
+  const Bytes bytes = MakeMail(mail);
+  ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
+  int answered = 0;
+  for (int k = 1; k <= mail.blocks && SendAndHearOk(Block(bytes, k)); ++k) ++answered;
+  EXPECT_EQ(answered, c.answered) << c.what;
+  EXPECT_EQ(Link().receive.state, kReceiveRefused) << c.what;
+  EXPECT_FALSE(fs::exists(Post() / NameOf(mail))) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BrokenChains,
+                         ::testing::Values(BrokenChain{"starts with block 2", {"2", "3"}, "3", 0},
+                                           BrokenChain{"skips a block", {"1", "3", "3"}, "3", 1},
+                                           BrokenChain{"repeats a block", {"1", "1", "2"}, "2", 1},
+                                           BrokenChain{"number beyond the total", {"1", "3"}, "2", 1},
+                                           BrokenChain{"number not a number", {"1", "x"}, "2", 1}));
+
+TEST_F(Receiving, CarrierLossLeavesNoSpoolFileAndResetsBothRoles) {
+  MailSpec mail;
+  mail.blocks = 3;
+  const Bytes bytes = MakeMail(mail);
+  ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
+  ASSERT_TRUE(SendAndHearOk(Block(bytes, 1)));
+  caller().HangUp();
+  ASSERT_TRUE(RunUntil([&] { return Link().callState == 0; }, 5000));
+  EXPECT_EQ(Link().lineBusy, 0);
+  EXPECT_EQ(Link().receive.state, kReceiveIdle);
+  EXPECT_EQ(Link().send.state, 0);
+  EXPECT_FALSE(fs::exists(Post() / NameOf(mail)));
+}
+
+TEST_F(Receiving, APostingPassDuringTheCallLeavesTheMailAlone) {
+  MailSpec incoming;
+  incoming.blocks = 3;
+  const Bytes bytes = MakeMail(incoming);
+  ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(incoming), "401")));
+  ASSERT_TRUE(SendAndHearOk(Block(bytes, 1)));
+
+  // A mail of this machine waits for another machine; the pass runs while
+  // the call is connected and must neither dial nor touch the receiver.
+  MailSpec outgoing;
+  outgoing.sender = "bob@401";
+  outgoing.destination = "ann@402";
+  const fs::path waiting = PutRemote(outgoing);
+  ASSERT_EQ(DeliverRemoteMails(), 1);
+  EXPECT_TRUE(fs::exists(waiting));
+  EXPECT_EQ(Link().callState, -1);
+  EXPECT_EQ(Link().receive.state, kReceiveMail);
+  EXPECT_EQ(caller().log.otherBytes, 0);
+
+  ASSERT_TRUE(SendAndHearOk(Block(bytes, 2)));
+  ASSERT_TRUE(SendAndHearOk(Block(bytes, 3)));
+  EXPECT_EQ(ReadAll(Post() / NameOf(incoming)), bytes);
+}
+
+}  // namespace
+}  // namespace linktest

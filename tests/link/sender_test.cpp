@@ -1,0 +1,267 @@
+// The posting pass against scripted receivers, on the virtual clock.
+#include <algorithm>
+
+#include "config/config.h"
+#include "console/console.h"
+#include "link/link.h"
+#include "link_fixture.h"
+#include "toolkit/files.h"
+#include "winapi/loop.h"
+
+namespace linktest {
+namespace {
+
+class PostingPass : public LinkFixture {
+ protected:
+  void Pass() { ASSERT_EQ(DeliverRemoteMails(), 1); }
+
+  bool Exists(const fs::path& path) const { return fs::exists(path); }
+
+  static int BlockNumberOf(const Bytes& block) { return std::stoi(TextAt(HeaderOf(block), 234, 9)); }
+};
+
+TEST_F(PostingPass, WithoutRemoteSpoolFilesNothingIsDialledOrEnded) {
+  Peer& a = AddPeer("401");
+  BringLinkUp();
+  MailSpec local;
+  local.destination = "bob@400";
+  const fs::path localFile = Post() / SpoolNameOf(local, "[=]");
+  WriteAll(localFile, MakeMail(local));
+  TakeStatusHistory();
+  Pass();
+  EXPECT_EQ(a.log.carrierOn, 0);
+  EXPECT_EQ(a.log.ends, 0);
+  EXPECT_TRUE(a.log.order.empty());
+  EXPECT_EQ(Link().callState, 0);
+  EXPECT_TRUE(Exists(localFile));
+  const std::vector<std::string> expected = {"Delivering remote mails...", "All remote mails delivered"};
+  EXPECT_EQ(TakeStatusHistory(), expected);
+}
+
+TEST_F(PostingPass, TwoMailsForOneMachineTravelInOneCall) {
+  Peer& a = AddPeer("401");
+  BringLinkUp();
+  MailSpec one, two;
+  two.sender = "cy@400";
+  two.blocks = 3;
+  const fs::path first = PutRemote(one);
+  const fs::path second = PutRemote(two);
+  const Bytes sent1 = ReadAll(first), sent2 = ReadAll(second);
+  Pass();
+
+  EXPECT_EQ(a.log.carrierOn, 1);
+  EXPECT_EQ(a.log.carrierOff, 1);
+  ASSERT_EQ(a.log.announces.size(), 2u);
+  ASSERT_EQ(a.log.blocks.size(), 4u);
+  EXPECT_EQ(a.log.ends, 1);
+  EXPECT_EQ(a.log.order.back(), "end");
+  EXPECT_FALSE(Exists(first));
+  EXPECT_FALSE(Exists(second));
+  // Each announce names the mail as a local spool file for the receiver and
+  // is followed by that mail's blocks, byte for byte as spooled.
+  for (const Bytes& announce : a.log.announces) {
+    EXPECT_EQ(TextAt(announce, 137, 24), "401");
+    EXPECT_EQ(TextAt(announce, 161, 12), "[ML]");
+    EXPECT_EQ(TextAt(announce, 173, 24), "400");
+    EXPECT_EQ(TextAt(announce, 197, 32), "link tests");
+  }
+  const bool oneFirst = TextAt(a.log.announces[0], 0, 137) == SpoolNameOf(one, "[=]");
+  const MailSpec& firstMail = oneFirst ? one : two;
+  const MailSpec& secondMail = oneFirst ? two : one;
+  EXPECT_EQ(TextAt(a.log.announces[0], 0, 137), SpoolNameOf(firstMail, "[=]"));
+  EXPECT_EQ(TextAt(a.log.announces[1], 0, 137), SpoolNameOf(secondMail, "[=]"));
+  Bytes received;
+  for (const Bytes& b : a.log.blocks) received.insert(received.end(), b.begin(), b.end());
+  Bytes expected = oneFirst ? sent1 : sent2;
+  const Bytes& tail = oneFirst ? sent2 : sent1;
+  expected.insert(expected.end(), tail.begin(), tail.end());
+  EXPECT_TRUE(received == expected);
+  // Hung up: the port was closed and opened again, the modem is ready.
+  EXPECT_EQ(Link().callState, 0);
+  EXPECT_EQ(Link().online, 1);
+  EXPECT_EQ(Link().modemReady, 1);
+  EXPECT_EQ(Link().lineBusy, 0);
+  EXPECT_TRUE(StatusShowed("Velloran@401 Verified OK"));
+  EXPECT_TRUE(StatusShowed("Disconnecting from Velloran@401..."));
+}
+
+TEST_F(PostingPass, MailsForAnotherMachineWaitForTheNextPass) {
+  Peer& a = AddPeer("401");
+  Peer& b = AddPeer("402");
+  BringLinkUp();
+  // Three spool files; their scan order decides which mail each carries:
+  // A, B, A in the order the pass meets them.
+  for (const char* n : {"aa[@]", "bb[@]", "cc[@]"}) WriteAll(Post() / n, {});
+  std::vector<std::string> scan;
+  char found[260] = {};
+  std::string pattern = std::string(Config().spoolPath) + "\\*[@]";
+  for (int32_t first = 1; pFileFind(pattern.c_str(), found, first) == 1; first = 0) scan.push_back(found);
+  ASSERT_EQ(scan.size(), 3u);
+  const char* machines[] = {"401", "402", "401"};
+  for (int i = 0; i < 3; ++i) {
+    MailSpec mail;
+    mail.sender = "s" + std::to_string(i) + "@400";
+    mail.destination = std::string("bob@") + machines[i];
+    PutRemote(mail, scan[size_t(i)]);
+  }
+
+  Pass();
+  EXPECT_EQ(a.log.carrierOn, 1);
+  EXPECT_EQ(a.log.announces.size(), 2u);
+  EXPECT_EQ(a.log.ends, 1);
+  EXPECT_EQ(b.log.carrierOn, 0);
+  EXPECT_EQ(Console().repeatRequest, 1);
+  EXPECT_EQ(SpoolNames(), std::vector<std::string>{scan[1]});
+
+  Pass();
+  EXPECT_EQ(b.log.carrierOn, 1);
+  EXPECT_EQ(b.log.announces.size(), 1u);
+  EXPECT_EQ(b.log.ends, 1);
+  EXPECT_EQ(a.log.carrierOn, 1);
+  EXPECT_EQ(Console().repeatRequest, 0);
+  EXPECT_TRUE(SpoolNames().empty());
+}
+
+TEST_F(PostingPass, UnansweredAnnounceEndsTheCallAfter75Seconds) {
+  Peer& a = AddPeer("401");
+  a.script.answerAnnounce = false;
+  BringLinkUp();
+  const fs::path file = PutRemote(MailSpec{});
+  const uint32_t start = waNow();
+  Pass();
+  EXPECT_EQ(a.log.announces.size(), 1u);
+  EXPECT_TRUE(a.log.blocks.empty());
+  EXPECT_EQ(a.log.ends, 0);  // the call was ended by the hang-up
+  EXPECT_EQ(a.log.carrierOff, 1);
+  EXPECT_TRUE(Exists(file));
+  EXPECT_GE(waNow() - start, 75000u);
+  EXPECT_TRUE(StatusShowed("Velloran@401 Verified NOT OK"));
+}
+
+TEST_F(PostingPass, UnacknowledgedBlockLeavesTheMailForAWholeResend) {
+  Peer& a = AddPeer("401");
+  a.script.blocksToAnswer = 1;
+  BringLinkUp();
+  MailSpec mail;
+  mail.blocks = 3;
+  const fs::path file = PutRemote(mail);
+  const Bytes spooled = ReadAll(file);
+  Pass();
+  EXPECT_EQ(a.log.blocks.size(), 2u);
+  EXPECT_EQ(a.log.ends, 0);
+  EXPECT_EQ(a.log.carrierOff, 1);
+  EXPECT_TRUE(Exists(file));
+  EXPECT_EQ(ReadAll(file), spooled);
+
+  a.script.blocksToAnswer = 1 << 30;
+  a.log = PeerLog{};
+  Pass();
+  ASSERT_EQ(a.log.blocks.size(), 3u);
+  EXPECT_EQ(BlockNumberOf(a.log.blocks[0]), 1);
+  EXPECT_EQ(BlockNumberOf(a.log.blocks[2]), 3);
+  EXPECT_FALSE(Exists(file));
+}
+
+TEST_F(PostingPass, CarrierLostMidMailKeepsTheSpoolFile) {
+  Peer& a = AddPeer("401");
+  a.script.blocksToAnswer = 0;
+  a.script.hangUpAfterBlocks = 1;
+  BringLinkUp();
+  MailSpec mail;
+  mail.blocks = 3;
+  const fs::path file = PutRemote(mail);
+  Pass();
+  EXPECT_EQ(a.log.blocks.size(), 1u);
+  EXPECT_EQ(a.log.ends, 0);
+  EXPECT_TRUE(Exists(file));
+  EXPECT_EQ(Link().callState, 0);
+  EXPECT_EQ(Link().lineBusy, 0);
+  EXPECT_EQ(Link().send.state, 0);
+  // The link itself stays up and the next pass sends the mail.
+  a.script = PeerScript{};
+  Pass();
+  EXPECT_FALSE(Exists(file));
+}
+
+// Spool files that cannot or must not be sent: none of them makes a call.
+struct UnsendableCase {
+  const char* what;
+  MailSpec mail;
+  bool truncate;      // the file lacks its last block
+  bool staysAsIs;     // false: set aside as damaged
+  const char* status;  // a status text the pass must show, or ""
+};
+
+class UnsendableSpool : public PostingPass, public ::testing::WithParamInterface<UnsendableCase> {};
+
+TEST_P(UnsendableSpool, MakesNoCall) {
+  const UnsendableCase& c = GetParam();
+  Peer& a = AddPeer("401");
+  BringLinkUp();
+  fs::path file = Post() / "mail[@]";
+  Bytes bytes = MakeMail(c.mail);
+  if (c.truncate) bytes.resize(bytes.size() - 4096);
+  WriteAll(file, bytes);
+  Pass();
+  EXPECT_EQ(a.log.carrierOn, 0) << c.what;
+  EXPECT_EQ(Link().callState, 0) << c.what;
+  if (c.staysAsIs) {
+    EXPECT_EQ(ReadAll(file), bytes) << c.what;
+  } else {
+    EXPECT_FALSE(Exists(file)) << c.what;
+    EXPECT_EQ(ReadAll(Post() / "mail[!]"), bytes) << c.what;
+  }
+  if (c.status[0] != 0) {
+    EXPECT_TRUE(StatusShowed(c.status)) << c.what;
+  }
+}
+
+MailSpec WithDestination(const std::string& destination) {
+  MailSpec m;
+  m.destination = destination;
+  return m;
+}
+
+MailSpec ThreeBlocks(const std::string& total, std::vector<std::string> numbers = {}) {
+  MailSpec m;
+  m.blocks = 3;
+  m.totalBlocks = total;
+  m.blockNumbers = std::move(numbers);
+  return m;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnsendableSpool,
+    ::testing::Values(
+        UnsendableCase{"no machine part", WithDestination("bob"), false, true, ""},
+        UnsendableCase{"empty machine part", WithDestination("bob@"), false, true, ""},
+        UnsendableCase{"machine part of 24 characters", WithDestination("bob@123456789012345678901234"), false,
+                       true, "Not sent: machine ID longer than 23 characters in bob@123456789012345678901234"},
+        UnsendableCase{"incomplete: last block missing", ThreeBlocks("3"), true, true, ""},
+        UnsendableCase{"last block not the last of its mail", ThreeBlocks("4"), false, true, ""},
+        UnsendableCase{"block count not a number", ThreeBlocks("x"), false, true, ""},
+        UnsendableCase{"chain shorter than its file", ThreeBlocks("2", {"1", "2", "2"}), false, false, ""},
+        UnsendableCase{"chain of no blocks", ThreeBlocks("0", {"1", "2", "0"}), false, false, ""}));
+
+TEST_F(PostingPass, MachinePartOf23CharactersIsDialled) {
+  Peer& a = AddPeer("12345678901234567890123");
+  BringLinkUp();
+  PutRemote(WithDestination("bob@12345678901234567890123"));
+  Pass();
+  EXPECT_EQ(a.log.carrierOn, 1);
+  ASSERT_EQ(a.log.announces.size(), 1u);
+  EXPECT_EQ(TextAt(a.log.announces[0], 137, 24), "12345678901234567890123");
+  EXPECT_TRUE(SpoolNames().empty());
+}
+
+TEST_F(PostingPass, OfflineOrUnreadyModemDialsNothing) {
+  Peer& a = AddPeer("401");
+  const fs::path file = PutRemote(MailSpec{});
+  // The link is down: the modem is not ready, so no dial is made.
+  Pass();
+  EXPECT_EQ(a.log.carrierOn, 0);
+  EXPECT_TRUE(Exists(file));
+}
+
+}  // namespace
+}  // namespace linktest
