@@ -21,11 +21,12 @@ bool IsMessage(int32_t length, const char* text) {
   return length == pLen(text) && pCmp(Link().lineText, text) == 1;
 }
 
-bool IsNameCharacter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+// Encoded names are written in one letter case (lower) and digits.
+bool IsNameCharacter(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
 // The announced name becomes a file name in POST, so it must be what this
-// system makes: an encoded mail name (an even number of letters and digits)
-// followed by "[=]". Anything else -- separators, "..", wildcards, another
+// system makes: an encoded mail name (an even number of lower-case letters
+// and digits) followed by "[=]". Anything else -- separators, "..", wildcards, another
 // suffix, a missing terminator -- is refused.
 bool IsAnnouncedNameSafe(const char* name, int32_t slotWidth) {
   const int32_t length = SlotTextLength(name, slotWidth);

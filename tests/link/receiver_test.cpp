@@ -130,6 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedAnnounce{"suffix alone", "[=]", "401", "[ML]", 512},
                       RefusedAnnounce{"odd length", "abc[=]", "401", "[ML]", 512},
                       RefusedAnnounce{"blank", "ab d[=]", "401", "[ML]", 512},
+                      RefusedAnnounce{"upper case", "ABcd[=]", "401", "[ML]", 512},
                       RefusedAnnounce{"not terminated", Unterminated(), "401", "[ML]", 512},
                       RefusedAnnounce{"empty name", "", "401", "[ML]", 512}));
 
