@@ -167,6 +167,13 @@ std::vector<std::string> findMatches(const char* pattern) {
   // A drive root lists no "." and "..".
   struct stat rootSt;
   bool root = stat("/", &rootSt) == 0 && rootSt.st_ino == st.st_ino && rootSt.st_dev == st.st_dev;
+  // A plain name that is there as written needs no listing of the folder.
+  struct stat entrySt;
+  bool plain = name.find_first_of("*?") == std::string::npos && rankOf(name) == 2;
+  if (plain && lstat((hostFolder + "/" + name).c_str(), &entrySt) == 0) {
+    found.push_back(name);
+    return found;
+  }
   DIR* dir = opendir(hostFolder.c_str());
   if (!dir) return found;
   while (struct dirent* entry = readdir(dir)) {
