@@ -69,7 +69,9 @@ int openRegular(const std::string& path, int flags, bool writing, int lockMode) 
   if (exists && (!S_ISREG(st.st_mode) || (writing && isReadOnly(path, st)))) return -1;
   int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return -1;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, lockMode | LOCK_NB) != 0) {
+  // Only a lock held elsewhere refuses; a file system without locks does not.
+  bool heldElsewhere = flock(fd, lockMode | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || heldElsewhere) {
     close(fd);
     return -1;
   }

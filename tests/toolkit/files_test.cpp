@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,6 +110,24 @@ TEST_F(FilesTest, WritingRefusesWhatCannotBeWritten) {
   for (auto& r : rows) EXPECT_EQ(pFileIO(1, r.path.c_str(), 1, (void*)"new!", 4), 0) << r.path;
   EXPECT_EQ(content("readonly"), "keep");
   EXPECT_EQ(pFileIO(-1, path("folder").c_str(), 1, (void*)"", 0), 0);
+}
+
+TEST_F(FilesTest, SharingFollowsTheClassicModes) {
+  make("shared", "0123456789");
+  struct {
+    int lock;
+    int32_t read, written, size;
+  } rows[] = {{LOCK_EX, 0, 0, -1}, {LOCK_SH, 4, 0, -1}, {LOCK_UN, 4, 4, 10}};
+  for (auto& r : rows) {
+    int other = open(host("shared").c_str(), O_RDONLY);  // another user of the file
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, r.lock), 0);
+    char buffer[4];
+    EXPECT_EQ(pFileIO(-1, path("shared").c_str(), 1, buffer, 4), r.read) << r.lock;
+    EXPECT_EQ(pFileIO(1, path("shared").c_str(), 1, (void*)"abcd", 4), r.written) << r.lock;
+    EXPECT_EQ(pFileSize(path("shared").c_str()), r.size) << r.lock;
+    close(other);
+  }
 }
 
 TEST_F(FilesTest, SizeIsMinusOneForWhatCannotBeOpened) {
