@@ -1,0 +1,383 @@
+// vlinit -- makes a machine's program folder: the unit file "VL.INI" and the
+// settings file "Velloran.INI" (scrambled 512-byte records, written with the
+// program's own record code), and on request the communication library's
+// port settings "ruk_comm.ini" for a virtual modem.
+//
+//   vlinit FOLDER --machid ID --control-id ID --control-key KEY [options]
+//
+// Every value is checked before anything is written: ids against the id
+// alphabet (folded to lower case first, as the program folds typed ids),
+// texts against their field widths, numbers against the choices the Setting
+// dialog offers. A refused command line writes nothing. Existing files are
+// kept unless --force is given. Exit code 0 on success, 2 when the command
+// line is refused (a bad value, or files that exist without --force), 1 when
+// the files cannot be written.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "commlib/settings.h"
+#include "config/config.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kIdAlphabet[] = "abcdefghijklmnopqrstuvwxyz1234567890";
+constexpr char kUnitFile[] = "VL.INI";
+constexpr char kSettingsFile[] = "Velloran.INI";
+constexpr char kCommFile[] = "ruk_comm.ini";
+// The program keeps every path in 256 bytes and sees its folder as "C:" plus
+// the host path; the longest name it adds is "\Velloran.INI".
+constexpr size_t kMaxFolderLength = 255 - 2 - 13;
+
+enum class Rule {
+  Id,       // characters of the id alphabet, folded to lower case
+  Key,      // printable ASCII, not empty
+  Text,     // printable ASCII
+  Number,   // decimal in [low, high]
+  Choice,   // one of the listed decimal values
+};
+
+enum class Record { Unit, Settings };
+
+struct FieldRule {
+  const char* option;
+  Record record;
+  FieldSlot slot;
+  Rule rule;
+  int minLength, maxLength;      // Id, Key, Text
+  int low, high;                 // Number
+  std::vector<int> choices;      // Choice
+  const char* fallback;          // 0: the option is required
+};
+
+// Lengths are those the Setting dialog lets through (field width - 2), so a
+// machine made here can be saved again unchanged from the dialog.
+const std::vector<FieldRule>& Rules() {
+  static const std::vector<FieldRule> rules = {
+      {"machid", Record::Unit, UnitField::MachID, Rule::Id, 1, 22, 0, 0, {}, nullptr},
+      {"online-machid", Record::Unit, UnitField::OnlineMachID, Rule::Id, 0, 22, 0, 0, {}, ""},
+      {"owner", Record::Unit, UnitField::Owner, Rule::Text, 0, 30, 0, 0, {}, ""},
+      {"control-id", Record::Unit, UnitField::ControlID, Rule::Id, 1, 22, 0, 0, {}, nullptr},
+      {"control-key", Record::Unit, UnitField::ControlKey, Rule::Key, 1, 14, 0, 0, {}, nullptr},
+      {"redial", Record::Unit, UnitField::Redial, Rule::Number, 0, 0, 0, 3, {}, "0"},
+      {"ecourier", Record::Unit, UnitField::EnableECourier, Rule::Number, 0, 0, 0, 1, {}, "1"},
+      {"interval", Record::Unit, UnitField::ECourierInterval, Rule::Choice, 0, 0, 0, 0, {5, 10, 15, 20, 25, 30}, "5"},
+      {"auto-aux", Record::Unit, UnitField::AutoAuxPort, Rule::Number, 0, 0, 0, 1, {}, "0"},
+      {"signal", Record::Settings, SettingsField::Signal, Rule::Number, 0, 0, 1, 3, {}, "1"},
+      {"port", Record::Settings, SettingsField::Port, Rule::Number, 0, 0, 1, 32, {}, "1"},
+      {"aux-port", Record::Settings, SettingsField::AuxPort, Rule::Number, 0, 0, 1, 32, {}, "2"},
+      {"baud", Record::Settings, SettingsField::Baud, Rule::Choice, 0, 0, 0, 0, {56000, 57600, 115200, 128000, 256000}, "56000"},
+      {"set-cmd", Record::Settings, SettingsField::SetCmd, Rule::Text, 0, 14, 0, 0, {}, "E0"},
+      // The answering modem must pick up by itself: the program never sends
+      // an answer command, so automatic answering (S0=1) is set up here.
+      {"init-cmd", Record::Settings, SettingsField::InitCmd, Rule::Text, 0, 46, 0, 0, {}, "V1S0=1"},
+      {"dial", Record::Settings, SettingsField::Dial, Rule::Text, 0, 14, 0, 0, {}, "DT"},
+      {"answer", Record::Settings, SettingsField::Answer, Rule::Text, 0, 14, 0, 0, {}, "A"},
+  };
+  return rules;
+}
+
+struct CommandLine {
+  std::string folder;
+  std::map<std::string, std::string> values;  // option name -> value as given
+  std::string virtualModem;                   // listen address, empty: no comm file
+  std::vector<std::string> phonebook;         // NUMBER=HOST:PORT
+  bool force = false;
+  bool help = false;
+};
+
+struct Refusal {
+  std::string message;
+};
+
+void Usage(FILE* out) {
+  std::fprintf(out,
+               "usage: vlinit FOLDER --machid ID --control-id ID --control-key KEY [options]\n"
+               "  --online-machid ID   --owner TEXT (30)    --signal 1-3 (1)     --port 1-32 (1)\n"
+               "  --aux-port 1-32 (2)  --baud 56000|57600|115200|128000|256000 (56000)\n"
+               "  --set-cmd TEXT (E0)  --init-cmd TEXT (V1S0=1)  --dial TEXT (DT)  --answer TEXT (A)\n"
+               "  --redial 0-3 (0)     --ecourier 0|1 (1)   --interval 5|10|15|20|25|30 (5)\n"
+               "  --auto-aux 0|1 (0)   --force (replace existing files)\n"
+               "  --virtual-modem HOST:PORT   also write ruk_comm.ini: the port is a virtual\n"
+               "                              modem taking calls on HOST:PORT\n"
+               "  --phonebook NUMBER=HOST:PORT   where a dialled number is reached (repeatable)\n"
+               "ids: 1-22 of a-z 0-9; keys: 1-14 printable characters.\n");
+}
+
+const FieldRule* FindRule(const std::string& option) {
+  for (const FieldRule& rule : Rules())
+    if (option == rule.option) return &rule;
+  return nullptr;
+}
+
+// Splits "--name value" and "--name=value" into the command line; the one
+// word that is not an option is the folder.
+bool Parse(int argc, char** argv, CommandLine& line, Refusal& why) {
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    if (word == "--help" || word == "-h") {
+      line.help = true;
+      continue;
+    }
+    if (word == "--force") {
+      line.force = true;
+      continue;
+    }
+    if (word.rfind("--", 0) != 0) {
+      if (!line.folder.empty()) return why = {"more than one folder given: '" + word + "'"}, false;
+      line.folder = word;
+      continue;
+    }
+    std::string name = word.substr(2), value;
+    size_t eq = name.find('=');
+    if (eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      return why = {"--" + name + " needs a value"}, false;
+    }
+    if (name == "phonebook") {
+      line.phonebook.push_back(value);
+    } else if (name == "virtual-modem") {
+      if (!line.virtualModem.empty()) return why = {"--virtual-modem given twice"}, false;
+      line.virtualModem = value;
+    } else if (FindRule(name)) {
+      if (!line.values.emplace(name, value).second) return why = {"--" + name + " given twice"}, false;
+    } else {
+      return why = {"unknown option --" + name}, false;
+    }
+  }
+  if (!line.help && line.folder.empty()) return why = {"no folder given"}, false;
+  return true;
+}
+
+bool IsPrintable(const std::string& text) {
+  for (unsigned char c : text)
+    if (c < 32 || c > 126) return false;
+  return true;
+}
+
+// Canonical decimal ("07" becomes "7"), or false for anything but digits.
+bool ParseDecimal(const std::string& text, int& value) {
+  if (text.empty() || text.size() > 9) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// The text to store for one field, or a refusal naming the option.
+bool CheckValue(const FieldRule& rule, std::string value, std::string& stored, Refusal& why) {
+  const std::string option = std::string("--") + rule.option;
+  int number = 0;
+  switch (rule.rule) {
+    case Rule::Id:
+      for (char& c : value)
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+      if (value.find_first_not_of(kIdAlphabet) != std::string::npos)
+        return why = {option + " takes only the letters a-z and digits 0-9, not " + Quoted(value)}, false;
+      [[fallthrough]];
+    case Rule::Key:
+    case Rule::Text:
+      if (!IsPrintable(value))
+        return why = {option + " takes printable ASCII characters only, not " + Quoted(value)}, false;
+      if (int(value.size()) < rule.minLength || int(value.size()) > rule.maxLength)
+        return why = {option + (rule.minLength ? " takes 1 to " : " takes at most ") + std::to_string(rule.maxLength) +
+                      " characters, not " + std::to_string(value.size())},
+               false;
+      stored = value;
+      return true;
+    case Rule::Number:
+      if (!ParseDecimal(value, number) || number < rule.low || number > rule.high)
+        return why = {option + " must be a number from " + std::to_string(rule.low) + " to " +
+                      std::to_string(rule.high) + ", not " + Quoted(value)},
+               false;
+      stored = std::to_string(number);
+      return true;
+    case Rule::Choice: {
+      bool known = ParseDecimal(value, number);
+      std::string list;
+      for (int choice : rule.choices) {
+        list += (list.empty() ? "" : ", ") + std::to_string(choice);
+        if (known && number == choice) {
+          stored = std::to_string(number);
+          return true;
+        }
+      }
+      return why = {option + " must be one of " + list + ", not " + Quoted(value)}, false;
+    }
+  }
+  return false;
+}
+
+struct Machine {
+  ConfigRecord unit{}, settings{};
+  std::string commText;  // empty: no comm file
+};
+
+bool BuildRecords(const CommandLine& line, Machine& machine, Refusal& why) {
+  for (const FieldRule& rule : Rules()) {
+    auto given = line.values.find(rule.option);
+    if (given == line.values.end() && !rule.fallback)
+      return why = {std::string("--") + rule.option + " is required"}, false;
+    std::string stored;
+    if (!CheckValue(rule, given == line.values.end() ? rule.fallback : given->second, stored, why)) return false;
+    (rule.record == Record::Unit ? machine.unit : machine.settings).SetText(rule.slot, stored.c_str());
+  }
+  machine.unit.SetText(UnitField::AccountCount, "0");
+  return true;
+}
+
+bool ValidNumber(const std::string& number) {
+  return !number.empty() && number.size() <= comm::kMaxNumberLength &&
+         number.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The port settings: one virtual-modem section for the machine's Port, and
+// the phone book. Checked with the library's own address rules.
+bool BuildCommText(const CommandLine& line, Machine& machine, Refusal& why) {
+  if (line.virtualModem.empty()) {
+    if (!line.phonebook.empty()) return why = {"--phonebook needs --virtual-modem"}, false;
+    return true;
+  }
+  comm::HostPort address;
+  if (!comm::parseHostPort(line.virtualModem, true, address))
+    return why = {"--virtual-modem needs HOST:PORT (dotted IPv4 or localhost), not " + Quoted(line.virtualModem)}, false;
+  std::string port = machine.settings.Text(SettingsField::Port);
+  std::string text = "; communication ports of this machine, written by vlinit\n[port" + port +
+                     "]\nbackend = virtual\nlisten = " + line.virtualModem + "\n";
+  std::set<std::string> numbers;
+  if (!line.phonebook.empty()) text += "\n[phonebook]\n";
+  for (const std::string& entry : line.phonebook) {
+    size_t eq = entry.find('=');
+    std::string number = entry.substr(0, eq), target = eq == std::string::npos ? "" : entry.substr(eq + 1);
+    if (eq == std::string::npos || !ValidNumber(number))
+      return why = {"--phonebook needs NUMBER=HOST:PORT with a number of digits, not " + Quoted(entry)}, false;
+    if (!comm::parseHostPort(target, false, address))
+      return why = {"--phonebook " + number + ": not an address HOST:PORT: " + Quoted(target)}, false;
+    if (!numbers.insert(number).second) return why = {"--phonebook lists " + number + " twice"}, false;
+    text += number + " = " + target + "\n";
+  }
+  machine.commText = text;
+  return true;
+}
+
+// --- writing -------------------------------------------------------------------
+
+struct Target {
+  fs::path folder;
+  std::vector<fs::path> files;  // the files this run writes
+};
+
+bool PrepareFolder(const CommandLine& line, const Machine& machine, Target& target, Refusal& why) {
+  std::error_code ec;
+  target.folder = fs::absolute(line.folder, ec).lexically_normal();
+  if (ec) return why = {"cannot resolve folder " + Quoted(line.folder)}, false;
+  std::string text = target.folder.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  target.folder = text;
+  // The program builds its paths with "\\", which the toolkit reads as a
+  // separator: a folder whose name holds one could never be found again.
+  if (text.find('\\') != std::string::npos) return why = {"folder path must not contain '\\': " + text}, false;
+  if (text.size() > kMaxFolderLength)
+    return why = {"folder path too long for the program (at most " + std::to_string(kMaxFolderLength) +
+                  " characters): " + text},
+           false;
+  if (fs::exists(target.folder, ec) && !fs::is_directory(target.folder, ec))
+    return why = {"not a folder: " + text}, false;
+  target.files = {target.folder / kUnitFile, target.folder / kSettingsFile};
+  if (!machine.commText.empty()) target.files.push_back(target.folder / kCommFile);
+  for (const fs::path& file : target.files) {
+    if (!fs::exists(fs::symlink_status(file, ec))) continue;
+    if (!line.force) return why = {file.string() + " exists (use --force to replace it)"}, false;
+    if (!fs::is_regular_file(fs::symlink_status(file, ec)))
+      return why = {file.string() + " exists and is not a plain file"}, false;
+  }
+  return true;
+}
+
+bool WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  return bool(out);
+}
+
+// Reads a written record back the way the program will.
+bool RecordIsOnDisk(const fs::path& path, const ConfigRecord& expected) {
+  std::error_code ec;
+  if (fs::file_size(path, ec) != uintmax_t(kRecordSize) || ec) return false;
+  ConfigRecord back{};
+  return ReadRecord(path.c_str(), back) == kRecordSize && std::memcmp(back.bytes, expected.bytes, kRecordSize) == 0;
+}
+
+bool WriteMachine(Machine& machine, const Target& target, std::string& error) {
+  std::error_code ec;
+  fs::create_directories(target.folder, ec);
+  if (ec) return error = "cannot make folder " + target.folder.string() + ": " + ec.message(), false;
+  // A replaced file is removed first: the record write never shortens a
+  // file, and a longer one would be refused by the program as corrupt.
+  for (const fs::path& file : target.files) fs::remove(file, ec);
+  WriteRecord(target.files[0].c_str(), machine.unit);
+  WriteRecord(target.files[1].c_str(), machine.settings);
+  bool ok = RecordIsOnDisk(target.files[0], machine.unit) && RecordIsOnDisk(target.files[1], machine.settings);
+  if (ok && !machine.commText.empty()) {
+    comm::SettingsFile check;
+    std::string why;
+    ok = WriteText(target.files[2], machine.commText) && comm::readSettingsFile(target.files[2].string(), check, why);
+    if (!why.empty()) error = why;
+  }
+  if (!ok) {
+    for (const fs::path& file : target.files) fs::remove(file, ec);
+    if (error.empty()) error = "cannot write into " + target.folder.string();
+    return false;
+  }
+  return true;
+}
+
+void Report(const Target& target, const Machine& machine) {
+  std::printf("vlinit: machine %s ready in %s\n", machine.unit.Text(UnitField::MachID), target.folder.c_str());
+  for (const fs::path& file : target.files) std::printf("  %s\n", file.filename().c_str());
+}
+
+}  // namespace
+
+int Refuse(const Refusal& why, bool withUsage) {
+  std::fprintf(stderr, "vlinit: %s\n", why.message.c_str());
+  if (withUsage) Usage(stderr);
+  return 2;
+}
+
+int main(int argc, char** argv) {
+  CommandLine line;
+  Refusal why;
+  Machine machine;
+  Target target;
+  if (!Parse(argc, argv, line, why)) return Refuse(why, true);
+  if (line.help) {
+    Usage(stdout);
+    return 0;
+  }
+  if (!BuildRecords(line, machine, why) || !BuildCommText(line, machine, why)) return Refuse(why, false);
+  if (!PrepareFolder(line, machine, target, why)) return Refuse(why, false);
+  std::string error;
+  if (!WriteMachine(machine, target, error)) {
+    std::fprintf(stderr, "vlinit: %s\n", error.c_str());
+    return 1;
+  }
+  Report(target, machine);
+  return 0;
+}
