@@ -124,7 +124,7 @@ void FillDisc(Mask& m, float cx, float cy, float r) {
       m.cover(x, y, r + 0.5f - std::hypot(x + 0.5f - cx, y + 0.5f - cy));
 }
 
-// Vertical gradient through evenly meaningful stops (t from 0 to 1).
+// A colour along a gradient of stops, t from 0 to 1.
 struct Stop {
   float t;
   Colour c;

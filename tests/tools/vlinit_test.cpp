@@ -283,6 +283,13 @@ TEST_F(Vlinit, RefusesFoldersThatCannotServe) {
   EXPECT_EQ(ReadAll(root_ / "plain"), "a file, not a folder");
 }
 
+TEST_F(Vlinit, HelpDescribesTheOptionsAndWritesNothing) {
+  EXPECT_EQ(Run({"--help"}), 0);
+  for (const char* option : {"--machid", "--control-key", "--virtual-modem", "--phonebook", "--force"})
+    EXPECT_NE(Log().find(option), std::string::npos) << option;
+  EXPECT_TRUE(FilesMade().empty());
+}
+
 TEST_F(Vlinit, KeepsExistingFilesUnlessForced) {
   fs::create_directories(machine_);
   const std::string longer(600, 'x');
