@@ -420,10 +420,9 @@ int32_t pDriveType(char* command, const char* root) {
   pCopyMem(root, state.driveRoot, std::min<int32_t>(3, pLen(root)));
   state.driveRoot[1] = ':';
   state.driveRoot[2] = '\\';
-  std::string host;
-  bool exists = hostpath::ToHost(state.driveRoot, host);
+  bool exists = state.driveRoot[0] == 'c' || state.driveRoot[0] == 'C';
   if (ask) return exists ? 3 : 1;
-  if (exists) (void)!chdir(host.c_str());
+  if (exists) (void)!chdir("/");
   return 1;
 }
 

@@ -191,7 +191,8 @@ const char* pack(const std::string& source, Progress& progress) {
 const char* unpack(const char* classicPath, const std::string& path, Progress& progress) {
   struct stat st;
   Fd in(openRegularForReading(path, st));
-  if (in.fd < 0 || static_cast<uint64_t>(st.st_size) > unitlib::kMaxOutput) return answer("");
+  // The packed copy of the largest file is a little larger than the file.
+  if (in.fd < 0 || static_cast<uint64_t>(st.st_size) > 2 * unitlib::kMaxOutput) return answer("");
   // Beside the file (same file system, so the rename is atomic), under a
   // short name that fits whatever the file's own name is.
   size_t cut = path.find_last_of('/');

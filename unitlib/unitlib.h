@@ -50,8 +50,9 @@
 // leaves the file as it was. Refused: anything that is not one complete .xz
 // stream (trailing bytes included), a stream needing more than kDecoderMemory,
 // and output beyond kMaxOutput or beyond kMaxRatio times the packed size once
-// past kRatioFloor. Packing refuses what unpacking would refuse, so every
-// copy it makes can be unpacked.
+// past kRatioFloor (so a small file of zeros still travels, while no stream
+// can unpack into more than 16 MiB at an absurd ratio). Packing refuses what
+// unpacking would refuse, so every copy it makes can be unpacked.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -60,7 +61,7 @@ namespace unitlib {
 
 constexpr uint64_t kMaxOutput = 256ull << 20;    // largest attachment, packed or unpacked
 constexpr uint64_t kMaxRatio = 1000;             // unpacked / packed
-constexpr uint64_t kRatioFloor = 1ull << 20;     // the ratio counts from 1 MiB of output
+constexpr uint64_t kRatioFloor = 16ull << 20;    // the ratio counts from 16 MiB of output
 constexpr uint64_t kDecoderMemory = 32ull << 20;  // our streams need under 10 MiB
 constexpr uint32_t kPreset = 6;
 

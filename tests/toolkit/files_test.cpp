@@ -268,6 +268,7 @@ TEST_F(FilesTest, DrivesAreCOnly) {
   EXPECT_STREQ(ask, "drv?");
   EXPECT_EQ(pDriveType(ask, "C:\\Windows"), 3);
   EXPECT_EQ(pDriveType(ask, "d"), 1);
+  EXPECT_EQ(pDriveType(ask, ""), 1);
   char other[] = "drive";
   EXPECT_EQ(pDriveType(other, "c"), 0);
   ASSERT_EQ(chdir(dir.c_str()), 0);

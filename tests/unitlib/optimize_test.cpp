@@ -182,6 +182,9 @@ TEST_F(Optimize, RefusesAbsurdExpansion) {
   // And no copy is made that the receiver would refuse.
   writeFile(dir + "/zeros", zeros);
   EXPECT_STREQ(vlOptimize(1, (dir + "/zeros").c_str(), 0, 2024), "");
+  // A smaller file of zeros is no bomb and still travels.
+  std::string few(4u << 20, '\0');
+  EXPECT_EQ(roundTrip(few), few);
 }
 
 TEST_F(Optimize, MissingFilesAndFoldersGiveNothing) {
