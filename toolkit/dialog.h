@@ -57,3 +57,7 @@ VL_EXPORT void tkDialogOpen(WindowRecord* record, WindowContext* ownCopy, const 
 VL_EXPORT void tkDialogInit(WindowRecord* record, HWND dialog, DLGPROC procedure, const char* title);
 // pictureId 0 draws no picture.
 VL_EXPORT void tkDialogPaint(const WindowRecord* record, int32_t pictureId, int32_t bitmapId, HINSTANCE instance);
+
+// For tests: the window helpers' private state (status accumulator, paint
+// state, current picture) back to zero.
+VL_EXPORT void tkResetWindowHelpers(void);

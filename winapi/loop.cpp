@@ -37,6 +37,10 @@ struct LoopState {
 
 LoopState loop;
 
+// Real milliseconds a virtual-clock pump waits for descriptors when nothing
+// else is scheduled.
+constexpr int kVirtualFdSlice = 100;
+
 uint64_t realNow() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -134,6 +138,8 @@ void waSetMessageQueue(int (*pending)(void), int (*dispatchOne)(void)) {
   loop.queueDispatch = dispatchOne;
 }
 
+int waHasWork(void) { return loop.deadlines.empty() && loop.watches.empty() ? 0 : 1; }
+
 void waResetLoop(void) {
   loop.watches.clear();
   loop.deadlines.clear();
@@ -152,8 +158,11 @@ int waPump(int32_t timeoutMs) {
   if (timeoutMs > 0 && (wait < 0 || wait > timeoutMs)) wait = timeoutMs;
   if (loop.virtualClock) {
     // Nothing is ready: time jumps to the next thing that can happen. With
-    // nothing scheduled at all the wait could never end, so it returns.
+    // nothing scheduled at all the wait could never end, so it returns; when
+    // only descriptors can bring something, they are waited for in real time
+    // (in bounded slices, so a caller can look round now and then).
     if (wait > 0) loop.virtualNow += uint64_t(wait);
+    if (wait < 0 && !loop.watches.empty()) return pollDescriptors(kVirtualFdSlice) ? 1 : 0;
     return 0;
   }
   return pollDescriptors(wait < 0 ? -1 : int(std::min<int64_t>(wait, 1 << 30))) ? 1 : 0;

@@ -1,0 +1,161 @@
+// Process entry helpers, dialogs and the one dialog pattern, on the dialog
+// manager (winapi/winapi.h).
+#include "toolkit/dialog.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "toolkit/text.h"
+#include "winapi/winapi.h"
+
+namespace {
+
+// The process command line, read once: arguments joined by blanks, those
+// holding blanks in double quotes.
+struct DialogModule {
+  std::string commandLine;
+  bool commandLineRead = false;
+};
+
+DialogModule module;
+
+std::string readCommandLine() {
+  std::string out;
+  FILE* f = fopen("/proc/self/cmdline", "rb");
+  if (f == nullptr) return out;
+  std::string arg;
+  auto flush = [&] {
+    if (!out.empty()) out += ' ';
+    out += arg.find(' ') != std::string::npos ? "\"" + arg + "\"" : arg;
+    arg.clear();
+  };
+  for (int c; (c = fgetc(f)) != EOF;) {
+    if (c == 0)
+      flush();
+    else
+      arg += char(c);
+  }
+  if (!arg.empty()) flush();
+  fclose(f);
+  return out;
+}
+
+}  // namespace
+
+HINSTANCE tkModuleHandle(const ResourceSet* resources) { return waRegisterResources(resources); }
+
+const char* tkCommandLine(void) {
+  if (!module.commandLineRead) {
+    module.commandLine = readCommandLine();
+    module.commandLineRead = true;
+  }
+  return module.commandLine.c_str();
+}
+
+HCURSOR tkArrowCursor(void) { return waArrowCursor(); }
+
+// A Linux file carries no icon resources, so the program's own icon group 100
+// stands for the file's icon; the index word records 100 when the file is not
+// there (the fallback), and stays as it was when it is.
+HICON tkExtractIcon(HINSTANCE instance, const char* fileName, uint16_t* index) {
+  bool present = fileName && *fileName && access(fileName, F_OK) == 0;
+  if (!present && index) *index = 100;
+  return waLoadIcon(instance, 100);
+}
+
+int32_t tkScreenWidth(void) { return waScreenWidth(); }
+int32_t tkScreenHeight(void) { return waScreenHeight(); }
+
+void tkExitProcess(int32_t code) {
+  fflush(nullptr);
+  exit(code);
+}
+
+int32_t tkUseDesktop(void) { return waUseDesktop(); }
+
+LRESULT tkDialogBox(HINSTANCE instance, int32_t templateId, HWND owner, DLGPROC procedure, LPARAM param) {
+  return waDialogBox(instance, templateId, owner, procedure, param);
+}
+
+HWND tkCreateDialog(HINSTANCE instance, int32_t templateId, HWND owner, DLGPROC procedure, LPARAM param) {
+  return waCreateDialog(instance, templateId, owner, procedure, param);
+}
+
+int32_t tkEndDialog(HWND dialog, LRESULT result) { return waEndDialog(dialog, result); }
+int32_t tkDestroyWindow(HWND window) { return waDestroyWindow(window); }
+
+LRESULT tkSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return waSendMessage(window, message, wParam, lParam);
+}
+
+int32_t tkPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return waPostMessage(window, message, wParam, lParam);
+}
+
+LRESULT tkCallWindowProc(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return previous ? previous(window, message, wParam, lParam) : 0;
+}
+
+HWND tkGetDlgItem(HWND dialog, int32_t controlId) { return waGetDlgItem(dialog, controlId); }
+int32_t tkGetDlgCtrlID(HWND control) { return waGetDlgCtrlID(control); }
+HWND tkGetParent(HWND control) { return waGetParent(control); }
+HWND tkActiveWindow(void) { return waActiveWindow(); }
+int32_t tkGetWindowRect(HWND window, RECT* rect) { return waGetWindowRect(window, rect); }
+
+int32_t tkMoveWindow(HWND window, int32_t left, int32_t top, int32_t width, int32_t height, int32_t repaint) {
+  return waMoveWindow(window, left, top, width, height, repaint);
+}
+
+int32_t tkSetWindowIcon(HWND window, HICON icon) { return waSetIcon(window, icon); }
+
+int32_t tkIsChecked(HWND dialog, int32_t controlId) {
+  HWND h = waGetDlgItem(dialog, controlId);
+  return h && waSendMessage(h, BM_GETCHECK, 0, 0) ? 1 : 0;
+}
+
+int32_t tkSetCheck(HWND dialog, int32_t controlId, int32_t checked) {
+  HWND h = waGetDlgItem(dialog, controlId);
+  if (h == 0) return 0;
+  waSendMessage(h, BM_SETCHECK, checked ? 1 : 0, 0);
+  return 1;
+}
+
+static HWND addressed(HWND dialog, int32_t controlId) {
+  return controlId == 0 ? dialog : waGetDlgItem(dialog, controlId);
+}
+
+int32_t tkIsEnabled(HWND dialog, int32_t controlId) { return waIsEnabled(addressed(dialog, controlId)); }
+int32_t tkIsVisible(HWND dialog, int32_t controlId) { return waIsVisible(addressed(dialog, controlId)); }
+
+// --- the dialog pattern ------------------------------------------------------
+
+void tkDialogOpen(WindowRecord* record, WindowContext* ownCopy, const WindowContext* context) {
+  if (record) pClrMem(record->title, int32_t(sizeof record->title));
+  if (ownCopy && context) pCopyMem(context, ownCopy, int32_t(sizeof *ownCopy));
+}
+
+void tkDialogInit(WindowRecord* record, HWND dialog, DLGPROC procedure, const char* title) {
+  if (record == nullptr) return;
+  record->handle = dialog;
+  record->procedure = procedure;
+  if (title) {
+    // The title is built by appending into the cleared 128-byte field; a
+    // longer title is cut so the terminator stays inside it.
+    pClrMem(record->title, int32_t(sizeof record->title));
+    size_t n = strnlen(title, sizeof record->title - 1);
+    pCopyMem(title, record->title, int32_t(n));
+  }
+  pWriteWndStr(dialog, 0, record->title);
+}
+
+void tkDialogPaint(const WindowRecord* record, int32_t pictureId, int32_t bitmapId, HINSTANCE instance) {
+  if (record == nullptr) return;
+  pPaint(1, record->handle);
+  waMoveWindow(record->handle, record->left, record->top, record->width, record->height, 1);
+  if (pictureId != 0) pWriteImage(record->handle, pictureId, bitmapId, instance);
+  pPaint(0, record->handle);
+}
