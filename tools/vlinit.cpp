@@ -137,9 +137,11 @@ bool Parse(int argc, char** argv, CommandLine& line, Refusal& why) {
     }
     std::string name = word.substr(2), value;
     size_t eq = name.find('=');
+    if (eq != std::string::npos) name = name.substr(0, eq);
+    if (name != "phonebook" && name != "virtual-modem" && !FindRule(name))
+      return why = {"unknown option --" + name}, false;
     if (eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
+      value = word.substr(2 + eq + 1);
     } else if (i + 1 < argc) {
       value = argv[++i];
     } else {
@@ -150,10 +152,8 @@ bool Parse(int argc, char** argv, CommandLine& line, Refusal& why) {
     } else if (name == "virtual-modem") {
       if (!line.virtualModem.empty()) return why = {"--virtual-modem given twice"}, false;
       line.virtualModem = value;
-    } else if (FindRule(name)) {
-      if (!line.values.emplace(name, value).second) return why = {"--" + name + " given twice"}, false;
-    } else {
-      return why = {"unknown option --" + name}, false;
+    } else if (!line.values.emplace(name, value).second) {
+      return why = {"--" + name + " given twice"}, false;
     }
   }
   if (!line.help && line.folder.empty()) return why = {"no folder given"}, false;

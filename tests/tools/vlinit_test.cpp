@@ -235,6 +235,7 @@ const RefusalCase kRefusals[] = {
     {"interval 0", "--interval must be one of", With({"--interval", "0"})},
     {"auto aux 2", "--auto-aux must be a number from 0 to 1", With({"--auto-aux", "2"})},
     {"unknown option", "unknown option --modem", With({"--modem", "1"})},
+    {"unknown flag followed by an option", "unknown option --quiet", {"--quiet", "--machid", "401"}},
     {"option without value", "--port needs a value", With({"--port"})},
     {"option given twice", "--port given twice", With({"--port", "1", "--port", "2"})},
     {"two folders", "more than one folder", With({"elsewhere"})},
