@@ -27,6 +27,27 @@ else
     --virtual-modem 127.0.0.1:7401 --phonebook 402=127.0.0.1:7402
 fi
 
+# ---- second machine: b talks to a through virtual modems on loopback -------
+# Machine "b" (MachID 402, same control login) lives in demo/b. Its modem takes
+# calls on 127.0.0.1:7402 and reaches a (401) on 127.0.0.1:7401, as a's phone
+# book reaches b; both modems answer by themselves. A mail from an account of
+# a to id@402 is carried over the line at a's next courier pass, and the other
+# way round. b's console is started in the background before a's.
+machine_b="$root/demo/b"
+if [ -f "$machine_b/VL.INI" ] && [ -f "$machine_b/Velloran.INI" ]; then
+  echo "demo.sh: machine b already set up in $machine_b"
+else
+  echo "demo.sh: setting up machine b in $machine_b"
+  "$vlinit" "$machine_b" --force --machid 402 --owner "Demo machine B" \
+    --control-id admin --control-key secret \
+    --virtual-modem 127.0.0.1:7402 --phonebook 401=127.0.0.1:7401
+fi
+if [ -x "$velloran" ]; then
+  echo "demo.sh: starting Velloran in $machine_b (control login: admin / secret)"
+  (cd "$machine_b" && exec "$velloran") &
+fi
+# ---- end of the second machine ---------------------------------------------
+
 if [ ! -x "$velloran" ]; then
   echo "demo.sh: $velloran not built yet; the machine folder is ready."
   exit 0
