@@ -5,6 +5,7 @@
 #include "console/console.h"
 #include "link/link.h"
 #include "link_fixture.h"
+#include "winapi/headless/driver.h"
 #include "winapi/loop.h"
 
 namespace linktest {
@@ -47,6 +48,7 @@ TEST_F(LinkControl, RefusedInitialisationLeavesTheModemUnready) {
 TEST_F(LinkControl, SignalOtherThanOneNeverOpensThePort) {
   for (const char* signal : {"0", "2", "3", ""}) {
     Config().settings.SetText(SettingsField::Signal, signal);
+    headless::answerBox(1);
     ToggleLink();
     EXPECT_EQ(Link().online, 0) << signal;
     EXPECT_EQ(commListenPort(commDefault()), 0) << signal;

@@ -12,6 +12,7 @@
 #include "platform/comm.h"
 #include "platform/unit.h"
 #include "toolkit/files.h"
+#include "winapi/headless/driver.h"
 #include "winapi/loop.h"
 
 namespace linktest {
@@ -109,8 +110,8 @@ void LinkFixture::SetUp() {
   root_ = name.data();
   fs::create_directory(Post());
 
-  waResetLoop();
-  waSetVirtualClock(1, 1000);
+  commReset(commDefault());
+  headless::reset(true, 1000);
   ResetLink();
   ResetConfig();
   ResetConsole();
@@ -128,7 +129,6 @@ void LinkFixture::SetUp() {
   config.settings.SetText(SettingsField::InitCmd, "S0=1");
   config.settings.SetText(SettingsField::Dial, "DT");
 
-  commReset(commDefault());
   commSelect(nullptr);
   commSetSettingsFile(commDefault(), (root_ / "ruk_comm.ini").c_str());
   WriteProgramSettings({});
@@ -140,10 +140,10 @@ void LinkFixture::TearDown() {
   peers_.clear();
   commReset(commDefault());
   CloseConsoleWindow();
+  headless::reset(true, 0);
   ResetLink();
   ResetConsole();
   ResetConfig();
-  waResetLoop();
   std::error_code ignored;
   fs::remove_all(root_, ignored);
 }
