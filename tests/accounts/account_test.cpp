@@ -11,14 +11,14 @@
 #include "accounts/open_account.h"
 #include "console/console.h"
 #include "console/prompt.h"
-#include "mail_fixture.h"
 #include "resources/resources.h"
+#include "tests/store/store_fixture.h"
 #include "toolkit/dialog.h"
 #include "winapi/headless/driver.h"
 
 namespace {
 
-using namespace mailtest;
+using namespace storetest;
 
 LRESULT QuietConsole(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
@@ -106,7 +106,7 @@ class AccountCommands : public ::testing::Test {
     EXPECT_EQ(headless::text(console, kConsoleKeyField), "");
   }
 
-  MailMachine machine;
+  StoreFolder machine;
   HWND console = 0;
 };
 

@@ -48,6 +48,14 @@ inline std::string TextAt(const Bytes& bytes, size_t offset, size_t width) {
   return text;
 }
 
+// The classic form of a host path: "C:" and "\" between names.
+inline std::string Classic(const fs::path& host) {
+  std::string text = "C:" + host.string();
+  for (char& c : text)
+    if (c == '/') c = '\\';
+  return text;
+}
+
 inline void PutText(Bytes& bytes, size_t offset, const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) bytes[offset + i] = static_cast<unsigned char>(text[i]);
 }
@@ -141,13 +149,7 @@ class StoreFolder {
     ResetConfig();
   }
 
-  // The classic form of a host path: "C:" and "\" between names.
-  static std::string Classic(const fs::path& host) {
-    std::string text = "C:" + host.string();
-    for (char& c : text)
-      if (c == '/') c = '\\';
-    return text;
-  }
+  static std::string Classic(const fs::path& host) { return storetest::Classic(host); }
 
   const fs::path& Root() const { return root_; }
   fs::path Spool() const { return root_ / "POST"; }
@@ -155,7 +157,9 @@ class StoreFolder {
   fs::path MailFile(const std::string& id, const std::string& sender, const std::string& stamp) const {
     return AccountFolder(id) / (Encoded(sender + stamp) + "[=]");
   }
+  fs::path AccountFile(const std::string& id) const { return AccountFolder(id) / (Encoded(id) + "[@]"); }
   fs::path MailboxIndex(const std::string& id) const { return AccountFolder(id) / (Encoded(id) + "[=]"); }
+  fs::path ContactBook(const std::string& id) const { return AccountFolder(id) / (Encoded(id) + "[#]"); }
   fs::path SpoolFile(const MailSpec& mail, const std::string& suffix = "[=]") const {
     return Spool() / (Encoded(mail.sender + mail.postedAt) + suffix);
   }
