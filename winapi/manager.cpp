@@ -304,13 +304,39 @@ int32_t waIsWindow(HWND window) { return find(window) ? 1 : 0; }
 
 // --- messages ------------------------------------------------------------------
 
-static LRESULT defaultDialogProcedure(WaWindow& dialog, UINT message, WPARAM, LPARAM) {
-  if (message == WM_SETFOCUS) {
-    // A dialog hands the focus on to the control that had it last.
-    HWND back = find(dialog.lastFocus) ? dialog.lastFocus : firstTabStop(dialog);
-    if (back) waSetFocus(back);
+// What a dialog does with a message its procedure left alone: its caption
+// answers the text messages, and a dialog given the focus hands it on.
+static LRESULT defaultDialogProcedure(WaWindow& dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SETFOCUS: {
+      HWND back = find(dialog.lastFocus) ? dialog.lastFocus : firstTabStop(dialog);
+      if (back) waSetFocus(back);
+      return 0;
+    }
+    case WM_SETTEXT:
+      dialog.text = lParam ? reinterpret_cast<const char*>(lParam) : "";
+      changed(dialog, WA_TEXT);
+      return 1;
+    case WM_GETTEXT: {
+      if (lParam == 0 || wParam == 0) return 0;
+      size_t n = std::min<size_t>(dialog.text.size(), wParam - 1);
+      std::memcpy(reinterpret_cast<char*>(lParam), dialog.text.data(), n);
+      reinterpret_cast<char*>(lParam)[n] = 0;
+      return LRESULT(n);
+    }
+    case WM_GETTEXTLENGTH: return LRESULT(dialog.text.size());
+    case WM_SETFONT:
+      dialog.font = HFONT(wParam);
+      return 0;
+    case WM_GETFONT: return LRESULT(dialog.font);
+    case WM_SETICON: {
+      LRESULT previous = LRESULT(dialog.icon);
+      dialog.icon = HICON(lParam);
+      changed(dialog, WA_ICON);
+      return previous;
+    }
+    default: return 0;
   }
-  return 0;
 }
 
 LRESULT waSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -318,7 +344,7 @@ LRESULT waSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!w) return 0;
   if (!w->isDialog) return w->proc ? w->proc(window, message, wParam, lParam) : 0;
   LRESULT r = w->dialogProc ? w->dialogProc(window, message, wParam, lParam) : 0;
-  if (r == 0 && find(window)) defaultDialogProcedure(*w, message, wParam, lParam);
+  if (r == 0 && find(window)) return defaultDialogProcedure(*w, message, wParam, lParam);
   return r;
 }
 
