@@ -4,17 +4,54 @@
 #include <algorithm>
 #include <string>
 
+#include "console/console.h"
+#include "resources/resources.h"
 #include "store/delivery.h"
 #include "store_fixture.h"
+#include "toolkit/dialog.h"
+#include "winapi/headless/driver.h"
+#include "winapi/winapi.h"
 
 namespace {
 
 using namespace storetest;
 
+LRESULT QuietConsole(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
+// Every text the status line was given, in order.
+std::vector<std::string> statusTexts;
+WNDPROC statusProc = nullptr;
+LRESULT RecordStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_SETTEXT && lParam != 0) statusTexts.emplace_back(reinterpret_cast<const char*>(lParam));
+  return tkCallWindowProc(statusProc, window, message, wParam, lParam);
+}
+
 class DeliveryRun : public ::testing::Test {
  protected:
-  void SetUp() override { ResetDelivery(); }
-  void TearDown() override { ResetDelivery(); }
+  void SetUp() override {
+    ResetDelivery();
+    headless::reset();
+    ResetConsole();
+    statusTexts.clear();
+    HINSTANCE instance = tkModuleHandle(&VelloranResources());
+    console = tkCreateDialog(instance, res::kConsoleDialog, 0, QuietConsole, 0);
+    ASSERT_NE(console, 0u);
+    Console().record.handle = console;
+    Console().statusLine = tkGetDlgItem(console, kStatusLineId);
+    statusProc = waSetWindowProc(Console().statusLine, RecordStatus);
+  }
+  void TearDown() override {
+    EXPECT_TRUE(headless::failures().empty());
+    tkDestroyWindow(console);
+    ResetConsole();
+    ResetDelivery();
+  }
+  std::string Status() const { return headless::text(console, kStatusLineId); }
+  bool Showed(const std::string& text) const {
+    return std::find(statusTexts.begin(), statusTexts.end(), text) != statusTexts.end();
+  }
+
+  HWND console = 0;
 
   void Run() { ASSERT_EQ(DeliverLocalMails(), 1); }
 
@@ -35,6 +72,9 @@ TEST_F(DeliveryRun, EmptySpoolChangesNothing) {
   EXPECT_TRUE(store.SpoolNames().empty());
   EXPECT_FALSE(fs::exists(store.MailboxIndex("bob")));
   EXPECT_EQ(Delivery().delivered, 0);
+  EXPECT_TRUE(Showed("Delivering local mails..."));
+  EXPECT_EQ(Status(), "All local mails delivered");
+  EXPECT_EQ(headless::progress(console, kProgressBarId), 0);
 }
 
 TEST_F(DeliveryRun, MailsOfOneAndSeveralBlocksArriveByteForByte) {
@@ -128,6 +168,7 @@ TEST_F(DeliveryRun, DamagedChainsAreSetAsideWholeAndNothingIsDelivered) {
     EXPECT_FALSE(fs::exists(store.MailFile("bob", mail.sender, mail.postedAt))) << c.name;
     EXPECT_FALSE(fs::exists(store.MailboxIndex("bob"))) << c.name;
     EXPECT_EQ(Delivery().damaged, 1) << c.name;
+    EXPECT_EQ(Status(), "Local mails delivered except 1 damaged (set aside in POST as [!])") << c.name;
     fs::remove(store.SpoolFile(mail, "[!]"));
   }
 }
@@ -146,6 +187,7 @@ TEST_F(DeliveryRun, MailForAMissingAccountIsSetAsideNotDropped) {
   EXPECT_FALSE(fs::exists(store.SpoolFile(mail)));
   EXPECT_EQ(Delivery().unknownAccount, 1);
   EXPECT_FALSE(fs::exists(store.AccountFolder("nobody")));
+  EXPECT_EQ(Status(), "Local mails delivered except 1 for unknown accounts (set aside in POST as [u])");
 }
 
 TEST_F(DeliveryRun, RecipientsThatCannotBeAccountIdsAreSetAside) {
@@ -196,6 +238,7 @@ TEST_F(DeliveryRun, SecondMailOfTheSameMinuteKeepsTheFirstAndGetsAVariantStamp) 
   EXPECT_EQ(TextAt(IndexEntry(index, 1), 8, 18), first.postedAt);
   EXPECT_EQ(TextAt(IndexEntry(index, 2), 8, 18), first.postedAt + "a");
   EXPECT_EQ(Delivery().renamed, 1);
+  EXPECT_EQ(Status(), "All local mails delivered; 1 restamped to keep mails of one minute apart");
 }
 
 TEST_F(DeliveryRun, EveryBlockOfARestampedMailCarriesTheNewStamp) {
@@ -244,6 +287,7 @@ TEST_F(DeliveryRun, IndexThatCannotBeWrittenKeepsTheMailInTheSpool) {
   EXPECT_EQ(ReadAll(store.SpoolFile(mail)), spool);
   EXPECT_FALSE(fs::exists(store.MailFile("bob", mail.sender, mail.postedAt)));  // no half delivery
   EXPECT_EQ(Delivery().kept, 1);
+  EXPECT_EQ(Status(), "Local mails delivered except 1 that could not be written (kept in POST)");
   fs::remove(store.MailboxIndex("bob"));
   Run();  // once the index can be written the mail arrives
   EXPECT_FALSE(fs::exists(store.SpoolFile(mail)));
