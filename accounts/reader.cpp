@@ -32,6 +32,7 @@ HWND Dialog() { return reader.record.handle; }
 struct SavePass {
   std::vector<std::string> names;
   int32_t lastWasShort;  // the previous chunk ended its file
+  int32_t refused;       // files the unit library could not decompress
 };
 
 int32_t SameNameIgnoringCase(const std::string& a, const char* b) {
@@ -81,7 +82,12 @@ void NumberedName(const char* name, int32_t number, char* out) {
   if (ext > 0) pCopyMem(name + dot, out + pLen(out), ext);
 }
 
-void Unpack(const char* path) { vlOptimize(-1, path, Console().record.handle, kProgressBarId); }
+// Decompresses a saved file in place; the unit library keeps a file it
+// refuses as it was and answers an empty path.
+void Unpack(SavePass& pass, const char* path) {
+  const char* unpacked = vlOptimize(-1, path, Console().record.handle, kProgressBarId);
+  if (unpacked == nullptr || unpacked[0] == 0) pass.refused++;
+}
 
 // Opens the next output file for the chunks tagged 'tag'. 0 when no file
 // can be made for it (the status line says why).
@@ -153,7 +159,7 @@ int32_t SaveBlocks(SavePass& pass) {
     if (pCmp(tag, reader.attachmentName) != 1 || pass.lastWasShort) {
       if (pLen(reader.outputPath) > 0) {
         StatusLine("Uncompressing ", reader.outputPath, "...");
-        Unpack(reader.outputPath);
+        Unpack(pass, reader.outputPath);
       }
       if (!StartFile(pass, tag)) return 0;
     }
@@ -283,9 +289,14 @@ int32_t SaveAttachments() {
   } else {
     SavePass pass;
     pass.lastWasShort = 0;
+    pass.refused = 0;
     if (SaveBlocks(pass)) {
-      if (pLen(reader.outputPath) > 0) Unpack(reader.outputPath);
-      StatusLine("All attachments downloaded");
+      if (pLen(reader.outputPath) > 0) Unpack(pass, reader.outputPath);
+      if (pass.refused == 0)
+        StatusLine("All attachments downloaded");
+      else
+        StatusLine("All attachments downloaded; ", pStr(pass.refused),
+                   " could not be uncompressed and are kept as received");
     }
   }
   Progress(0, 1);

@@ -55,9 +55,9 @@ TEST(MailboxRows, UnterminatedSlotsStayInsideTheirColumns) {
   for (char& c : h.postedAt) c = '1';
   std::string row = Row(h);
   ASSERT_EQ(row.size(), 125u);
-  EXPECT_EQ(row.substr(0, 50), Pad(std::string(47, 's'), 50));
-  EXPECT_EQ(row.substr(50, 50), Pad(std::string(47, 'u'), 50));
-  EXPECT_EQ(row.substr(100, 20), Pad(std::string(17, '1'), 20));
+  EXPECT_EQ(row.substr(0, 50), Pad(std::string(48, 's'), 50));
+  EXPECT_EQ(row.substr(50, 50), Pad(std::string(48, 'u'), 50));
+  EXPECT_EQ(row.substr(100, 20), Pad(std::string(18, '1'), 20));
   EXPECT_EQ(row.substr(120), "[N]  ");
 }
 

@@ -1,0 +1,338 @@
+// The writer: spool files as posted, attachments, lock, exit.
+#include <gtest/gtest.h>
+
+#include "tests/accounts/mail_driver.h"
+
+using namespace mailtest;
+
+namespace {
+
+constexpr int32_t W = 3000;
+
+// A pending-attachment record as AttachFile leaves it.
+Bytes PendingRecord(const std::string& tag, const Bytes& chunk) {
+  Bytes r(kPayloadSize, 0);
+  std::copy(chunk.begin(), chunk.end(), r.begin());
+  PutText(r, 3520, tag);
+  PutText(r, 3568, std::to_string(chunk.size()));
+  return r;
+}
+
+// The records of one compressed file of the given size.
+Bytes PendingFile(const std::string& tag, size_t size, unsigned seed) {
+  Bytes all;
+  Bytes bytes = RandomBytes(size, seed);
+  for (size_t at = 0; at < size; at += kContentSize) {
+    size_t n = std::min<size_t>(kContentSize, size - at);
+    Bytes r = PendingRecord(tag, Bytes(bytes.begin() + at, bytes.begin() + at + n));
+    all.insert(all.end(), r.begin(), r.end());
+  }
+  return all;
+}
+
+class WriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    desk.machine.MakeAccount("anna");
+    desk.machine.OpenAs("anna");
+  }
+  void RunWriter(Steps& steps) {
+    PrepareCompose();
+    steps.Start();
+    OpenWriter(desk.console, &desk.context);
+    ResetCompose();
+  }
+  // Types a mail and sends it, answering Proceed with Yes.
+  Steps& Typed(Steps& s, const std::string& subject, const std::string& to, const std::string& text) {
+    return s.In(W, [this, subject, to, text](HWND d) {
+      headless::type(d, kWriterSubject, subject);
+      headless::type(d, kWriterDestination, to);
+      headless::type(d, kWriterText, text);
+      stamp = headless::text(d, kWriterStamp);
+    });
+  }
+  fs::path Spool(const std::string& suffix, const std::string& at = "") const {
+    return desk.machine.SpoolFile("anna@0211234567", at.empty() ? stamp : at, suffix);
+  }
+
+  MailDesk desk;
+  std::string stamp;
+  std::string second;
+};
+
+TEST_F(WriterTest, MailWithoutAttachmentsIsOneBlock) {
+  Steps s;
+  Typed(s, "hello", "bob@1234567", "the text").ClickAnswering(W, kWriterSend, {IDYES}).Click(W, kWriterExit);
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+  Bytes file = ReadAll(Spool("[=]"));
+  ASSERT_EQ(file.size(), 4096u);
+  Bytes h = HeaderOf(file, 1);
+  EXPECT_EQ(TextAt(h, 0, 8), "[ML]");
+  EXPECT_EQ(TextAt(h, 8, 18), stamp);
+  EXPECT_EQ(TextAt(h, 26, 48), "anna@0211234567");
+  EXPECT_EQ(TextAt(h, 98, 48), "hello");
+  EXPECT_EQ(TextAt(h, 146, 48), "bob@1234567");
+  EXPECT_EQ(TextAt(h, 218, 16), "");
+  EXPECT_EQ(TextAt(h, 234, 9), "1");
+  EXPECT_EQ(TextAt(h, 243, 9), "1");
+  EXPECT_EQ(TextAt(h, 252, 4), "0");
+  EXPECT_EQ(TextAt(h, 256, 4), "[N]");
+  for (size_t i = 260; i < 520; i++) ASSERT_EQ(h[i], 0) << i;
+  Bytes payload(file.begin(), file.begin() + kPayloadSize);
+  vlData(-1, payload.data(), kPayloadSize);
+  EXPECT_EQ(TextAt(payload, 0, 3519), "the text");
+  EXPECT_EQ(TextAt(payload, 3520, 48), "[MSG]");
+  EXPECT_EQ(TextAt(payload, 3568, 8), "8");
+  EXPECT_TRUE(Shown("Your mail has been posted"));
+}
+
+TEST_F(WriterTest, TwoPendingFilesOf3519And7039BytesGiveFiveBlocks) {
+  Bytes first = PendingFile("first.bin", 3519, 1);
+  Bytes second = PendingFile("second.bin", 7039, 2);
+  Bytes pending = first;
+  pending.insert(pending.end(), second.begin(), second.end());
+  ASSERT_EQ(pending.size(), 4u * kPayloadSize);
+  WriteAll(desk.machine.PendingFile("anna"), pending);
+  EXPECT_EQ(TextAt(pending, 3 * kPayloadSize + 3568, 8), "1");  // the last record carries 1 byte
+
+  Steps s;
+  Typed(s, "files", "bob@1234567", "two files").ClickAnswering(W, kWriterSend, {IDYES}).Click(W, kWriterExit);
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+
+  Bytes file = ReadAll(Spool("[=]"));
+  ASSERT_EQ(file.size(), 5u * kBlockSize);
+  for (int k = 1; k <= 5; k++) {
+    SCOPED_TRACE(k);
+    Bytes h = HeaderOf(file, k);
+    EXPECT_EQ(TextAt(h, 234, 9), std::to_string(k));
+    EXPECT_EQ(TextAt(h, 243, 9), "5");
+    EXPECT_EQ(TextAt(h, 252, 4), "2");
+    EXPECT_EQ(TextAt(h, 26, 48), "anna@0211234567");
+    if (k == 1) continue;
+    // Attachment payloads go out exactly as the pending records hold them.
+    Bytes payload(file.begin() + (k - 1) * kBlockSize, file.begin() + (k - 1) * kBlockSize + kPayloadSize);
+    Bytes record(pending.begin() + (k - 2) * kPayloadSize, pending.begin() + (k - 1) * kPayloadSize);
+    EXPECT_EQ(payload, record);
+  }
+  EXPECT_FALSE(fs::exists(desk.machine.PendingFile("anna")));
+}
+
+TEST_F(WriterTest, DestinationDecidesLocalOrRemote) {
+  struct Case {
+    const char* to;
+    const char* suffix;
+  } cases[] = {{"bob@1234567", "[=]"}, {"bob@0211234567", "[=]"}, {"bob@+211234567", "[=]"},
+               {"bob@0401", "[@]"}, {"bob", "[@]"}, {"bob@", "[@]"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.to);
+    for (const auto& e : fs::directory_iterator(desk.machine.Spool())) fs::remove(e.path());
+    Steps s;
+    Typed(s, "where", c.to, "x").ClickAnswering(W, kWriterSend, {IDYES}).Click(W, kWriterExit);
+    RunWriter(s);
+    desk.ExpectCleanRun(s);
+    std::vector<std::string> names = desk.machine.SpoolNames();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0], Encoded("anna@0211234567" + stamp) + c.suffix);
+  }
+}
+
+TEST_F(WriterTest, LongTextAndSubjectAreCut) {
+  std::string text(5000, 'm');
+  std::string subject(60, 's');
+  Steps s;
+  Typed(s, subject, "bob@1234567", text).ClickAnswering(W, kWriterSend, {IDYES}).Click(W, kWriterExit);
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+  Bytes file = ReadAll(Spool("[=]"));
+  ASSERT_EQ(file.size(), 4096u);
+  Bytes payload(file.begin(), file.begin() + kPayloadSize);
+  vlData(-1, payload.data(), kPayloadSize);
+  EXPECT_EQ(TextAt(payload, 0, 3519), std::string(3518, 'm'));
+  EXPECT_EQ(payload[3518], 0);
+  EXPECT_EQ(payload[3519], 0);
+  EXPECT_EQ(TextAt(payload, 3568, 8), "3518");
+  EXPECT_EQ(TextAt(HeaderOf(file, 1), 98, 48), std::string(46, 's'));
+}
+
+TEST_F(WriterTest, SameStampNeverAppendsToAnotherMailsSpoolFile) {
+  Bytes other(4096, 7);
+  Steps s;
+  Typed(s, "second", "bob@1234567", "again")
+      .Do([&] { WriteAll(Spool("[=]"), other); })
+      .ClickAnswering(W, kWriterSend, {IDYES, IDOK})
+      .Click(W, kWriterExit);
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+  EXPECT_EQ(ReadAll(Spool("[=]")), other);  // the waiting mail is untouched
+  Bytes mine = ReadAll(Spool("[=]", stamp + "a"));
+  ASSERT_EQ(mine.size(), 4096u);
+  EXPECT_EQ(TextAt(HeaderOf(mine, 1), 8, 18), stamp + "a");
+  std::vector<std::string> texts = desk.BoxTexts();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_NE(texts[1].find(stamp + "a"), std::string::npos) << texts[1];
+}
+
+TEST_F(WriterTest, MissingFieldsAreRefusedInOrder) {
+  struct Case {
+    const char* subject;
+    const char* to;
+    const char* machId;
+    const char* message;
+  } cases[] = {{"", "bob@1", "0211234567", "Your mail has no subject"},
+               {"s", "", "0211234567", "Your mail has no destination address"},
+               {"s", "bob@1", "", "Enter this machine ID in [Setting]"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    Config().unit.SetText(UnitField::MachID, c.machId);
+    Steps s;
+    Typed(s, c.subject, c.to, "x").ClickAnswering(W, kWriterSend, {IDYES, IDOK}).Click(W, kWriterExit);
+    RunWriter(s);
+    desk.ExpectCleanRun(s);
+    EXPECT_EQ(desk.BoxTexts().back(), c.message);
+    EXPECT_TRUE(desk.machine.SpoolNames().empty());
+  }
+}
+
+TEST_F(WriterTest, LockKeyGoesIntoTheHeaderOfOneMailOnly) {
+  Steps s;
+  Typed(s, "one", "bob@1234567", "x")
+      .Click(W, kWriterLock)
+      .Prompt("Key1", "Enter a key to lock your mail (Optional)")
+      .Prompt("KEY1", "Confirm your mail key")
+      .ClickAnswering(W, kWriterSend, {IDYES})
+      .In(W, [&](HWND d) {
+        headless::type(d, kWriterSubject, "two");
+        headless::type(d, kWriterDestination, "bob@1234567");
+        second = headless::text(d, kWriterStamp);
+        headless::answerBox(IDYES);
+        // Within the same minute the second mail takes the next stamp variant.
+        if (second == stamp) headless::answerBox(IDOK);
+        headless::click(d, kWriterSend);
+      })
+      .Click(W, kWriterExit);
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+  // The confirmation folds both to lower case.
+  EXPECT_EQ(TextAt(HeaderOf(ReadAll(Spool("[=]")), 1), 218, 16), "key1");
+  fs::path next = desk.machine.SpoolFile("anna@0211234567", second, "[=]");
+  if (second == stamp) next = desk.machine.SpoolFile("anna@0211234567", second + "a", "[=]");
+  EXPECT_EQ(TextAt(HeaderOf(ReadAll(next), 1), 218, 16), "");
+}
+
+TEST_F(WriterTest, UnconfirmedLockAsksAgainAndEmptyLeavesUnlocked) {
+  Steps s;
+  Typed(s, "one", "bob@1234567", "x")
+      .Click(W, kWriterLock)
+      .Prompt("abc")
+      .PromptAnswering("abd", {IDOK})
+      .Prompt("")  // nothing entered: not locked
+      .ClickAnswering(W, kWriterSend, {IDYES})
+      .Click(W, kWriterExit);
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+  EXPECT_EQ(desk.BoxTexts().front(), "Mail key not consistent. Retry.");
+  EXPECT_EQ(TextAt(HeaderOf(ReadAll(Spool("[=]")), 1), 218, 16), "");
+}
+
+TEST_F(WriterTest, ExitWithPendingAttachmentsAsks) {
+  WriteAll(desk.machine.PendingFile("anna"), PendingFile("a.bin", 10, 3));
+  Steps s;
+  s.ClickAnswering(W, kWriterExit, {IDNO})
+      .Do([&] { EXPECT_TRUE(fs::exists(desk.machine.PendingFile("anna"))); })
+      .ClickAnswering(W, kWriterExit, {IDYES});
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+  EXPECT_EQ(desk.BoxTexts(), std::vector<std::string>(2, "You have not posted your mail. Exit anyway?"));
+  EXPECT_FALSE(fs::exists(desk.machine.PendingFile("anna")));
+}
+
+TEST_F(WriterTest, SendNowFlagFollowsTheCourierSetting) {
+  struct Case {
+    const char* courier;
+    int32_t answer;
+    int32_t sendNow;
+  } cases[] = {{"0", IDNO, 1}, {"", IDNO, 1}, {"0", IDYES, 1}, {"1", IDYES, 0}, {"1", IDNO, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.courier) + " " + std::to_string(c.answer));
+    Config().unit.SetText(UnitField::EnableECourier, c.courier);
+    Console().sendNow = 0;
+    for (const auto& e : fs::directory_iterator(desk.machine.Spool())) fs::remove(e.path());
+    Steps s;
+    Typed(s, "s", "bob@0401", "x").ClickAnswering(W, kWriterSend, {c.answer}).Click(W, kWriterExit);
+    RunWriter(s);
+    desk.ExpectCleanRun(s);
+    EXPECT_EQ(Console().sendNow, c.sendNow);
+  }
+}
+
+TEST_F(WriterTest, UnwritableSpoolKeepsTheMailInTheWriter) {
+  std::string saved;
+  WriteAll(desk.machine.PendingFile("anna"), PendingFile("a.bin", 100, 4));
+  Steps s;
+  Typed(s, "s", "bob@1234567", "x")
+      .Do([&] {
+        // The spool folder is gone (a removed disk, say): no spool file can be made.
+        saved = Config().spoolPath;
+        pClrMem(Config().spoolPath, sizeof Config().spoolPath);
+        Classic(desk.machine.Root() / "gone").copy(Config().spoolPath, 255);
+      })
+      .ClickAnswering(W, kWriterSend, {IDYES, IDOK})
+      .Do([&] {
+        pClrMem(Config().spoolPath, sizeof Config().spoolPath);
+        saved.copy(Config().spoolPath, 255);
+        EXPECT_TRUE(fs::exists(desk.machine.PendingFile("anna")));
+      })
+      .In(W, [&](HWND d) {
+        EXPECT_EQ(headless::text(d, kWriterSubject), "s");
+        EXPECT_EQ(headless::text(d, kWriterText), "x");
+      })
+      .ClickAnswering(W, kWriterExit, {IDYES});
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+  EXPECT_EQ(desk.BoxTexts()[1], "Your mail could not be posted. It is kept in the writer.");
+  EXPECT_FALSE(Shown("Your mail has been posted"));
+}
+
+TEST_F(WriterTest, AttachFileCompressesIntoPendingRecords) {
+  fs::path file = desk.machine.Root() / "notes.txt";
+  Bytes original = RandomBytes(5000, 9);
+  WriteAll(file, original);
+  std::string tooLong(48, 'n');
+  WriteAll(desk.machine.Root() / tooLong, original);
+  Steps s;
+  s.In(W, [&](HWND d) {
+     headless::answerFile(Classic(file));
+     headless::click(d, kWriterAttach);
+   })
+      .In(W, [&](HWND d) {
+        headless::answerFile(Classic(desk.machine.Root() / tooLong));
+        headless::answerBox(IDOK);
+        headless::click(d, kWriterAttach);
+      })
+      .In(W, [&](HWND d) {
+        headless::answerFile("");  // cancelled
+        headless::click(d, kWriterAttach);
+      })
+      .Do([&] {
+        Bytes pending = ReadAll(desk.machine.PendingFile("anna"));
+        ASSERT_GT(pending.size(), 0u);
+        ASSERT_EQ(pending.size() % kPayloadSize, 0u);
+        size_t total = 0;
+        for (size_t at = 0; at < pending.size(); at += kPayloadSize) {
+          EXPECT_EQ(TextAt(pending, at + 3520, 48), "notes.txt");
+          total += std::stoul(TextAt(pending, at + 3568, 8));
+        }
+        EXPECT_GT(total, original.size());  // random bytes do not shrink
+        EXPECT_EQ(Writer().attachmentCount, 1u);
+      })
+      .ClickAnswering(W, kWriterExit, {IDYES});
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+  EXPECT_TRUE(Shown("Compressing " + Classic(file) + "..."));
+  EXPECT_TRUE(Shown(Classic(file) + " attached to your mail"));
+  EXPECT_EQ(desk.BoxTexts()[0], "This file's name is too long to attach (at most 47 characters).");
+}
+
+}  // namespace
