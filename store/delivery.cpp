@@ -141,6 +141,8 @@ Outcome DeliverChain() {
   pDoEvent(kBlockPauseMs);
   if (!ReadChainBlock(1, state.spoolSize / kBlockSize)) return Outcome::Damaged;
   state.firstHeader = state.block.header;
+  // Without sender and stamp the mail has no name to be filed under.
+  if (state.firstHeader.sender[0] == 0 && state.firstHeader.postedAt[0] == 0) return Outcome::Damaged;
   if (!FindRecipient()) return Outcome::UnknownAccount;
   if (!ChooseMailFile()) return Outcome::Kept;
   Outcome copied = CopyBlocks(state.spoolSize / kBlockSize);

@@ -142,6 +142,8 @@ TEST_F(DeliveryRun, IncompleteAndRemoteSpoolFilesAreLeftAlone) {
 struct DamageCase {
   const char* name;
   std::vector<BlockSpec> blocks;
+  const char* sender = "ann@100";
+  const char* postedAt = "7/12/2026 9:05";
 };
 
 const DamageCase kDamage[] = {
@@ -150,12 +152,15 @@ const DamageCase kDamage[] = {
     {"no first block", {{"2", "2"}, {"2", "2"}}},
     {"blocks out of order", {{"1", "3"}, {"3", "3"}, {"3", "3"}}},
     {"foreign marker", {{"1", "1", "[XX]"}}},
+    {"no sender and no stamp", {{"1", "1"}}, "", ""},
 };
 
 TEST_F(DeliveryRun, DamagedChainsAreSetAsideWholeAndNothingIsDelivered) {
   store.MakeAccount("bob");
   MailSpec mail;
   for (const DamageCase& c : kDamage) {
+    mail.sender = c.sender;
+    mail.postedAt = c.postedAt;
     Bytes file;
     for (const BlockSpec& spec : c.blocks) {
       Bytes b = MakeBlock(mail, spec);
