@@ -175,8 +175,14 @@ Outcome DeliverSpoolFile() {
     pFileDel(state.spoolPath);
     return Outcome::Removed;
   }
-  if (IsMailComplete(state.spoolPath, state.spoolSize) != 1) return Outcome::Skipped;
-  Outcome outcome = DeliverChain();
+  // Spool files grow by whole blocks only (the writer appends them, the link
+  // renames a finished file into place), so a size between blocks is damage,
+  // not a mail still arriving: set it aside instead of skipping it forever.
+  Outcome outcome = Outcome::Damaged;
+  if (state.spoolSize % kBlockSize == 0) {
+    if (IsMailComplete(state.spoolPath, state.spoolSize) != 1) return Outcome::Skipped;
+    outcome = DeliverChain();
+  }
   if (outcome == Outcome::UnknownAccount) SetAside(kUnknownAccountSuffix);
   if (outcome == Outcome::Damaged) SetAside(kDamagedSuffix);
   return outcome;

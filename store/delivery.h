@@ -16,8 +16,9 @@
 //     and the spool file deleted only after that; a failed write removes the
 //     half-written mail file and leaves the spool file for the next run;
 //   - a mail for an account that does not exist here is set aside as
-//     N "[u]", a damaged chain (wrong size, blocks out of order, not starting
-//     with a first block) as N "[!]"; no run takes those again.
+//     N "[u]", a damaged chain (wrong size, a size between blocks, blocks
+//     out of order, not starting with a first block) as N "[!]"; no run
+//     takes those again.
 // The end message on the console's status line says what was set aside.
 #pragma once
 #include <stdint.h>

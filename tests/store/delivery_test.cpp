@@ -144,6 +144,7 @@ struct DamageCase {
   std::vector<BlockSpec> blocks;
   const char* sender = "ann@100";
   const char* postedAt = "7/12/2026 9:05";
+  int extraBytes = 0;
 };
 
 const DamageCase kDamage[] = {
@@ -153,6 +154,8 @@ const DamageCase kDamage[] = {
     {"blocks out of order", {{"1", "3"}, {"3", "3"}, {"3", "3"}}},
     {"foreign marker", {{"1", "1", "[XX]"}}},
     {"no sender and no stamp", {{"1", "1"}}, "", ""},
+    {"a piece of a block after the mail", {{"1", "1"}}, "ann@100", "7/12/2026 9:05", 100},
+    {"less than a block", {}, "ann@100", "7/12/2026 9:05", 4095},
 };
 
 TEST_F(DeliveryRun, DamagedChainsAreSetAsideWholeAndNothingIsDelivered) {
@@ -166,6 +169,7 @@ TEST_F(DeliveryRun, DamagedChainsAreSetAsideWholeAndNothingIsDelivered) {
       Bytes b = MakeBlock(mail, spec);
       file.insert(file.end(), b.begin(), b.end());
     }
+    file.insert(file.end(), c.extraBytes, 9);
     store.PutSpool(mail, file);
     Run();
     EXPECT_FALSE(fs::exists(store.SpoolFile(mail))) << c.name;
