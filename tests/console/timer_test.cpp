@@ -1,0 +1,205 @@
+// The 15-second tick: when courier passes and local deliveries run, what the
+// busy flags hold back, the offline alert, and the status line.
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console_fixture.h"
+#include "link/link.h"
+#include "toolkit/window.h"
+#include "toolkit/dialog.h"
+#include "winapi/loop.h"
+#include "winapi/winapi.h"
+
+namespace consoletest {
+namespace {
+
+constexpr uint32_t kTick = 15000;
+
+uint32_t TickAt(uint32_t n) { return n * kTick; }
+
+class TimerTest : public ConsoleFixture {};
+
+struct CourierCase {
+  const char* interval;
+  uint32_t firstCourierTick;
+};
+
+TEST_F(TimerTest, FirstCourierPassComesAtTheTickItsIntervalAllows) {
+  // 5 minutes: 20 x 15000 = 300000 >= 5 x 59999; 30 minutes: the 120th tick.
+  for (const CourierCase c : {CourierCase{"5", 20}, CourierCase{"10", 40}, CourierCase{"30", 120}}) {
+    SCOPED_TRACE(c.interval);
+    TearDown();
+    SetUp();
+    WriteMachine({{UnitField::ECourierInterval, c.interval}});
+    RunConsole([&](HWND) { Wait(TickAt(c.firstCourierTick) + 6000); });
+    ASSERT_EQ(Recorded().remoteAt.size(), 1u);
+    // The 5000 ms pump comes before the pass.
+    EXPECT_EQ(Recorded().remoteAt[0], TickAt(c.firstCourierTick) + 5000);
+    // Local delivery every other tick, never in the courier's tick.
+    ASSERT_FALSE(Recorded().localAt.empty());
+    EXPECT_EQ(Recorded().localAt.front(), TickAt(2) + 1500);
+    EXPECT_EQ(Recorded().localAt.size(), (c.firstCourierTick - 1) / 2);
+    for (uint32_t at : Recorded().localAt) EXPECT_NE(at, TickAt(c.firstCourierTick) + 1500);
+  }
+}
+
+TEST_F(TimerTest, LocalDeliveryFollowsTheCourierTickAtTheNextOne) {
+  WriteMachine({{UnitField::ECourierInterval, "5"}});
+  RunConsole([&](HWND) { Wait(TickAt(22) + 2000); });
+  std::vector<uint32_t> expected;
+  for (uint32_t n = 2; n <= 18; n += 2) expected.push_back(TickAt(n) + 1500);
+  expected.push_back(TickAt(21) + 1500);
+  EXPECT_EQ(Recorded().localAt, expected);
+}
+
+TEST_F(TimerTest, EmptyIntervalPostsAtEveryTickAndNeverDeliversLocally) {
+  WriteMachine({{UnitField::ECourierInterval, ""}});
+  RunConsole([&](HWND) { Wait(TickAt(4) + 6000); });
+  EXPECT_EQ(Recorded().remoteAt,
+            (std::vector<uint32_t>{TickAt(1) + 5000, TickAt(2) + 5000, TickAt(3) + 5000, TickAt(4) + 5000}));
+  EXPECT_TRUE(Recorded().localAt.empty());
+}
+
+TEST_F(TimerTest, OfflineCourierPassSaysNotOnlineEveryFifteenSecondsWhetherOrNotECourierIsOn) {
+  for (const char* enabled : {"1", "0"}) {
+    SCOPED_TRACE(enabled);
+    TearDown();
+    SetUp();
+    WriteMachine({{UnitField::ECourierInterval, ""}, {UnitField::EnableECourier, enabled}});
+    Recorded().linkOpens = false;
+    for (int i = 0; i < 4; ++i) headless::answerBox(1);
+    HWND consoleWindow = 0;
+    RunConsole([&](HWND console) {
+      consoleWindow = console;
+      Wait(TickAt(4) + 1000);
+    });
+    EXPECT_EQ(CountBoxes("Velloran Not ONLINE"), 4);
+    for (const headless::ShownBox& box : headless::boxes()) {
+      EXPECT_EQ(box.caption, "Mail Sending Will Start Later");
+      EXPECT_EQ(box.style, 64);
+      EXPECT_EQ(box.owner, consoleWindow);
+    }
+    EXPECT_TRUE(Recorded().remoteAt.empty());
+    EXPECT_TRUE(Recorded().localAt.empty());
+  }
+}
+
+TEST_F(TimerTest, WithECourierOffNothingIsPostedUntilTheWriterAsks) {
+  WriteMachine({{UnitField::EnableECourier, "0"}});
+  uint32_t askedAt = 0;
+  RunConsole([&](HWND) {
+    Wait(TickAt(25) + 2000);
+    EXPECT_TRUE(Recorded().remoteAt.empty());
+    askedAt = waNow();
+    Console().sendNow = 1;
+    Wait(kTick);
+  });
+  ASSERT_EQ(Recorded().remoteAt.size(), 1u);
+  EXPECT_EQ(Recorded().remoteAt[0], TickAt(26) + 5000);
+  EXPECT_LT(askedAt, TickAt(26));
+  EXPECT_EQ(Console().sendNow, 0);
+}
+
+TEST_F(TimerTest, ASendDuringALocalDeliveryIsPostedAtTheNextTick) {
+  WriteMachine({{UnitField::EnableECourier, "0"}});
+  bool sent = false;
+  Recorded().duringLocal = [&] {
+    if (!sent) Console().sendNow = 1;  // the writer's Send, served inside the delivery's pumps
+    sent = true;
+  };
+  RunConsole([&](HWND) { Wait(TickAt(3) + 6000); });
+  ASSERT_EQ(Recorded().localAt.size(), 1u);
+  EXPECT_EQ(Recorded().remoteAt, std::vector<uint32_t>{TickAt(3) + 5000});
+}
+
+TEST_F(TimerTest, NestedTickDuringPostingPumpsOnlyCounts) {
+  WriteMachine({{UnitField::ECourierInterval, "5"}});
+  uint32_t courierSeen = 0, localSeen = 0, clockSeen = 1;
+  Recorded().duringRemote = [&] {
+    if (Recorded().remoteAt.size() < 5) {
+      Console().repeatRequest = 1;  // another pass: the pumps now span a tick
+    } else {
+      courierSeen = Console().courierCounter;
+      localSeen = Console().localCounter;
+      clockSeen = Console().clockCounter;
+      EXPECT_EQ(Console().tickBusy, 1);
+    }
+  };
+  RunConsole([&](HWND) { Wait(TickAt(22) + 2000); });
+  EXPECT_EQ(Recorded().remoteAt, (std::vector<uint32_t>{TickAt(20) + 5000, TickAt(20) + 10000, TickAt(20) + 15000,
+                                                        TickAt(20) + 20000, TickAt(20) + 25000}));
+  EXPECT_EQ(courierSeen, kTick);      // reset by the pass, then one nested tick
+  EXPECT_EQ(localSeen, 3 * kTick);    // ticks 19, 20 and the nested 21
+  EXPECT_EQ(clockSeen, 0u);           // refreshed by the nested tick
+  ASSERT_FALSE(Recorded().localAt.empty());
+  EXPECT_EQ(Recorded().localAt.back(), TickAt(22) + 1500);
+  EXPECT_EQ(Recorded().localAt[Recorded().localAt.size() - 2], TickAt(18) + 1500);
+}
+
+TEST_F(TimerTest, ConnectedCallHoldsEveryPassBackAndBothFollowAfterIt) {
+  WriteMachine({{UnitField::ECourierInterval, "5"}});
+  RunConsole([&](HWND) {
+    Link().lineBusy = 1;
+    Wait(TickAt(25) + 1000);
+    EXPECT_TRUE(Recorded().remoteAt.empty());
+    EXPECT_TRUE(Recorded().localAt.empty());
+    Link().lineBusy = 0;
+    Wait(2 * kTick);
+  });
+  EXPECT_EQ(Recorded().remoteAt, std::vector<uint32_t>{TickAt(26) + 5000});
+  EXPECT_EQ(Recorded().localAt, std::vector<uint32_t>{TickAt(27) + 1500});
+}
+
+TEST_F(TimerTest, TickGivesTheStatusLineBackAsItFoundIt) {
+  WriteMachine();
+  std::string during;
+  Recorded().duringLocal = [&] {
+    pWriteWndTxt(Console().statusLine, 0, "Delivering 3 mails", 1, 0);
+    during = headless::text(Console().record.handle, kStatusLineId);
+  };
+  RunConsole([&](HWND console) {
+    pWriteWndTxt(Console().statusLine, 0, "DCE 1 ONLINE", 1, 0);
+    Wait(TickAt(2) + 2000);
+    EXPECT_EQ(headless::text(console, kStatusLineId), "DCE 1 ONLINE");
+  });
+  EXPECT_EQ(during, "Delivering 3 mails");
+}
+
+TEST_F(TimerTest, ClosingTheConsoleInsideAPassEndsTheTickThere) {
+  WriteMachine({{UnitField::ECourierInterval, ""}});
+  HWND consoleWindow = 0;
+  Recorded().duringRemote = [&] {
+    Console().repeatRequest = 1;
+    headless::answerBox(IDYES);
+    headless::click(consoleWindow, kCloseButtonId);
+    headless::settle();
+  };
+  const int32_t result = RunConsole([&](HWND console) {
+    consoleWindow = console;
+    Wait(2 * kTick);
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(Recorded().remoteAt.size(), 1u);
+  EXPECT_EQ(Console().tickBusy, 0);
+  EXPECT_EQ(Console().record.handle, 0u);
+}
+
+TEST_F(TimerTest, ControlModeStopsTheTimerAndLogoutStartsItAgain) {
+  WriteMachine();
+  RunConsole([&](HWND console) {
+    ControlLogin(console, "admin", "secret", "secret");
+    ASSERT_EQ(Console().controlMode, 1);
+    Wait(10 * kTick);
+    EXPECT_TRUE(Recorded().localAt.empty());
+    headless::click(console, kControlButtonId);
+    headless::settle();
+    const uint32_t back = waNow();
+    Wait(2 * kTick + 2000);
+    ASSERT_EQ(Recorded().localAt.size(), 1u);
+    EXPECT_EQ(Recorded().localAt[0], back + 2 * kTick + 1500);
+  });
+}
+
+}  // namespace
+}  // namespace consoletest
