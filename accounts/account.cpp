@@ -238,6 +238,11 @@ int32_t LogIn(HWND console, const WindowContext* context) {
     return Refuse("Account cannot be accessed locally", kConsoleKeyField);
   if (SameIgnoringCase(input.key, active.record.accountKey) != 1)
     return Refuse("Wrong account key. Re-confirm.", kConsoleKeyField);
+  // The mailbox and the writer build file names from the record's id and E;
+  // a record edited outside this system must not steer them elsewhere, so
+  // both are the ones the login itself derived.
+  SetSlot(active.record.accountId, input.id);
+  SetSlot(active.record.encodedId, input.encodedId);
   FindContactBook();
   return 1;
 }

@@ -373,6 +373,27 @@ TEST_F(AccountCommands, LoginOpensTheMailboxWithTheOpenAccountFilled) {
   EXPECT_EQ(std::string(ActiveAccount().accountFolder), "");
 }
 
+TEST_F(AccountCommands, TheOpenAccountNamesFilesOnlyByTheLoginsOwnId) {
+  machine.MakeAccount("bob", "secret");
+  Bytes record = ReadAll(machine.AccountFile("bob"));
+  vlData(-1, record.data(), 512);
+  PutText(record, 0, "evil");
+  PutText(record, 78, "..\\..\\elsewhere");
+  vlData(1, record.data(), 512);
+  WriteAll(machine.AccountFile("bob"), record);
+  Type("bob", "secret");
+  Prompts({"secret"});
+  ActiveAccountState seen{};
+  headless::onDialog(res::kMailboxDialog, [&](HWND mailbox) {
+    seen = ActiveAccount();
+    headless::click(mailbox, 6005);
+  });
+  OpenAccount(console, &Console().context);
+  EXPECT_EQ(std::string(seen.record.accountId), "bob");
+  EXPECT_EQ(std::string(seen.record.encodedId), Encoded("bob"));
+  EXPECT_EQ(std::string(seen.record.accountKey), "secret");
+}
+
 TEST_F(AccountCommands, AKeyOfFifteenCharactersCanBeTypedAtLogin) {
   const std::string key = "abcdefghijklmno";
   machine.MakeAccount("bob", key);
