@@ -3,6 +3,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+
 #include "toolkit/dialog.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
@@ -91,6 +94,13 @@ inline LRESULT recordingProc(HWND h, UINT m, WPARAM w, LPARAM l) {
       return 1;
     default: return 0;
   }
+}
+
+// A parameterised case named by its description.
+inline std::string caseName(const char* what) {
+  std::string name;
+  for (const char* c = what; *c; c++) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  return name;
 }
 
 class Manager : public ::testing::Test {

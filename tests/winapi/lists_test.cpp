@@ -57,7 +57,8 @@ TEST_P(Find, SelectsTheMatchTheRulesName) {
   EXPECT_EQ(headless::focusedId(), kCombo);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rules, Find, ::testing::ValuesIn(kFindCases));
+INSTANTIATE_TEST_SUITE_P(Rules, Find, ::testing::ValuesIn(kFindCases),
+                         [](const auto& info) { return caseName(info.param.what); });
 
 TEST_F(Lists, FailedSearchKeepsTheSelection) {
   fill(kList, {"a", "b"}, false);

@@ -52,7 +52,8 @@ TEST_P(WinParm, ComputesTheRecordFromWindowAndArea) {
   EXPECT_EQ(record.procedure, recordingProc);
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, WinParm, ::testing::ValuesIn(kWinParmCases));
+INSTANTIATE_TEST_SUITE_P(Examples, WinParm, ::testing::ValuesIn(kWinParmCases),
+                         [](const auto& info) { return caseName(info.param.what); });
 
 TEST_F(Placement, MinimisedWindowReportsTheClassicPosition) {
   HWND h = tkCreateDialog(instance, kConsole, 0, recordingProc, 0);
