@@ -149,10 +149,20 @@ class Steps {
   void Arm() { waAddDeadline(50, &Steps::Tick, this); }
   static void Tick(void* context) {
     Steps* self = static_cast<Steps*>(context);
-    if (!self->steps_.empty() && self->steps_.front()()) self->steps_.pop_front();
+    if (!self->steps_.empty() && self->steps_.front()()) {
+      self->steps_.pop_front();
+      self->tries_ = 0;
+    } else if (++self->tries_ > kMaxTries) {
+      // A step that never becomes possible: give up, so the dialogs are
+      // left with nothing to drive them and the run ends as a failure.
+      ADD_FAILURE() << "a step waited " << kMaxTries * 50 / 1000 << " s; " << self->steps_.size() << " left";
+      self->steps_.clear();
+    }
     if (!self->steps_.empty()) self->Arm();
   }
+  static constexpr int kMaxTries = 20000;
   std::deque<Step> steps_;
+  int tries_ = 0;
 };
 
 // One machine with its dialogs: headless presenter on the virtual clock,
