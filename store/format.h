@@ -39,10 +39,10 @@
 // a person to look at and are never taken again by a run.
 //
 // MailBlock, 4096 bytes
-//   +0     3576  payload (MessagePayload or AttachmentPayload)
+//   +0     3576  BlockPayload: the message (block 1) or an attachment chunk
 //   +3576   520  MailHeader
 //
-// MessagePayload / attachment payload, 3576 bytes
+// BlockPayload, 3576 bytes (message / attachment chunk)
 //   +0     3519  content        message text (<= 3518 chars) / file chunk (<= 3519 bytes)
 //   +3519     1  zero
 //   +3520    48  tag            "[MSG]" / the attachment's file name
