@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <regex>
 #include <string>
 
 #include "console/console.h"
@@ -155,6 +156,9 @@ TEST_F(StartupTest, SplashShowsItsPictureWhileTheLinkComesUpAndIsGoneAfterwards)
     EXPECT_EQ(headless::dialog(kSplashDialogId), 0u);
     EXPECT_FALSE(waIsWindow(splash));
     EXPECT_EQ(headless::text(console, 0), "Velloran");
+    // Centred on the 1280 x 1024 screen, 220 pixels above the middle.
+    EXPECT_EQ(Console().record.left, 190);
+    EXPECT_EQ(Console().record.top, 192);
     EXPECT_EQ(Console().record.width, 900);
     EXPECT_EQ(Console().record.height, 200);
   });
@@ -175,6 +179,12 @@ TEST_F(StartupTest, InitialisationLeavesTheConsoleInNormalModeWithItsButtons) {
     for (int32_t id = kIndicatorOnId; id <= kIndicatorCdId; ++id) EXPECT_EQ(headless::text(console, id), "   ");
     EXPECT_EQ(headless::focusedId(), kIdFieldId);
     EXPECT_EQ(Console().statusLine, headless::control(console, kStatusLineId));
+    Wait(15000);  // the first tick refreshes the clock line
+    const std::regex clock(
+        "(Sun|Mon|Tues|Wednes|Thurs|Fri|Satur)day [1-9][0-9]? "
+        "(January|February|March|April|May|June|July|August|September|October|November|December) "
+        "[0-9]{4} ([1-9]?[0-9]):([1-9]?[0-9]):([1-9]?[0-9])");
+    EXPECT_TRUE(std::regex_match(headless::text(console, kClockLineId), clock)) << headless::text(console, kClockLineId);
   });
 }
 
