@@ -4,6 +4,8 @@
 
 #include "config/config.h"
 #include "console/console.h"
+#include "accounts/mailbox.h"
+#include "accounts/reader.h"
 #include "link/link.h"
 #include "toolkit/dialog.h"
 #include "toolkit/files.h"
@@ -44,8 +46,12 @@ int32_t BuildProgramPaths() {
          BuildPath(config.programFolder, kSpoolName, config.spoolPath);
 }
 
+// Link flags and buffers (the destination of a posting pass among them), the
+// reader's reply flag, the mailbox path, and the console's counters and flags.
 void ResetRunState() {
   ResetLink();
+  ResetReader();
+  ResetMailbox();
   ClearCommandBuffers();
   ConsoleState& console = Console();
   console.clockCounter = console.courierCounter = console.localCounter = 0;

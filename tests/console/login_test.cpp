@@ -130,6 +130,28 @@ TEST_F(LoginTest, WithTheLinkDownLoginDoesNotToggleAndLogoutTriesAgain) {
   });
 }
 
+TEST_F(LoginTest, LogoutWithAPortThatCannotOpenLeavesTheConsoleOfflineWithTheLinksReport) {
+  // The real link control: with Signal 2 no port can ever be opened.
+  WriteMachine({}, {{SettingsField::Signal, "2"}, {SettingsField::Port, "7"}});
+  Console().services.toggleLink = nullptr;
+  headless::answerBox(1);  // at start-up
+  headless::answerBox(1);  // at logout
+  RunConsole([&](HWND console) {
+    ASSERT_EQ(CountBoxes("7"), 1);
+    ControlLogin(console, "admin", "secret", "secret");
+    EXPECT_EQ(Console().controlMode, 1);
+    headless::click(console, kControlButtonId);
+    headless::settle();
+    EXPECT_EQ(Console().controlMode, 0);
+    EXPECT_EQ(Link().online, 0);
+  });
+  ASSERT_EQ(headless::boxes().size(), 2u);
+  for (const headless::ShownBox& box : headless::boxes()) {
+    EXPECT_EQ(box.caption, "DCE not found on this com port");
+    EXPECT_EQ(box.text, "7");
+  }
+}
+
 TEST_F(LoginTest, InControlModeNeitherCloseBoxNorCloseButtonCloses) {
   WriteMachine();
   RunConsole([&](HWND console) {
