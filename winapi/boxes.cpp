@@ -20,7 +20,7 @@ int32_t defaultAnswer(const WaBox& box) {
 WaBox runBox(WaBox box) {
   Manager& m = state();
   box.id = m.nextBox++;
-  if (!find(box.owner)) box.owner = 0;
+  box.owner = ownerDialog(box.owner);
   bool ownerWasEnabled = box.owner && find(box.owner)->enabled;
   if (box.owner) waEnableWindow(box.owner, 0);
   uint32_t id = box.id;

@@ -67,6 +67,8 @@ struct Manager {
 
 Manager& state();
 WaWindow* find(HWND window);
+// The dialog a window belongs to (a control's dialog, a dialog itself), 0 for none.
+HWND ownerDialog(HWND window);
 std::shared_ptr<WaWindow> hold(HWND window);
 WaPresenter& presenter();
 void changed(WaWindow& window, uint32_t what);

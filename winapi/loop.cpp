@@ -33,6 +33,7 @@ struct LoopState {
   uint32_t nextDeadlineId = 1;
   int (*queuePending)(void) = nullptr;
   int (*queueDispatch)(void) = nullptr;
+  void (*beforeWait)(void) = nullptr;
 };
 
 LoopState loop;
@@ -138,6 +139,8 @@ void waSetMessageQueue(int (*pending)(void), int (*dispatchOne)(void)) {
   loop.queueDispatch = dispatchOne;
 }
 
+void waSetBeforeWait(void (*hook)(void)) { loop.beforeWait = hook; }
+
 int waHasWork(void) { return loop.deadlines.empty() && loop.watches.empty() ? 0 : 1; }
 
 void waResetLoop(void) {
@@ -154,6 +157,7 @@ int waPump(int32_t timeoutMs) {
   if (pollDescriptors(0)) return 1;
   if (timeoutMs == 0) return 0;
 
+  if (loop.beforeWait) loop.beforeWait();
   int64_t wait = untilNextDeadline();
   if (timeoutMs > 0 && (wait < 0 || wait > timeoutMs)) wait = timeoutMs;
   if (loop.virtualClock) {

@@ -50,6 +50,9 @@ VL_EXPORT int waPump(int32_t timeoutMs);
 // For the dialog manager: its message queue is polled first by every pump.
 // pending() tells whether a message waits; dispatchOne() takes and dispatches one.
 VL_EXPORT void waSetMessageQueue(int (*pending)(void), int (*dispatchOne)(void));
+// For a presenter that draws lazily: hook runs each time a pump is about to
+// sleep (0 removes it).
+VL_EXPORT void waSetBeforeWait(void (*hook)(void));
 // 1 when a deadline or a descriptor watch exists, that is when a pump could
 // still find something to do without a new message being posted.
 VL_EXPORT int waHasWork(void);

@@ -39,6 +39,12 @@ CharCell cellFor(int32_t pointSize) {
 
 Manager& state() { return manager; }
 
+HWND ownerDialog(HWND window) {
+  const WaWindow* w = find(window);
+  if (w == nullptr) return 0;
+  return w->isDialog ? window : (find(w->parent) ? w->parent : 0);
+}
+
 WaWindow* find(HWND window) {
   auto it = manager.windows.find(window);
   return it == manager.windows.end() ? nullptr : it->second.get();
@@ -148,13 +154,14 @@ bool focusInside(HWND dialog) {
 
 HWND createDialog(HINSTANCE instance, int32_t templateId, HWND owner, DLGPROC procedure, LPARAM param,
                   bool modal) {
+  owner = ownerDialog(owner);
   const DialogTemplate* t = findTemplate(instance, templateId);
   if (t == nullptr) return 0;
   installQueue();
   auto w = std::make_shared<WaWindow>();
   w->handle = newHandle();
   w->isDialog = true;
-  w->parent = find(owner) ? owner : 0;
+  w->parent = owner;
   w->templateId = templateId;
   w->instance = instance;
   w->style = t->style;
@@ -253,6 +260,7 @@ HWND waCreateDialog(HINSTANCE instance, int32_t templateId, HWND owner, DLGPROC 
 }
 
 LRESULT waDialogBox(HINSTANCE instance, int32_t templateId, HWND owner, DLGPROC procedure, LPARAM param) {
+  owner = ownerDialog(owner);
   bool ownerWasEnabled = find(owner) && find(owner)->enabled;
   HWND h = createDialog(instance, templateId, owner, procedure, param, true);
   if (h == 0) return findTemplate(instance, templateId) ? 0 : -1;

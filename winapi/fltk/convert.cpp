@@ -117,6 +117,34 @@ std::string toHostPath(const std::string& programPath) {
   return rest;
 }
 
+std::string chooserFilter(const std::vector<std::string>& pairs) {
+  std::string out;
+  for (size_t i = 0; i + 1 < pairs.size(); i += 2) {
+    std::vector<std::string> patterns;
+    std::string one;
+    for (char c : pairs[i + 1] + ";") {
+      if (c != ';') {
+        one += c;
+        continue;
+      }
+      if (one == "*.*") one = "*";
+      if (!one.empty()) patterns.push_back(one);
+      one.clear();
+    }
+    if (patterns.empty()) continue;
+    std::string glob = patterns.size() == 1 ? patterns[0] : "{";
+    if (patterns.size() > 1) {
+      for (size_t k = 0; k < patterns.size(); k++) glob += (k ? "," : "") + patterns[k];
+      glob += "}";
+    }
+    if (!out.empty()) out += '\t';
+    // A description that already names its patterns is shown as it is.
+    std::string name = toUtf8(pairs[i]);
+    out += name.find('(') == std::string::npos ? name + " (" + glob + ")" : name.substr(0, name.find('(')) + "(" + glob + ")";
+  }
+  return out;
+}
+
 int32_t virtualKey(int flKey) {
   if (flKey >= 'a' && flKey <= 'z') return flKey - 'a' + 'A';
   if ((flKey >= '0' && flKey <= '9') || flKey == ' ') return flKey;

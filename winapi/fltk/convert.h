@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "winapi/types.h"
 
@@ -31,6 +32,10 @@ std::string labelText(const std::string& utf8);
 // program path on another drive has no host form: "" is returned.
 std::string toProgramPath(const std::string& hostPath);
 std::string toHostPath(const std::string& programPath);
+
+// A chooser's filter (pairs of description and ";"-separated patterns) in
+// FLTK's form: "Description (pattern)" joined by tabs; "*.*" means every name.
+std::string chooserFilter(const std::vector<std::string>& pairs);
 
 // FLTK key code (FL_Enter, 'a', ...) to the classic virtual-key code; 0 for a
 // key that has none.

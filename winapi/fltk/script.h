@@ -39,11 +39,12 @@ namespace vlfl {
 enum class Op { Wait, Gone, Restore, Click, Type, Key, Select, Pick, Close, MouseUp, UiState, Answer, Sleep, Snap };
 
 struct Step {
-  Op op;
+  Op op = Op::Sleep;
   int line = 0;
   std::string title;  // dialog title pattern, box caption, or snap name
-  int32_t id = 0;     // control id, VK, x, result, milliseconds, row
-  int32_t value = 0;  // key: 1 down / 0 up; select: 1 double; mouseup: y
+  int32_t id = 0;     // control id
+  int32_t a = 0;      // key: VK; select: row; mouseup: x; answer: result; sleep: ms
+  int32_t b = 0;      // key: 1 down, 0 up; select: 1 double-click; mouseup: y
   std::string text;   // typed text, combo row, answer path, snap window title
 };
 
