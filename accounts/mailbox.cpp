@@ -125,6 +125,9 @@ int32_t StoreAccountKey(const char* key) {
   AccountRecord record = ActiveAccount().record;
   SetSlot(record.accountKey, key);
   vlData(1, &record, kAccountRecordSize);
+  // The file is one record; a longer one (written elsewhere) is replaced
+  // whole rather than keeping its old tail behind the new record.
+  if (pFileSize(ActiveAccount().accountFile) > kAccountRecordSize) pFileDel(ActiveAccount().accountFile);
   int32_t written = pFileIO(1, ActiveAccount().accountFile, 1, &record, kAccountRecordSize);
   pClrMem(&record, sizeof record);
   if (written != kAccountRecordSize) return 0;

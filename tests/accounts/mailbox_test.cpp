@@ -276,6 +276,11 @@ TEST_F(MailboxTest, KeyChangeChecksEveryAnswer) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answers.size());
     desk.machine.MakeAccount("bob", "secret");
+    // A record file longer than its record: a new key must not leave the
+    // old tail behind it.
+    Bytes longer = ReadAll(desk.machine.AccountFile("bob"));
+    longer.resize(700, 0x77);
+    WriteAll(desk.machine.AccountFile("bob"), longer);
     Steps s;
     s.Click(M, kMailboxChange);
     for (size_t i = 0; i < c.answers.size(); i++) {
@@ -295,7 +300,7 @@ TEST_F(MailboxTest, KeyChangeChecksEveryAnswer) {
     desk.RunMailbox("bob", s);
     desk.ExpectCleanRun(s);
     Bytes record = ReadAll(desk.machine.AccountFile("bob"));
-    ASSERT_EQ(record.size(), 512u);
+    ASSERT_EQ(record.size(), c.message ? 700u : 512u);
     vlData(-1, record.data(), 512);
     if (c.message) {
       EXPECT_EQ(desk.BoxTexts().back(), c.message);

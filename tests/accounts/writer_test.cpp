@@ -4,6 +4,7 @@
 #include "tests/accounts/mail_driver.h"
 
 using namespace mailtest;
+using mailui::StatusLine;
 
 namespace {
 
@@ -333,6 +334,20 @@ TEST_F(WriterTest, AttachFileCompressesIntoPendingRecords) {
   EXPECT_TRUE(Shown("Compressing " + Classic(file) + "..."));
   EXPECT_TRUE(Shown(Classic(file) + " attached to your mail"));
   EXPECT_EQ(desk.BoxTexts()[0], "This file's name is too long to attach (at most 47 characters).");
+}
+
+TEST(StatusLineTest, LongPiecesAreCutInTheMiddleToFitTheLine) {
+  MailDesk desk;
+  std::string path = "C:\\" + std::string(300, 'd') + "\\file.bin";
+  StatusLine("Compressing ", path.c_str(), "...");
+  ASSERT_FALSE(Statuses().texts.empty());
+  std::string shown = Statuses().texts.back();
+  EXPECT_LE(shown.size(), 250u);
+  EXPECT_EQ(shown.rfind("Compressing C:\\ddd", 0), 0u);
+  EXPECT_EQ(shown.substr(shown.size() - 12), "\\file.bin...");
+  EXPECT_NE(shown.find("..."), shown.size() - 3);
+  StatusLine("short ", "enough");
+  EXPECT_EQ(Statuses().texts.back(), "short enough");
 }
 
 }  // namespace
