@@ -317,3 +317,96 @@ TEST_F(Dialogs, PatternPlacesOnFirstPaintAfterRestoreAndPaintsOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// --- lifetimes, owners and focus -------------------------------------------------
+
+class Lifetimes : public Manager {};
+
+std::vector<UINT> positionMessages;
+LRESULT positionProc(HWND, UINT m, WPARAM, LPARAM) {
+  if (m == WM_WINDOWPOSCHANGING || m == WM_WINDOWPOSCHANGED) positionMessages.push_back(m);
+  return m == WM_INITDIALOG;
+}
+
+TEST_F(Lifetimes, MovesTellTheDialogBeforeAndAfter) {
+  positionMessages.clear();
+  HWND h = tkCreateDialog(instance, kOuter, 0, positionProc, 0);
+  tkMoveWindow(h, 10, 20, 300, 200, 1);
+  EXPECT_EQ(positionMessages, (std::vector<UINT>{WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED}));
+  RECT r{};
+  tkGetWindowRect(h, &r);
+  EXPECT_EQ(r.left, 10);
+  EXPECT_EQ(r.bottom, 220);
+}
+
+TEST_F(Lifetimes, DestroyingAModalDialogEndsItsLoop) {
+  headless::onDialog(kInner, [](HWND h) { tkPostMessage(h, WM_USER, 0, 0); });
+  EXPECT_EQ(tkDialogBox(instance, kInner, 0,
+                        [](HWND h, UINT m, WPARAM, LPARAM) -> LRESULT {
+                          if (m == WM_USER) tkDestroyWindow(h);
+                          return m == WM_INITDIALOG;
+                        },
+                        0),
+            0);
+  EXPECT_TRUE(headless::openDialogs().empty());
+}
+
+TEST_F(Lifetimes, OwnedDialogsGoWithTheirOwner) {
+  HWND outer = openOuter();
+  HWND console = tkCreateDialog(instance, kConsole, tkGetDlgItem(outer, kEdit), recordingProc, 0);
+  ASSERT_NE(console, 0u);
+  EXPECT_EQ(tkGetParent(console), outer) << "a control named as owner stands for its dialog";
+  tkDestroyWindow(outer);
+  EXPECT_EQ(waIsWindow(console), 0);
+}
+
+TEST_F(Lifetimes, FocusComesBackToTheOwnersControlAfterAModalChild) {
+  HWND outer = openOuter();
+  pWndFocus(outer, kList);
+  headless::onDialog(kInner, [](HWND h) {
+    pWndFocus(h, kInnerEdit);
+    tkEndDialog(h, 0);
+  });
+  tkDialogBox(instance, kInner, outer, recordingProc, 0);
+  EXPECT_EQ(headless::focused(), tkGetDlgItem(outer, kList));
+  EXPECT_EQ(tkActiveWindow(), outer);
+}
+
+int enabledDuringBox = -1;
+TEST_F(Lifetimes, BoxOwnedThroughAControlDisablesItsDialog) {
+  HWND outer = openOuter();
+  enabledDuringBox = -1;
+  headless::answerBox(IDOK, 100);
+  pTimer(outer, 4, 50, [](HWND h, UINT, uintptr_t, uint32_t) { enabledDuringBox = tkIsEnabled(h, 0); });
+  EXPECT_EQ(pAlert("c", "t", tkGetDlgItem(outer, kEdit), 0, 64), IDOK);
+  EXPECT_EQ(enabledDuringBox, 0);
+  EXPECT_EQ(headless::boxes().back().owner, outer);
+  EXPECT_EQ(tkIsEnabled(outer, 0), 1);
+}
+
+TEST_F(Lifetimes, ProgrammaticTextChangesNotifyLikeTyping) {
+  HWND outer = openOuter();
+  headless::settle();
+  seen.commands.clear();
+  pWriteWndStr(outer, kEdit, "set");
+  EXPECT_EQ(std::count(seen.commands.begin(), seen.commands.end(), std::make_pair(int(kEdit), int(EN_CHANGE))), 2)
+      << "emptied, then set";
+}
+
+int beforeWaits = 0;
+TEST_F(Lifetimes, PresenterHookRunsBeforeEachSleep) {
+  beforeWaits = 0;
+  waSetBeforeWait([] { beforeWaits++; });
+  HWND outer = openOuter();
+  pTimer(outer, 1, 100, nullptr);
+  pDoEvent(1000);
+  waSetBeforeWait(nullptr);
+  EXPECT_GE(beforeWaits, 10);
+  int after = beforeWaits;
+  pDoEvent(1000);
+  EXPECT_EQ(beforeWaits, after);
+}
+
+}  // namespace
