@@ -36,6 +36,7 @@ int32_t FakeRemote() {
 
 int32_t FakeToggle() {
   ++calls.toggles;
+  if (calls.duringToggle) calls.duringToggle();
   if (Link().online == 1)
     Link().online = 0;
   else if (calls.linkOpens)

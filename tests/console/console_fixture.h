@@ -37,6 +37,7 @@ struct Calls {
   std::vector<int32_t> exits;      // codes given to the exit hook
   std::function<void()> duringRemote;  // runs inside each posting pass
   std::function<void()> duringLocal;   // runs inside each local delivery
+  std::function<void()> duringToggle;  // runs inside each link toggle
 };
 
 class ConsoleFixture : public ::testing::Test {

@@ -150,7 +150,12 @@ TEST_F(StartupTest, SplashShowsItsPictureWhileTheLinkComesUpAndIsGoneAfterwards)
   HWND splash = 0;
   uint32_t toggledAt = 0;
   headless::onDialog(kSplashDialogId, [&](HWND dialog) { splash = dialog; });
-  Recorded().linkOpens = true;
+  bool splashShown = false;
+  int32_t picture = 0;
+  Recorded().duringToggle = [&] {
+    splashShown = headless::visible(splash, 0);
+    picture = headless::image(splash, kSplashPictureId);
+  };
   RunConsole([&](HWND console) {
     toggledAt = waNow();
     EXPECT_EQ(headless::dialog(kSplashDialogId), 0u);
@@ -163,6 +168,8 @@ TEST_F(StartupTest, SplashShowsItsPictureWhileTheLinkComesUpAndIsGoneAfterwards)
     EXPECT_EQ(Console().record.height, 200);
   });
   ASSERT_NE(splash, 0u);
+  EXPECT_TRUE(splashShown);
+  EXPECT_EQ(picture, kPictureBitmapId);
   EXPECT_EQ(Recorded().toggles, 1);
   EXPECT_GE(toggledAt, 1200u);  // the splash stood for 1200 ms before the link came up
   EXPECT_EQ(Startup().splash.title, std::string("Velloran :: Welcome"));
