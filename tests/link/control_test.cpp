@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusedDials,
                          ::testing::Values(RefusedDial{"empty number", "", true, 1},
                                            RefusedDial{"no CTS", "401", true, 0},
                                            RefusedDial{"modem not ready", "401", false, 1},
-                                           RefusedDial{"number of 24 characters", "401401401401401401401401", true, 1}));
+                                           RefusedDial{"number of 24 characters", "401401401401401401401401", true, 1}), CaseName<RefusedDial>);
 
 TEST_F(LinkControl, HangUpActsOnlyOnACallThisMachineDialled) {
   BringLinkUp();
@@ -179,7 +179,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, LineEvents,
                                            LineEvent{3, 1, &LinkState::rng, kIndicatorRngId, "RNG"},
                                            LineEvent{3, 0, &LinkState::rng, kIndicatorRngId, "   "},
                                            LineEvent{4, 1, &LinkState::cd, kIndicatorCdId, "CD"},
-                                           LineEvent{4, 0, &LinkState::cd, kIndicatorCdId, "   "}));
+                                           LineEvent{4, 0, &LinkState::cd, kIndicatorCdId, "   "}),
+                         [](const ::testing::TestParamInfo<LineEvent>& info) {
+                           return "Type" + std::to_string(info.param.type) + (info.param.state ? "On" : "Off");
+                         });
 
 TEST_F(LinkControl, CarrierDecidesCallAndLineBusy) {
   OnLinkEvent(4, 1, "", 0);

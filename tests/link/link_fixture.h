@@ -41,6 +41,23 @@ Bytes HeaderOf(const Bytes& block);
 Bytes ReadAll(const fs::path& path);
 void WriteAll(const fs::path& path, const Bytes& bytes);
 
+// A test name from a case's description: its words joined in camel case.
+template <class Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+  std::string name;
+  bool upper = true;
+  for (const char* c = info.param.what; *c != 0; ++c) {
+    const bool alnum = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9');
+    if (!alnum) {
+      upper = true;
+      continue;
+    }
+    name += upper && *c >= 'a' && *c <= 'z' ? char(*c - 32) : *c;
+    upper = false;
+  }
+  return name;
+}
+
 class LinkFixture : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -132,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedAnnounce{"blank", "ab d[=]", "401", "[ML]", 512},
                       RefusedAnnounce{"upper case", "ABcd[=]", "401", "[ML]", 512},
                       RefusedAnnounce{"not terminated", Unterminated(), "401", "[ML]", 512},
-                      RefusedAnnounce{"empty name", "", "401", "[ML]", 512}));
+                      RefusedAnnounce{"empty name", "", "401", "[ML]", 512}), CaseName<RefusedAnnounce>);
 
 TEST_F(Receiving, AnExistingFileKeepsNoTail) {
   MailSpec mail;
@@ -193,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, BrokenChains,
                                            BrokenChain{"skips a block", {"1", "3", "3"}, "3", 1},
                                            BrokenChain{"repeats a block", {"1", "1", "2"}, "2", 1},
                                            BrokenChain{"number beyond the total", {"1", "3"}, "2", 1},
-                                           BrokenChain{"number not a number", {"1", "x"}, "2", 1}));
+                                           BrokenChain{"number not a number", {"1", "x"}, "2", 1}), CaseName<BrokenChain>);
 
 TEST_F(Receiving, CarrierLossLeavesNoSpoolFileAndResetsBothRoles) {
   MailSpec mail;

@@ -241,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnsendableCase{"last block not the last of its mail", ThreeBlocks("4"), false, true, ""},
         UnsendableCase{"block count not a number", ThreeBlocks("x"), false, true, ""},
         UnsendableCase{"chain shorter than its file", ThreeBlocks("2", {"1", "2", "2"}), false, false, ""},
-        UnsendableCase{"chain of no blocks", ThreeBlocks("0", {"1", "2", "0"}), false, false, ""}));
+        UnsendableCase{"chain of no blocks", ThreeBlocks("0", {"1", "2", "0"}), false, false, ""}), CaseName<UnsendableCase>);
 
 TEST_F(PostingPass, MachinePartOf23CharactersIsDialled) {
   Peer& a = AddPeer("12345678901234567890123");
