@@ -281,6 +281,9 @@ int32_t OpenReader(HWND owner, const WindowContext* context) {
 }
 
 int32_t SaveAttachments() {
+  // The pauses between blocks let input through: a second save or an Exit in
+  // the middle of one would pull the buffers from under this one.
+  pWndEnable(Dialog(), 0, 0);
   ClearSaveBuffers();
   Progress(0, 1);
   pDirName(Dialog(), reader.folder);
@@ -301,5 +304,6 @@ int32_t SaveAttachments() {
   }
   Progress(0, 1);
   ClearSaveBuffers();
+  pWndEnable(Dialog(), 0, 1);
   return 1;
 }

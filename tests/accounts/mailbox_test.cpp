@@ -387,6 +387,28 @@ TEST_F(MailboxTest, UnsafeTagsNeverWriteOutsideTheChosenFolder) {
   }
 }
 
+TEST_F(MailboxTest, ReaderTakesNoCommandsWhileSaving) {
+  MailWithFiles({{"big.bin", RandomBytes(20000, 3)}});
+  Steps s;
+  OpenRow(s, 0)
+      .In(R, [&](HWND d) {
+        headless::answerFolder(Classic(folder));
+        headless::click(d, kReaderSave);
+      })
+      .Until([] { return ShownStarting("Downloading mail attachment - big.bin"); })
+      .Do([] {
+        HWND reader = headless::dialog(R);
+        EXPECT_FALSE(headless::click(reader, kReaderSave));
+        EXPECT_FALSE(headless::click(reader, kReaderExit));
+      })
+      .Until([] { return Shown("All attachments downloaded"); })
+      .Click(R, kReaderExit)
+      .Click(M, kMailboxLogout);
+  desk.RunMailbox("bob", s);
+  desk.ExpectCleanRun(s);
+  EXPECT_EQ(fs::file_size(folder / "big.bin"), 20000u);
+}
+
 TEST_F(MailboxTest, TwoAttachmentsOfOneNameLandInTwoFiles) {
   Bytes first = RandomBytes(100, 1);
   Bytes second = RandomBytes(200, 2);
