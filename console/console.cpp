@@ -24,29 +24,23 @@ constexpr int32_t kStatusLimit = 255;
 
 // --- calls out, through the services table ------------------------------------
 
-int32_t CallDeliverLocal() {
-  return console.services.deliverLocalMails ? console.services.deliverLocalMails() : DeliverLocalMails();
+// The service in slot, or the real operation when the slot is empty.
+template <typename Result, typename... Args, typename... Given>
+Result Call(Result (*slot)(Args...), Result (*real)(Args...), Given... given) {
+  return (slot != nullptr ? slot : real)(given...);
 }
-int32_t CallDeliverRemote() {
-  return console.services.deliverRemoteMails ? console.services.deliverRemoteMails() : DeliverRemoteMails();
-}
-int32_t CallToggleLink() { return console.services.toggleLink ? console.services.toggleLink() : ToggleLink(); }
+
+int32_t CallDeliverLocal() { return Call(console.services.deliverLocalMails, DeliverLocalMails); }
+int32_t CallDeliverRemote() { return Call(console.services.deliverRemoteMails, DeliverRemoteMails); }
+int32_t CallToggleLink() { return Call(console.services.toggleLink, ToggleLink); }
 int32_t CallOpenAccount() {
-  return console.services.openAccount ? console.services.openAccount(console.record.handle, &console.context)
-                                      : OpenAccount(console.record.handle, &console.context);
+  return Call(console.services.openAccount, OpenAccount, console.record.handle, &console.context);
 }
-int32_t CallCreateAccount() {
-  return console.services.createAccount ? console.services.createAccount() : CreateAccount();
-}
-int32_t CallRemoveAccount() {
-  return console.services.removeAccount ? console.services.removeAccount() : RemoveAccount();
-}
-int32_t CallClearAccountInput() {
-  return console.services.clearAccountInput ? console.services.clearAccountInput() : ClearAccountInput();
-}
+int32_t CallCreateAccount() { return Call(console.services.createAccount, CreateAccount); }
+int32_t CallRemoveAccount() { return Call(console.services.removeAccount, RemoveAccount); }
+int32_t CallClearAccountInput() { return Call(console.services.clearAccountInput, ClearAccountInput); }
 int32_t CallRegisterLinkHandler(ruk_pbx_Handler handler, int32_t value) {
-  return console.services.registerLinkHandler ? console.services.registerLinkHandler(handler, value)
-                                              : ruk_pbx_Event(handler, value);
+  return Call(console.services.registerLinkHandler, ruk_pbx_Event, handler, value);
 }
 
 // --- small pieces ---------------------------------------------------------------

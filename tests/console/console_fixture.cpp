@@ -177,12 +177,6 @@ void ConsoleFixture::AnswerPrompt(const std::string& answer, std::function<void(
   });
 }
 
-std::vector<std::string> ConsoleFixture::BoxTexts() const {
-  std::vector<std::string> texts;
-  for (const headless::ShownBox& box : headless::boxes()) texts.push_back(box.text);
-  return texts;
-}
-
 int ConsoleFixture::CountBoxes(const std::string& text) const {
   int n = 0;
   for (const headless::ShownBox& box : headless::boxes()) n += box.text == text ? 1 : 0;

@@ -63,8 +63,7 @@ class ConsoleFixture : public ::testing::Test {
   // it with two Enter releases (the first only arms the filter); then runs
   // after, if given, inside the same prompt hook.
   void AnswerPrompt(const std::string& answer, std::function<void()> after = nullptr);
-  // The captions of every box shown so far, in order.
-  std::vector<std::string> BoxTexts() const;
+  // How many boxes so far showed this text.
   int CountBoxes(const std::string& text) const;
   // Logs into control mode (an unscripted failure fails the test).
   void ControlLogin(HWND console, const std::string& id, const std::string& key, const std::string& confirm);
