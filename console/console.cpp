@@ -205,6 +205,7 @@ void CloseSequence() {
   if (Online()) CallToggleLink();
   if (SignalIsOne()) CallRegisterLinkHandler(nullptr, 0);
   SwitchConsoleTimer(0);
+  CallClearAccountInput();  // the account work buffers, before the window goes
   tkEndDialog(Window(), 0);
   ZeroWorkingMemory();
 }

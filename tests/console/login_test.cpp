@@ -187,6 +187,7 @@ TEST_F(LoginTest, CloseAnsweredNoKeepsRunningAndYesEndsWithZero) {
   EXPECT_EQ(result, 0);
   EXPECT_EQ(headless::boxes().size(), 2u);
   EXPECT_EQ(Recorded().toggles, 2);  // taken down
+  EXPECT_EQ(Recorded().clears, 1);   // the account work buffers
   ASSERT_EQ(Recorded().registrations.size(), 2u);
   EXPECT_EQ(Recorded().registrations[1], std::make_pair(false, 0));
   EXPECT_EQ(Console().record.handle, 0u);
