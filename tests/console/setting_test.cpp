@@ -147,6 +147,23 @@ TEST_F(SettingTest, ValuesTheListsDoNotOfferSurviveASave) {
   });
 }
 
+TEST_F(SettingTest, ASlotFilledToItsEndIsShownAndSavedWithinItsWidth) {
+  WriteMachine({{UnitField::OnlineMachID, "0499"}});
+  ConfigRecord unit = ReadBack("VL.INI");
+  for (int32_t i = 0; i < UnitField::MachID.width; ++i) unit.bytes[UnitField::MachID.offset + i] = 'M';
+  WriteRecord((root_ / "VL.INI").c_str(), unit);
+  RunSetting([&](HWND s) {
+    EXPECT_EQ(headless::text(s, kSetMachId), std::string(23, 'M'));
+    EXPECT_EQ(headless::text(s, kSetOnlineMachId), "0499");
+    Click(s, kSetSave);
+  });
+  const ConfigRecord saved = ReadBack("VL.INI");
+  // Read back with the field's limit: 22 characters.
+  EXPECT_EQ(Slot(saved, UnitField::MachID), std::string(22, 'M'));
+  EXPECT_EQ(saved.bytes[UnitField::MachID.offset + 23], 0);
+  EXPECT_EQ(Slot(saved, UnitField::OnlineMachID), "0499");
+}
+
 struct RefusalCase {
   int32_t field;
   const char* text;
