@@ -165,8 +165,8 @@ TEST_F(DeliveryRun, DamagedChainsAreSetAsideWholeAndNothingIsDelivered) {
     mail.sender = c.sender;
     mail.postedAt = c.postedAt;
     Bytes file;
-    for (const BlockSpec& spec : c.blocks) {
-      Bytes b = MakeBlock(mail, spec);
+    for (const BlockSpec& shape : c.blocks) {
+      Bytes b = MakeBlock(mail, shape);
       file.insert(file.end(), b.begin(), b.end());
     }
     file.insert(file.end(), c.extraBytes, 9);

@@ -96,8 +96,8 @@ TEST(IsMailComplete, LooksAtTheLastWholeBlockOnly) {
   MailSpec mail;
   for (const CompleteCase& c : kComplete) {
     Bytes file;
-    for (const BlockSpec& spec : c.blocks) {
-      Bytes b = MakeBlock(mail, spec);
+    for (const BlockSpec& shape : c.blocks) {
+      Bytes b = MakeBlock(mail, shape);
       file.insert(file.end(), b.begin(), b.end());
     }
     file.insert(file.end(), c.extraBytes, 0);

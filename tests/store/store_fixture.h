@@ -78,25 +78,25 @@ struct MailSpec {
 
 // One block, as stored: header scrambled, the first payload scrambled too,
 // attachment payloads plain (filled with a pattern of their block number).
-inline Bytes MakeBlock(const MailSpec& mail, const BlockSpec& spec) {
+inline Bytes MakeBlock(const MailSpec& mail, const BlockSpec& shape) {
   Bytes block(kBlockSize, 0);
   const size_t h = kPayloadSize;
-  PutText(block, h + 0, spec.marker);
+  PutText(block, h + 0, shape.marker);
   PutText(block, h + 8, mail.postedAt);
   PutText(block, h + 26, mail.sender);
   PutText(block, h + 98, mail.subject);
   PutText(block, h + 146, mail.destination);
-  PutText(block, h + 234, spec.blockNumber);
-  PutText(block, h + 243, spec.totalBlocks);
+  PutText(block, h + 234, shape.blockNumber);
+  PutText(block, h + 243, shape.totalBlocks);
   PutText(block, h + 252, std::to_string(mail.blocks - 1));
   PutText(block, h + 256, "[N]");
-  if (spec.blockNumber == "1") {
+  if (shape.blockNumber == "1") {
     PutText(block, 0, mail.message);
     PutText(block, 3520, "[MSG]");
     PutText(block, 3568, std::to_string(mail.message.size()));
     vlData(1, block.data(), kPayloadSize);
   } else {
-    for (int i = 0; i < kContentSize; ++i) block[i] = static_cast<unsigned char>(spec.blockNumber[0] + i);
+    for (int i = 0; i < kContentSize; ++i) block[i] = static_cast<unsigned char>(shape.blockNumber[0] + i);
     PutText(block, 3520, "file.bin");
     PutText(block, 3568, std::to_string(kContentSize));
   }
