@@ -21,7 +21,7 @@ bool ToHost(const char* classic, std::string& host) {
   if (s.size() >= PATH_MAX) return false;
   if (hasDrivePrefix(s)) {
     if (s[0] != 'c' && s[0] != 'C') return false;
-    s.erase(0, 2);
+    s = s.substr(2);
     // "C:" alone is the root; "C:name" is relative to the current folder,
     // which always lies on drive C.
     if (s.empty()) s = "/";
