@@ -24,7 +24,7 @@ bool ToHost(const char* classic, std::string& host) {
     s = s.substr(2);
     // "C:" alone is the root; "C:name" is relative to the current folder,
     // which always lies on drive C.
-    if (s.empty()) s = "/";
+    if (s.empty()) s.push_back('/');
   }
   for (char& c : s)
     if (c == '\\') c = '/';
