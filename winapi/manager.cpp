@@ -184,7 +184,7 @@ HWND createDialog(HINSTANCE instance, int32_t templateId, HWND owner, DLGPROC pr
   if (!find(handle)) return 0;  // the procedure destroyed its own dialog
   if (initResult != 0 && first != 0 && !focusInside(handle)) waSetFocus(first);
   if (modal || (t->style & DS_VISIBLE)) waShowWindow(handle, 1);
-  if (!w->ended) manager.active = handle;
+  if (!w->ended && w->visible) manager.active = handle;
   return handle;
 }
 

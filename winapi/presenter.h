@@ -11,7 +11,11 @@
 // User input goes the other way through the waUser* calls below, which change
 // the state as a user would and post the notifications a user action causes.
 // Two presenters exist: the headless one (headless/, the default) and the
-// desktop one (fltk/).
+// desktop one (fltk/). A desktop presenter watches its display connection
+// with waWatchFd (so a modal loop always has something to wait for and sleeps
+// in poll) and may draw in the waSetBeforeWait hook; it then is never told
+// that a loop is stuck. It offers itself with waOfferDesktop from a static
+// initialiser; tkUseDesktop installs it on the first call.
 #pragma once
 #include <stdint.h>
 

@@ -29,6 +29,13 @@
 //     (the headless driver has an explicit call for it).
 //
 // Everything runs on the interface thread.
+//
+// Files: manager.cpp (records, dialogs, focus, placement, modal loops),
+// controls.cpp (default control procedures), queue.cpp (queue and timers),
+// boxes.cpp (boxes, choosers, user input), graphics.cpp (pictures, paint,
+// fonts, classes, menus), loop.cpp (the event loop and clock), headless/
+// (the default presenter and its test driver), presenter.h (the interface a
+// presenter implements).
 #pragma once
 #include <stdint.h>
 #include "toolkit/export.h"

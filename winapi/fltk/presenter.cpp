@@ -665,7 +665,7 @@ void placeDialog(HWND dialog, FrameWindow& win) {
   if (w->visible && w->minimized && desk.windowManager) {
     if (!win.shown() || win.visible()) win.iconize();
   } else if (w->visible && !w->minimized) {
-    if (!win.visible()) {
+    if (!win.shown() || !win.visible()) {
       win.show();
       if (Control* c = controlOf(waGetFocus()); c && c->dialog == dialog) takeFocus(*c);
     }

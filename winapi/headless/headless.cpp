@@ -94,7 +94,9 @@ class HeadlessPresenter : public WaPresenter {
   void stuck(HWND dialog, uint32_t boxId) override {
     if (boxId) {
       hs.failures.push_back("a box waited with nothing left to happen");
-      waAnswerBox(boxId, 0, "");
+      auto it = wa::state().boxes.find(boxId);
+      bool message = it != wa::state().boxes.end() && it->second.kind == WaBox::Message;
+      waAnswerBox(boxId, message ? defaultButton(it->second.style) : 0, "");
       return;
     }
     const WaWindow* w = waWindow(dialog);
