@@ -1,0 +1,12 @@
+# Debian package of the program, its set-up tools and its libraries:
+#   cmake --build build && (cd build && cpack)
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME velloran)
+set(CPACK_PACKAGE_VENDOR "Velloran maintainers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Store-and-forward mail for machines that reach each other by modem")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velloran maintainers <maintainers@velloran.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION mail)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfltk1.3, libzstd1, liblzma5, libinih1, fonts-liberation2")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)
