@@ -139,8 +139,9 @@ TEST_F(RecordFile, BytesOutsideTheFieldsSurviveAReadAndAWrite) {
   WriteRecord(path_.c_str(), record);
 
   Bytes expected = plain;
-  std::fill_n(&expected[UnitField::Owner.offset], UnitField::Owner.width, 0);
-  std::memcpy(&expected[UnitField::Owner.offset], "Harbour office", 14);
+  const std::string owner = "Harbour office";
+  for (int32_t i = 0; i < UnitField::Owner.width; ++i)
+    expected.at(UnitField::Owner.offset + i) = i < int32_t(owner.size()) ? uint8_t(owner[i]) : 0;
   EXPECT_EQ(Get(), Scrambled(expected));
   // The live record is plain again after the write.
   EXPECT_EQ(Bytes(record.bytes, record.bytes + kRecordSize), expected);

@@ -149,7 +149,7 @@ void openChooser(OpenBox& open) {
     start = getcwd(here, sizeof here) ? std::string(here) + "/" : std::string(".");
   }
   std::string filter = box.kind == WaBox::Folder ? std::string("*") : chooserFilter(box.filter);
-  if (filter.empty()) filter = "*";
+  if (filter.empty()) filter.push_back('*');
   std::string title = toUtf8(box.caption.empty() ? (box.kind == WaBox::Save ? "Save As" : box.kind == WaBox::Folder
                                                                                         ? "Browse for Folder"
                                                                                         : "Open")
