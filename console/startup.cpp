@@ -7,6 +7,7 @@
 #include "accounts/mailbox.h"
 #include "accounts/reader.h"
 #include "link/link.h"
+#include "store/format.h"
 #include "toolkit/dialog.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
@@ -43,7 +44,7 @@ int32_t BuildProgramPaths() {
   if (pLen(config.programFolder) >= kFolderLimit) return 0;
   return BuildPath(config.programFolder, kUnitFileName, config.unitPath) &
          BuildPath(config.programFolder, kSettingsFileName, config.settingsPath) &
-         BuildPath(config.programFolder, kSpoolName, config.spoolPath);
+         BuildPath(config.programFolder, kSpoolFolderName, config.spoolPath);
 }
 
 // Link flags and buffers (the destination of a posting pass among them), the

@@ -40,7 +40,6 @@ constexpr int32_t kSplashMs = 1200;
 
 constexpr const char* kUnitFileName = "VL.INI";
 constexpr const char* kSettingsFileName = "Velloran.INI";
-constexpr const char* kSpoolName = "POST";
 constexpr const char* kShutdownText = "Velloran will shutdown";
 constexpr const char* kUnitMissing = "vl.INI Missing";
 constexpr const char* kSettingsMissing = "Velloran.INI Missing";
