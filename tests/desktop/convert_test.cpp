@@ -56,15 +56,19 @@ TEST(DesktopScript, ParsesAndRefuses) {
   std::vector<vlfl::Step> steps;
   std::string error;
   ASSERT_TRUE(vlfl::parseScript("# c\nwait Velloran\ntype \"Velloran :: Control\" 2011 \"a b\"\n"
-                                "key Velloran 2011 13 up\nselect \"Velloran :: Login*\" 6002 0 double\n",
+                                "key Velloran 2011 13 up\nselect \"Velloran :: Login*\" 6002 0 double\n"
+                                "text Velloran 2023 \"All local*\"\n",
                                 steps, error));
-  ASSERT_EQ(steps.size(), 4u);
+  ASSERT_EQ(steps.size(), 5u);
   EXPECT_EQ(steps[1].text, "a b");
   EXPECT_EQ(steps[2].a, 13);
   EXPECT_EQ(steps[2].b, 0);
   EXPECT_EQ(steps[3].b, 1);
+  EXPECT_EQ(steps[4].op, vlfl::Op::Text);
+  EXPECT_EQ(steps[4].id, 2023);
+  EXPECT_EQ(steps[4].text, "All local*");
   const char* bad[] = {"jump x", "click Velloran", "key Velloran 1 13 sideways", "sleep -1", "type \"x 1 y",
-                       "snap ../x Velloran"};
+                       "snap ../x Velloran", "text Velloran 2023"};
   for (const char* line : bad) EXPECT_FALSE(vlfl::parseScript(line, steps, error)) << line;
   EXPECT_TRUE(vlfl::titleMatches("Velloran :: Login*", "Velloran :: Login :: bob"));
   EXPECT_FALSE(vlfl::titleMatches("Velloran", "Velloran :: Setting"));

@@ -4,9 +4,9 @@
 # and photographs each window when the script says it is ready. Each picture
 # must show the window at its computed place and size, and must not be blank.
 # The pictures stay in OUTDIR for a person to look at.
-#   smoke.sh VELLORAN VLINIT OUTDIR
+#   smoke.sh VELLORAN VLINIT VLPOST OUTDIR
 set -euo pipefail
-velloran=$1 vlinit=$2 out=$3
+velloran=$1 vlinit=$2 vlpost=$3 out=$4
 mkdir -p "$out"
 work=$(mktemp -d)
 pid=""
@@ -14,12 +14,19 @@ cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
 fail() { echo "desktop smoke: $*" >&2; [ -f "$work/log" ] && cat "$work/log" >&2; exit 1; }
 
-"$vlinit" "$work/m" --machid 401 --control-id admin --control-key secret \
+# Machine 401 with two accounts; anna has posted bob a mail, which local
+# delivery hands to bob's mailbox at its first 30-second turn.
+"$vlinit" "$work/m" --machid 401 --owner "Smoke test machine" --control-id admin --control-key secret \
   --virtual-modem 127.0.0.1:0 > /dev/null
+"$vlpost" --account "$work/m" anna akey
+"$vlpost" --account "$work/m" bob bkey
+"$vlpost" --post "$work/m" anna bob@401 "Desktop smoke test" \
+  "Dear Bob, this mail was posted before the program started." > /dev/null
 
-# Expected rectangles on a 1280 x 1024 screen: the console is 900 x 200,
-# centred horizontally and 220 pixels above the vertical centre; the About box
-# is centred over it.
+# The console, the About box, the Setting dialog of control mode, bob's
+# mailbox once the mail is in, the mail in the reader, and the writer with a
+# reply being written. A prompt submits on the release of Enter; the first
+# key release it sees (a typed letter's) only arms it.
 cat > "$work/script" <<'SCRIPT'
 wait Velloran
 restore Velloran
@@ -31,40 +38,117 @@ sleep 500
 snap about "Velloran :: About"
 mouseup "Velloran :: About" 20 20
 gone "Velloran :: About"
+text Velloran 2023 "All local mails delivered*"
+
+type Velloran 2011 admin
+type Velloran 2013 secret
+click Velloran 2015
+wait "Confirm Control Key"
+type "Confirm Control Key" 10003 secret
+key "Confirm Control Key" 10003 84 up
+key "Confirm Control Key" 10003 13 down
+key "Confirm Control Key" 10003 13 up
+wait "Velloran :: Control"
+click "Velloran :: Control" 2018
+wait "Velloran :: Setting"
+sleep 500
+snap setting "Velloran :: Setting"
+click "Velloran :: Setting" 5035
+answer "Velloran :: Setting" 7
+gone "Velloran :: Setting"
+click "Velloran :: Control" 2015
+wait Velloran
+
+type Velloran 2011 bob
+type Velloran 2013 bkey
+click Velloran 2014
+wait "Confirm your account key"
+type "Confirm your account key" 10003 bkey
+key "Confirm your account key" 10003 89 up
+key "Confirm your account key" 10003 13 down
+key "Confirm your account key" 10003 13 up
+wait "Velloran :: Login :: bob"
+select "Velloran :: Login :: bob" 6002 0
+sleep 500
+snap mailbox "Velloran :: Login :: bob"
+select "Velloran :: Login :: bob" 6002 0 double
+wait "Velloran :: Reader*"
+sleep 500
+snap reader "Velloran :: Reader*"
+click "Velloran :: Reader*" 7013
+wait "Velloran :: Writer*"
+type "Velloran :: Writer*" 3010 "Dear Anna, your mail has arrived on the desktop."
+sleep 500
+snap writer "Velloran :: Writer*"
+click "Velloran :: Writer*" 3015
+gone "Velloran :: Writer*"
+click "Velloran :: Login :: bob" 6005
+gone "Velloran :: Login :: bob"
+click Velloran 2019
+answer Velloran 6
 SCRIPT
 
 (cd "$work/m" && VL_SCRIPT="$work/script" VL_SCRIPT_LOG="$work/log" exec "$velloran") &
 pid=$!
 
+# Where the X server has each window: "left top width height".
+x_geometry() {
+  xwininfo -name "$1" 2>/dev/null | awk '
+    /Absolute upper-left X:/ { l = $NF } /Absolute upper-left Y:/ { t = $NF }
+    /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF }
+    END { if (w != "") print l, t, w, h }'
+}
+
+# Photographs a window the script announced and checks the picture.
+photograph() {
+  local name=$1 text=$2 l=$3 t=$4 w=$5 h=$6
+  if [ -n "${want[$name]:-}" ] && [ "${want[$name]}" != "$l $t $w $h" ]; then
+    fail "$name at $l $t $w $h, expected ${want[$name]}"
+  fi
+  [ "$w" -gt 0 ] && [ "$h" -gt 0 ] || fail "$name has no size"
+  local shown
+  shown=$(x_geometry "$text")
+  [ "$shown" = "$l $t $w $h" ] || fail "$name: the X window \"$text\" is at '$shown', computed $l $t $w $h"
+  import -window root -crop "${w}x${h}+${l}+${t}" +repage "$out/$name.png"
+  [ "$(identify -format '%w %h' "$out/$name.png")" = "$w $h" ] || fail "$name picture has the wrong size"
+  local spread
+  spread=$(convert "$out/$name.png" -colorspace Gray -format '%[fx:standard_deviation]' info:)
+  awk -v s="$spread" 'BEGIN { exit !(s > 0.02) }' || fail "$name picture is blank (spread $spread)"
+  echo "desktop smoke: $name $w x $h at $l,$t -> $out/$name.png (spread $spread)"
+}
+
+# Expected rectangles on a 1280 x 1024 screen: the console is 900 x 200,
+# centred horizontally and 220 pixels above the vertical centre. Every other
+# window is checked against the place the dialog manager computed for it.
 declare -A want=([console]="190 192 900 200")
-deadline=$((SECONDS + 90))
+pictures="console about setting mailbox reader writer"
+deadline=$((SECONDS + 150))
 handled=""
 while :; do
   [ $SECONDS -lt $deadline ] || fail "timed out"
-  kill -0 "$pid" 2>/dev/null || fail "the program ended early"
+  if ! kill -0 "$pid" 2>/dev/null; then
+    grep -qs '^end$' "$work/log" || fail "the program ended early"
+    break
+  fi
   if [ -f "$work/log" ]; then
     grep -q '^fail ' "$work/log" && fail "script step failed"
-    grep -q '^end$' "$work/log" && break
     while IFS=$'\t' read -r tag text rect; do
       name=${tag#snap }
       case " $handled " in *" $name "*) continue ;; esac
       read -r l t w h <<< "$rect"
-      if [ -n "${want[$name]:-}" ] && [ "${want[$name]}" != "$l $t $w $h" ]; then
-        fail "$name at $l $t $w $h, expected ${want[$name]}"
-      fi
-      [ "$w" -gt 0 ] && [ "$h" -gt 0 ] || fail "$name has no size"
-      import -window root -crop "${w}x${h}+${l}+${t}" +repage "$out/$name.png"
-      [ "$(identify -format '%w %h' "$out/$name.png")" = "$w $h" ] || fail "$name picture has the wrong size"
-      spread=$(convert "$out/$name.png" -colorspace Gray -format '%[fx:standard_deviation]' info:)
-      awk -v s="$spread" 'BEGIN { exit !(s > 0.02) }' || fail "$name picture is blank (spread $spread)"
-      echo "desktop smoke: $name $w x $h at $l,$t -> $out/$name.png (spread $spread)"
+      photograph "$name" "$text" "$l" "$t" "$w" "$h"
       handled="$handled $name"
       touch "$work/log.$name.done"
     done < <(grep '^snap ' "$work/log" || true)
   fi
   sleep 0.2
 done
-for n in console about; do
+# The last step answered the close question with Yes: the program ends with 0.
+code=0
+wait "$pid" || code=$?
+pid=""
+[ "$code" -eq 0 ] || fail "the program ended with $code"
+for n in $pictures; do
   case " $handled " in *" $n "*) ;; *) fail "no picture of $n" ;; esac
 done
 echo "desktop smoke: passed"

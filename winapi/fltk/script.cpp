@@ -21,7 +21,7 @@ namespace {
 
 constexpr uint32_t kPaceMs = 60;       // between two steps, so the screen catches up
 constexpr uint32_t kPollMs = 50;       // while a step waits for something
-constexpr uint32_t kGiveUpMs = 30000;  // a wait that long has failed
+constexpr uint32_t kGiveUpMs = 60000;  // a wait that long has failed
 
 struct OpShape {
   const char* word;
@@ -34,7 +34,7 @@ constexpr OpShape kShapes[] = {
     {"click", Op::Click, 3, 3},     {"type", Op::Type, 3, 4},       {"key", Op::Key, 5, 5},
     {"select", Op::Select, 4, 5},   {"pick", Op::Pick, 4, 4},       {"close", Op::Close, 2, 2},
     {"mouseup", Op::MouseUp, 4, 4}, {"uistate", Op::UiState, 2, 2}, {"answer", Op::Answer, 3, 4},
-    {"sleep", Op::Sleep, 2, 2},     {"snap", Op::Snap, 3, 3},
+    {"sleep", Op::Sleep, 2, 2},     {"snap", Op::Snap, 3, 3},       {"text", Op::Text, 4, 4},
 };
 
 enum class Outcome { Done, Again, Fail };
@@ -96,6 +96,7 @@ bool fillStep(const std::vector<std::string>& w, Step& s, std::string& why) {
       s.b = w.size() > 4 ? 1 : 0;
       return number(2, s.id) && number(3, s.a);
     case Op::Pick:
+    case Op::Text:
       s.text = w[3];
       return number(2, s.id);
     case Op::MouseUp: return number(2, s.a) && number(3, s.b);
@@ -220,6 +221,11 @@ Outcome runStep(const Step& s) {
       return c ? acted(waUserSelect(c, s.a, s.b == 1), "select") : Outcome::Fail;
     }
     case Op::Pick: return pickRow(s);
+    case Op::Text: {
+      HWND c = controlOf(s);
+      if (c == 0) return Outcome::Fail;
+      return titleMatches(s.text, waWindow(c)->text) ? Outcome::Done : Outcome::Again;
+    }
     case Op::Close: {
       HWND d = controlOf(Step{Op::Close, s.line, s.title, 0, 0, 0, ""});
       return d ? acted(waUserClose(d), "close") : Outcome::Fail;
@@ -246,6 +252,18 @@ Outcome runStep(const Step& s) {
 
 void schedule(uint32_t ms);
 
+// Logs a step as done and goes on to the next one, or logs the end.
+void finishStep(const Step& s) {
+  player.stepBegun = false;
+  player.next++;
+  player.done++;
+  logLine("done " + std::to_string(s.line));
+  if (player.next < player.steps.size())
+    schedule(kPaceMs);
+  else
+    logLine("end");
+}
+
 void advance(void*) {
   player.deadline = 0;
   if (player.next >= player.steps.size() || player.failed) return;
@@ -258,11 +276,7 @@ void advance(void*) {
       return;
     }
   } else if (s.op == Op::Sleep) {
-    player.stepBegun = false;
-    player.next++;
-    player.done++;
-    logLine("done " + std::to_string(s.line));
-    schedule(kPaceMs);
+    finishStep(s);
     return;
   }
   Outcome o = runStep(s);
@@ -274,19 +288,13 @@ void advance(void*) {
     schedule(kPollMs);
     return;
   }
-  player.stepBegun = false;
   if (o == Outcome::Fail) {
+    player.stepBegun = false;
     player.failed = true;
     logLine("fail " + std::to_string(s.line) + ": " + player.why);
     return;
   }
-  player.next++;
-  player.done++;
-  logLine("done " + std::to_string(s.line));
-  if (player.next < player.steps.size())
-    schedule(kPaceMs);
-  else
-    logLine("end");
+  finishStep(s);
 }
 
 void schedule(uint32_t ms) { player.deadline = waAddDeadline(ms, advance, nullptr); }

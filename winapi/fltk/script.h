@@ -14,6 +14,8 @@
 //   key TITLE ID VK down|up    a key (decimal virtual-key code)
 //   select TITLE ID ROW [double]
 //   pick TITLE ID TEXT         choose a combo box row by its text
+//   text TITLE ID PATTERN      until a control's text matches (a trailing
+//                              '*' matches any rest), e.g. a status line
 //   close TITLE                the caption's close box
 //   mouseup TITLE X Y          release the left button in the client area
 //   uistate TITLE              keyboard cues shown
@@ -23,7 +25,7 @@
 //                              is ready to be photographed, and wait until it
 //                              has been (the file LOG.NAME.done appears)
 //
-// Waits give up after 30 s; a failed step is written to the log as
+// Waits give up after 60 s; a failed step is written to the log as
 // "fail LINE: why" and ends the script. Every step leaves a line in the log.
 #pragma once
 #include <stdint.h>
@@ -36,7 +38,7 @@
 
 namespace vlfl {
 
-enum class Op { Wait, Gone, Restore, Click, Type, Key, Select, Pick, Close, MouseUp, UiState, Answer, Sleep, Snap };
+enum class Op { Wait, Gone, Restore, Click, Type, Key, Select, Pick, Text, Close, MouseUp, UiState, Answer, Sleep, Snap };
 
 struct Step {
   Op op = Op::Sleep;
@@ -45,7 +47,7 @@ struct Step {
   int32_t id = 0;     // control id
   int32_t a = 0;      // key: VK; select: row; mouseup: x; answer: result; sleep: ms
   int32_t b = 0;      // key: 1 down, 0 up; select: 1 double-click; mouseup: y
-  std::string text;   // typed text, combo row, answer path, snap window title
+  std::string text;   // typed text, combo row, awaited text, answer path, snap window title
 };
 
 // Parses a whole script. On a malformed line returns false with the line's

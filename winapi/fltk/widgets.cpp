@@ -161,7 +161,10 @@ void TextStatic::draw() {
   fl_push_clip(x() + dx, iy, w() - Fl::box_dw(box()), ih);
   fl_font(labelfont(), labelsize());
   fl_color(active_r() ? FL_BLACK : fl_inactive(FL_BLACK));
-  Fl_Align a = Fl_Align(align_ | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_CLIP | (wrap_ ? FL_ALIGN_WRAP : 0));
+  // A label one line tall shows its one line, cut at the edge, rather than
+  // its first word alone (the wrapped rest would fall below the rectangle).
+  bool wrap = wrap_ && ih >= 2 * fl_height();
+  Fl_Align a = Fl_Align(align_ | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_CLIP | (wrap ? FL_ALIGN_WRAP : 0));
   fl_draw(text_.c_str(), ix, iy, iw, ih, a, nullptr, 0);
   fl_pop_clip();
 }
