@@ -12,7 +12,7 @@ work=$(mktemp -d)
 pid=""
 cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
-fail() { echo "desktop smoke: $*" >&2; [ -f "$work/log" ] && cat "$work/log" >&2; exit 1; }
+fail() { echo "desktop smoke: $*" >&2; exit 1; }
 
 # Machine 401 with two accounts; anna has posted bob a mail, which local
 # delivery hands to bob's mailbox at its first 30-second turn.
@@ -91,56 +91,20 @@ SCRIPT
 (cd "$work/m" && VL_SCRIPT="$work/script" VL_SCRIPT_LOG="$work/log" exec "$velloran") &
 pid=$!
 
-# Where the X server has each window: "left top width height".
-x_geometry() {
-  xwininfo -name "$1" 2>/dev/null | awk '
-    /Absolute upper-left X:/ { l = $NF } /Absolute upper-left Y:/ { t = $NF }
-    /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF }
-    END { if (w != "") print l, t, w, h }'
-}
-
-# Photographs a window the script announced and checks the picture.
-photograph() {
-  local name=$1 text=$2 l=$3 t=$4 w=$5 h=$6
-  if [ -n "${want[$name]:-}" ] && [ "${want[$name]}" != "$l $t $w $h" ]; then
-    fail "$name at $l $t $w $h, expected ${want[$name]}"
-  fi
-  [ "$w" -gt 0 ] && [ "$h" -gt 0 ] || fail "$name has no size"
-  local shown
-  shown=$(x_geometry "$text")
-  [ "$shown" = "$l $t $w $h" ] || fail "$name: the X window \"$text\" is at '$shown', computed $l $t $w $h"
-  import -window root -crop "${w}x${h}+${l}+${t}" +repage "$out/$name.png"
-  [ "$(identify -format '%w %h' "$out/$name.png")" = "$w $h" ] || fail "$name picture has the wrong size"
-  local spread
-  spread=$(convert "$out/$name.png" -colorspace Gray -format '%[fx:standard_deviation]' info:)
-  awk -v s="$spread" 'BEGIN { exit !(s > 0.02) }' || fail "$name picture is blank (spread $spread)"
-  echo "desktop smoke: $name $w x $h at $l,$t -> $out/$name.png (spread $spread)"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/watch.sh"
 
 # Expected rectangles on a 1280 x 1024 screen: the console is 900 x 200,
 # centred horizontally and 220 pixels above the vertical centre. Every other
 # window is checked against the place the dialog manager computed for it.
 declare -A want=([console]="190 192 900 200")
-pictures="console about setting mailbox reader writer"
 deadline=$((SECONDS + 150))
-handled=""
 while :; do
   [ $SECONDS -lt $deadline ] || fail "timed out"
   if ! kill -0 "$pid" 2>/dev/null; then
     grep -qs '^end$' "$work/log" || fail "the program ended early"
     break
   fi
-  if [ -f "$work/log" ]; then
-    grep -q '^fail ' "$work/log" && fail "script step failed"
-    while IFS=$'\t' read -r tag text rect; do
-      name=${tag#snap }
-      case " $handled " in *" $name "*) continue ;; esac
-      read -r l t w h <<< "$rect"
-      photograph "$name" "$text" "$l" "$t" "$w" "$h"
-      handled="$handled $name"
-      touch "$work/log.$name.done"
-    done < <(grep '^snap ' "$work/log" || true)
-  fi
+  look_at_log "$work/log"
   sleep 0.2
 done
 # The last step answered the close question with Yes: the program ends with 0.
@@ -148,7 +112,5 @@ code=0
 wait "$pid" || code=$?
 pid=""
 [ "$code" -eq 0 ] || fail "the program ended with $code"
-for n in $pictures; do
-  case " $handled " in *" $n "*) ;; *) fail "no picture of $n" ;; esac
-done
+check_pictures console about setting mailbox reader writer
 echo "desktop smoke: passed"

@@ -1,0 +1,60 @@
+# Sourced by the desktop tests: photographs the windows that a scripted run of
+# the program announces in its script log ("snap NAME<TAB>TEXT<TAB>L T W H"),
+# checks each picture and answers with LOG.NAME.done so the script goes on.
+# The sourcing script sets: out (picture folder), want (associative array of
+# expected "L T W H" by name, may be empty) and defines fail().
+
+# Where the X server has the window of that title: "left top width height".
+x_geometry() {
+  xwininfo -name "$1" 2>/dev/null | awk '
+    /Absolute upper-left X:/ { l = $NF } /Absolute upper-left Y:/ { t = $NF }
+    /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF }
+    END { if (w != "") print l, t, w, h }'
+}
+
+# The window must be where the dialog manager computed it (and where a fixed
+# expectation says, if there is one); the picture must have its size and
+# must not be blank.
+photograph() {
+  local name=$1 text=$2 l=$3 t=$4 w=$5 h=$6
+  if [ -n "${want[$name]:-}" ] && [ "${want[$name]}" != "$l $t $w $h" ]; then
+    fail "$name at $l $t $w $h, expected ${want[$name]}"
+  fi
+  [ "$w" -gt 0 ] && [ "$h" -gt 0 ] || fail "$name has no size"
+  local shown
+  shown=$(x_geometry "$text")
+  [ "$shown" = "$l $t $w $h" ] || fail "$name: the X window \"$text\" is at '$shown', computed $l $t $w $h"
+  import -window root -crop "${w}x${h}+${l}+${t}" +repage "$out/$name.png"
+  [ "$(identify -format '%w %h' "$out/$name.png")" = "$w $h" ] || fail "$name picture has the wrong size"
+  local spread
+  spread=$(convert "$out/$name.png" -colorspace Gray -format '%[fx:standard_deviation]' info:)
+  awk -v s="$spread" 'BEGIN { exit !(s > 0.02) }' || fail "$name picture is blank (spread $spread)"
+  echo "desktop: $name $w x $h at $l,$t -> $out/$name.png (spread $spread)"
+}
+
+# One look at a script log: a failed step fails the test; each snap not yet
+# handled is photographed and answered. The names handled so far are kept
+# in the variable handled; names listed in skip are left to the caller.
+handled=""
+skip=""
+look_at_log() {
+  local log=$1 tag text rect name l t w h
+  [ -f "$log" ] || return 0
+  if grep -q '^fail ' "$log"; then fail "script step failed in $log: $(grep '^fail ' "$log")"; fi
+  while IFS=$'\t' read -r tag text rect; do
+    name=${tag#snap }
+    case " $handled $skip " in *" $name "*) continue ;; esac
+    read -r l t w h <<< "$rect"
+    photograph "$name" "$text" "$l" "$t" "$w" "$h"
+    handled="$handled $name"
+    touch "$log.$name.done"
+  done < <(grep '^snap ' "$log" || true)
+}
+
+# Every name of the list must have been photographed.
+check_pictures() {
+  local n
+  for n in "$@"; do
+    case " $handled " in *" $n "*) ;; *) fail "no picture of $n" ;; esac
+  done
+}
