@@ -57,9 +57,9 @@ TEST(DesktopScript, ParsesAndRefuses) {
   std::string error;
   ASSERT_TRUE(vlfl::parseScript("# c\nwait Velloran\ntype \"Velloran :: Control\" 2011 \"a b\"\n"
                                 "key Velloran 2011 13 up\nselect \"Velloran :: Login*\" 6002 0 double\n"
-                                "text Velloran 2023 \"All local*\"\n",
+                                "text Velloran 2023 \"All local*\"\nsnapbox question \"Velloran :: Writer*\"\n",
                                 steps, error));
-  ASSERT_EQ(steps.size(), 5u);
+  ASSERT_EQ(steps.size(), 6u);
   EXPECT_EQ(steps[1].text, "a b");
   EXPECT_EQ(steps[2].a, 13);
   EXPECT_EQ(steps[2].b, 0);
@@ -67,8 +67,11 @@ TEST(DesktopScript, ParsesAndRefuses) {
   EXPECT_EQ(steps[4].op, vlfl::Op::Text);
   EXPECT_EQ(steps[4].id, 2023);
   EXPECT_EQ(steps[4].text, "All local*");
+  EXPECT_EQ(steps[5].op, vlfl::Op::SnapBox);
+  EXPECT_EQ(steps[5].title, "question");
+  EXPECT_EQ(steps[5].text, "Velloran :: Writer*");
   const char* bad[] = {"jump x", "click Velloran", "key Velloran 1 13 sideways", "sleep -1", "type \"x 1 y",
-                       "snap ../x Velloran", "text Velloran 2023"};
+                       "snap ../x Velloran", "text Velloran 2023", "snapbox a/b Velloran"};
   for (const char* line : bad) EXPECT_FALSE(vlfl::parseScript(line, steps, error)) << line;
   EXPECT_TRUE(vlfl::titleMatches("Velloran :: Login*", "Velloran :: Login :: bob"));
   EXPECT_FALSE(vlfl::titleMatches("Velloran", "Velloran :: Setting"));

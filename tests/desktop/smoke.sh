@@ -24,8 +24,9 @@ fail() { echo "desktop smoke: $*" >&2; exit 1; }
   "Dear Bob, this mail was posted before the program started." > /dev/null
 
 # The console, the About box, the Setting dialog of control mode, bob's
-# mailbox once the mail is in, the mail in the reader, and the writer with a
-# reply being written. A prompt submits on the release of Enter; the first
+# mailbox once the mail is in, the mail in the reader, the writer with a
+# reply being written, its Open chooser (cancelled), and the question and
+# the information box that a Send without a subject brings. A prompt submits on the release of Enter; the first
 # key release it sees (a typed letter's) only arms it.
 cat > "$work/script" <<'SCRIPT'
 wait Velloran
@@ -80,6 +81,15 @@ wait "Velloran :: Writer*"
 type "Velloran :: Writer*" 3010 "Dear Anna, your mail has arrived on the desktop."
 sleep 500
 snap writer "Velloran :: Writer*"
+click "Velloran :: Writer*" 3012
+snapbox chooser "*"
+answer "*" 0
+type "Velloran :: Writer*" 3006 ""
+click "Velloran :: Writer*" 3014
+snapbox question "Velloran :: Writer*"
+answer "Velloran :: Writer*" 6
+snapbox information "Velloran :: Writer*"
+answer "Velloran :: Writer*" 1
 click "Velloran :: Writer*" 3015
 gone "Velloran :: Writer*"
 click "Velloran :: Login :: bob" 6005
@@ -112,5 +122,5 @@ code=0
 wait "$pid" || code=$?
 pid=""
 [ "$code" -eq 0 ] || fail "the program ended with $code"
-check_pictures console about setting mailbox reader writer
+check_pictures console about setting mailbox reader writer chooser question information
 echo "desktop smoke: passed"

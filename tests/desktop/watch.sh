@@ -4,12 +4,16 @@
 # The sourcing script sets: out (picture folder), want (associative array of
 # expected "L T W H" by name, may be empty) and defines fail().
 
-# Where the X server has the window of that title: "left top width height".
-x_geometry() {
-  xwininfo -name "$1" 2>/dev/null | awk '
-    /Absolute upper-left X:/ { l = $NF } /Absolute upper-left Y:/ { t = $NF }
-    /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF }
-    END { if (w != "") print l, t, w, h }'
+# Where the X server has windows of that title: one "left top width height"
+# a line (several windows may share a title, a box its owner's).
+x_places() {
+  xwininfo -root -tree 2>/dev/null | awk -v name="\"$1\":" '
+    index($0, name) && match($0, /[0-9]+x[0-9]+[+-][0-9]+[+-][0-9]+ +[+-][0-9]+[+-][0-9]+ *$/) {
+      split(substr($0, RSTART, RLENGTH), f, " ")
+      split(f[1], size, /[x+-]/)
+      n = split(f[2], at, /[+]/)
+      if (n == 3) print at[2], at[3], size[1], size[2]
+    }'
 }
 
 # The window must be where the dialog manager computed it (and where a fixed
@@ -22,8 +26,9 @@ photograph() {
   fi
   [ "$w" -gt 0 ] && [ "$h" -gt 0 ] || fail "$name has no size"
   local shown
-  shown=$(x_geometry "$text")
-  [ "$shown" = "$l $t $w $h" ] || fail "$name: the X window \"$text\" is at '$shown', computed $l $t $w $h"
+  shown=$(x_places "$text")
+  grep -qx "$l $t $w $h" <<< "$shown" ||
+    fail "$name: no X window \"$text\" at the computed $l $t $w $h (there are: ${shown//$'\n'/; })"
   import -window root -crop "${w}x${h}+${l}+${t}" +repage "$out/$name.png"
   [ "$(identify -format '%w %h' "$out/$name.png")" = "$w $h" ] || fail "$name picture has the wrong size"
   local spread

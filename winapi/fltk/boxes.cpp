@@ -150,13 +150,13 @@ void openChooser(OpenBox& open) {
   }
   std::string filter = box.kind == WaBox::Folder ? std::string("*") : chooserFilter(box.filter);
   if (filter.empty()) filter.push_back('*');
-  std::string title = toUtf8(box.caption.empty() ? (box.kind == WaBox::Save ? "Save As" : box.kind == WaBox::Folder
-                                                                                        ? "Browse for Folder"
-                                                                                        : "Open")
-                                                 : box.caption);
+  // The chooser has no place for a folder chooser's instruction but its title.
+  const char* standard = box.kind == WaBox::Save ? "Save As" : box.kind == WaBox::Folder ? "Browse for Folder" : "Open";
+  std::string title = box.caption.empty() ? standard : box.caption;
+  if (!box.text.empty()) title += " - " + box.text;
+  open.title = toUtf8(title);
   Fl_Group::current(nullptr);
-  open.chooser = new Fl_File_Chooser(toUtf8(start).c_str(), filter.c_str(), type, title.c_str());
-  if (!box.text.empty()) open.chooser->label(nullptr);
+  open.chooser = new Fl_File_Chooser(toUtf8(start).c_str(), filter.c_str(), type, open.title.c_str());
   open.chooser->preview(0);
   open.chooser->show();
   open.watch = waAddDeadline(kChooserLookMs, lookAtChooser, reinterpret_cast<void*>(uintptr_t(box.id)));
@@ -186,6 +186,20 @@ void closeBox(uint32_t boxId) {
     delete open->chooser;  // not a widget: its window goes with it
   }
   desktop().boxes.erase(boxId);
+}
+
+bool boxPlace(uint32_t boxId, RECT& rect, std::string& title) {
+  OpenBox* open = boxOf(boxId);
+  Fl_Window* w = nullptr;
+  if (open && open->window)
+    w = open->window;
+  else if (open && open->chooser)  // its window is the one holding its public buttons
+    w = open->chooser->newButton->top_window();
+  if (w == nullptr || !w->shown() || !w->visible()) return false;
+  rect = RECT{w->x(), w->y(), w->x() + w->w(), w->y() + w->h()};
+  auto* frame = dynamic_cast<FrameWindow*>(w);
+  title = frame ? frame->caption() : std::string(w->label() ? w->label() : "");
+  return true;
 }
 
 int boxDispatch(int event, Fl_Window* window) {

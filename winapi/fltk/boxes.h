@@ -7,12 +7,16 @@
 #pragma once
 #include <FL/Fl_Window.H>
 
+#include <string>
+
 #include "winapi/presenter.h"
 
 namespace vlfl {
 
 void openBox(const WaBox& box);
 void closeBox(uint32_t boxId);
+// The screen rectangle and title of a shown box's window; false when it has none.
+bool boxPlace(uint32_t boxId, RECT& rect, std::string& title);
 // Keys and clicks for windows that are not dialogs (the boxes' own).
 int boxDispatch(int event, Fl_Window* window);
 

@@ -692,6 +692,7 @@ WaPresenter* desktopPresenter() {
   waWatchFd(ConnectionNumber(d), POLLIN, onConnection, nullptr);
   thePresenter = new FlPresenter();
   setSnapFlush(flushForSnap);
+  setBoxPlace(boxPlace);
   startScriptFromEnvironment();
   return thePresenter;
 }

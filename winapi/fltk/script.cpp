@@ -35,6 +35,7 @@ constexpr OpShape kShapes[] = {
     {"select", Op::Select, 4, 5},   {"pick", Op::Pick, 4, 4},       {"close", Op::Close, 2, 2},
     {"mouseup", Op::MouseUp, 4, 4}, {"uistate", Op::UiState, 2, 2}, {"answer", Op::Answer, 3, 4},
     {"sleep", Op::Sleep, 2, 2},     {"snap", Op::Snap, 3, 3},       {"text", Op::Text, 4, 4},
+    {"snapbox", Op::SnapBox, 3, 3},
 };
 
 enum class Outcome { Done, Again, Fail };
@@ -54,6 +55,7 @@ struct Player {
   std::string why;
   std::map<uint32_t, WaBox> boxes;
   void (*flush)() = nullptr;
+  bool (*boxPlace)(uint32_t, RECT&, std::string&) = nullptr;
 };
 
 Player player;
@@ -108,6 +110,7 @@ bool fillStep(const std::vector<std::string>& w, Step& s, std::string& why) {
       if (s.a < 0) why = "a pause cannot be negative";
       return s.a >= 0;
     case Op::Snap:
+    case Op::SnapBox:
       for (char c : s.title)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_')) {
           why = "a snap name is letters, digits, '-' and '_'";
@@ -170,19 +173,32 @@ Outcome pickRow(const Step& s) {
   return Outcome::Fail;
 }
 
+// What a snap photographs: its window text and place; false while there
+// is none (a box may not have its window yet).
+bool snapTarget(const Step& s, std::string& text, RECT& r) {
+  if (s.op == Op::Snap) {
+    HWND d = findDialog(s.text);
+    if (d == 0) return false;
+    waGetWindowRect(d, &r);
+    text = waWindow(d)->text;
+    return true;
+  }
+  const WaBox* box = findBox(s.text);
+  return box != nullptr && player.boxPlace != nullptr && player.boxPlace(box->id, r, text);
+}
+
 Outcome snap(const Step& s) {
   std::string doneFile = player.logPath + "." + s.title + ".done";
   if (!player.snapAnnounced) {
-    HWND d = findDialog(s.text);
-    if (d == 0) {
+    if (player.flush) player.flush();
+    std::string text;
+    RECT r;
+    if (!snapTarget(s, text, r)) {
+      if (s.op == Op::SnapBox) return Outcome::Again;  // the box may still come
       player.why = "no window " + s.text;
       return Outcome::Fail;
     }
-    if (player.flush) player.flush();
-    RECT r;
-    waGetWindowRect(d, &r);
-    const WaWindow* w = waWindow(d);
-    logLine("snap " + s.title + "\t" + w->text + "\t" + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
+    logLine("snap " + s.title + "\t" + text + "\t" + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
             std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top));
     player.snapAnnounced = true;
     return player.logPath.empty() ? Outcome::Done : Outcome::Again;
@@ -245,7 +261,8 @@ Outcome runStep(const Step& s) {
       return acted(waAnswerBox(box->id, s.a, s.text), "answer");
     }
     case Op::Sleep: return Outcome::Done;
-    case Op::Snap: return snap(s);
+    case Op::Snap:
+    case Op::SnapBox: return snap(s);
   }
   return Outcome::Fail;
 }
@@ -371,13 +388,16 @@ bool titleMatches(const std::string& pattern, const std::string& text) {
 void noteBoxShown(const WaBox& box) { player.boxes[box.id] = box; }
 void noteBoxHidden(uint32_t boxId) { player.boxes.erase(boxId); }
 void setSnapFlush(void (*flush)()) { player.flush = flush; }
+void setBoxPlace(bool (*place)(uint32_t, RECT&, std::string&)) { player.boxPlace = place; }
 
 void startScript(const std::vector<Step>& steps, const std::string& logPath) {
   auto keepBoxes = player.boxes;
   auto keepFlush = player.flush;
+  auto keepPlace = player.boxPlace;
   resetScript();
   player.boxes = keepBoxes;
   player.flush = keepFlush;
+  player.boxPlace = keepPlace;
   player.steps = steps;
   player.logPath = logPath;
   if (!logPath.empty()) player.log = std::fopen(logPath.c_str(), "a");

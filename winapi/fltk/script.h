@@ -24,6 +24,8 @@
 //   snap NAME TITLE            tell the watcher (VL_SCRIPT_LOG) that a window
 //                              is ready to be photographed, and wait until it
 //                              has been (the file LOG.NAME.done appears)
+//   snapbox NAME CAPTION       the same for a message box or chooser, once
+//                              one with that caption is shown
 //
 // Waits give up after 60 s; a failed step is written to the log as
 // "fail LINE: why" and ends the script. Every step leaves a line in the log.
@@ -38,7 +40,7 @@
 
 namespace vlfl {
 
-enum class Op { Wait, Gone, Restore, Click, Type, Key, Select, Pick, Text, Close, MouseUp, UiState, Answer, Sleep, Snap };
+enum class Op { Wait, Gone, Restore, Click, Type, Key, Select, Pick, Text, Close, MouseUp, UiState, Answer, Sleep, Snap, SnapBox };
 
 struct Step {
   Op op = Op::Sleep;
@@ -71,6 +73,9 @@ void noteBoxShown(const WaBox& box);
 void noteBoxHidden(uint32_t boxId);
 // Called before a snap is announced, so the picture is complete.
 void setSnapFlush(void (*flush)());
+// Where the presenter shows a box (screen pixels) and the title of its
+// window; false while it has no window.
+void setBoxPlace(bool (*place)(uint32_t boxId, RECT& rect, std::string& title));
 // True while a started script has steps left.
 bool scriptRunning();
 // The steps done so far and whether one failed, for tests.

@@ -51,6 +51,7 @@ struct OpenBox {
   WaBox box;
   FrameWindow* window = nullptr;      // message boxes
   Fl_File_Chooser* chooser = nullptr;  // file and folder choosers
+  std::string title;                   // the chooser's window title (FLTK keeps only the pointer)
   uint32_t watch = 0;                  // deadline that looks whether the chooser was closed
 };
 
