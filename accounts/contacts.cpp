@@ -55,7 +55,7 @@ int32_t HoldsAddress(const char* address) {
 // --- the picker ---------------------------------------------------------------
 
 LRESULT PickerListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return RunListEnterFilter(contacts.filter, window, message, wParam, lParam);
+  return tkRunEnterFilter(&contacts.filter, window, message, wParam, lParam);
 }
 
 void FillPicker(HWND dialog) {

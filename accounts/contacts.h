@@ -34,7 +34,7 @@ struct ContactState {
   WindowContext context;     // copy of the caller's
   WindowRecord owner;        // copy of the caller's record
   char result[256];
-  mailui::ListEnterFilter filter;    // list 20001 and the armed flag of its filter
+  TkEnterFilter filter;    // list 20001 and the armed flag of its filter
   int32_t position;          // the chosen entry, 1-based; shared with Add
   ContactEntry entry;
 };

@@ -131,40 +131,10 @@ int32_t MakeSafeBareName(const char* name, char* out) {
   return pCmp(out, name) == 1 ? 0 : 1;
 }
 
-void InstallListEnterFilter(ListEnterFilter& filter, HWND dialog, int32_t listId, WNDPROC procedure) {
-  filter.dialog = dialog;
-  filter.listId = listId;
-  filter.armed = 0;
+void InstallListEnterFilter(TkEnterFilter& filter, HWND dialog, int32_t listId, WNDPROC procedure) {
   pWndFocus(dialog, listId);
-  filter.previous = reinterpret_cast<WNDPROC>(pWndProcAddr(1, dialog, listId, procedure));
-}
-
-LRESULT RunListEnterFilter(ListEnterFilter& filter, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_KEYUP:
-      if (filter.armed == 0) {
-        filter.armed = 1;
-        return 0;
-      }
-      if (wParam == VK_RETURN) {
-        WPARAM command = static_cast<WPARAM>(filter.listId) | (static_cast<WPARAM>(LBN_DBLCLK) << 16);
-        tkSendMessage(filter.dialog, WM_COMMAND, command, static_cast<LPARAM>(window));
-        return 0;
-      }
-      break;
-    case WM_UPDATEUISTATE:
-      filter.armed = 1;
-      return 0;
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-    case WM_WINDOWPOSCHANGING:
-    case WM_WINDOWPOSCHANGED:
-      return 0;
-    default:
-      break;
-  }
-  if (filter.previous == nullptr) return 0;
-  return tkCallWindowProc(filter.previous, window, message, wParam, lParam);
+  const WPARAM doubleClick = static_cast<WPARAM>(listId) | (static_cast<WPARAM>(LBN_DBLCLK) << 16);
+  tkInstallEnterFilter(&filter, dialog, listId, doubleClick, procedure);
 }
 
 int32_t CommandId(WPARAM wParam) {

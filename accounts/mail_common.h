@@ -13,11 +13,12 @@
 //  Progress         the console's progress bar in percent of a total
 //  IsSafeBareName   a name that can only ever name a file in its folder
 //  MakeSafeBareName the safe name a foreign name is reduced to
-//  ListEnterFilter  the Enter-key filter of the mailbox list and the picker
+//  InstallListEnterFilter  the Enter-key filter of the mailbox list and the picker
 #pragma once
 #include <stdint.h>
 
 #include "store/format.h"
+#include "toolkit/dialog.h"
 #include "toolkit/window.h"
 #include "winapi/types.h"
 
@@ -36,18 +37,9 @@ int32_t IsSafeBareName(const char* name);
 // 1 when the result differs from the name.
 int32_t MakeSafeBareName(const char* name, char* out);
 
-// The Enter-key filter of a list: the first key release (or UI-state update)
-// only arms it; afterwards a released Enter sends the dialog the command of
-// the list with the double-click notification. Focus and position messages
-// go no further; everything else reaches the list's own procedure.
-struct ListEnterFilter {
-  HWND dialog;
-  int32_t listId;
-  WNDPROC previous;
-  int32_t armed;
-};
-void InstallListEnterFilter(ListEnterFilter& filter, HWND dialog, int32_t listId, WNDPROC procedure);
-LRESULT RunListEnterFilter(ListEnterFilter& filter, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Focuses a list and puts the toolkit's Enter-key filter on it: a released
+// Enter then acts as a double-click on the selected row.
+void InstallListEnterFilter(TkEnterFilter& filter, HWND dialog, int32_t listId, WNDPROC procedure);
 
 // Shows title " :: " and the open account's id as the dialog's window text.
 void ShowAccountTitle(HWND dialog, const char* title);

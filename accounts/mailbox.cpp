@@ -80,7 +80,7 @@ int32_t FindMailFile(const MailHeader& entry) {
 }
 
 LRESULT MailboxListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return RunListEnterFilter(mailbox.filter, window, message, wParam, lParam);
+  return tkRunEnterFilter(&mailbox.filter, window, message, wParam, lParam);
 }
 
 LRESULT MailboxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -38,7 +38,7 @@ constexpr const char* kMailboxTitle = "Velloran :: Login";
 struct MailboxState {
   WindowRecord record;
   WindowContext context;
-  mailui::ListEnterFilter filter;   // list 6002
+  TkEnterFilter filter;   // list 6002
   char indexPath[256];
   MailHeader entry;         // the entry being listed or opened, unscrambled
   char row[256];

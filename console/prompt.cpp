@@ -43,12 +43,11 @@ int32_t SetOrConfirmKey(char* buffer, int32_t maxLength) {
 void InitPrompt(HWND dialog) {
   tkDialogInit(&state.record, dialog, PromptProc, state.caption);
   pGetWinParm(state.owner.left, state.owner.top, state.owner.width, state.owner.height, &state.record);
-  state.armed = 0;
   const int32_t editId = EditIdForMode(state.mode);
   pWndShow(dialog, editId, 1);
   state.edit = tkGetDlgItem(dialog, editId);
   pWndFocus(dialog, editId);
-  state.previous = reinterpret_cast<WNDPROC>(pWndProcAddr(1, dialog, editId, PromptEnterFilter));
+  tkInstallEnterFilter(&state.filter, dialog, editId, kPromptSubmitId, PromptEnterFilter);
   if (state.mode != kPromptKey && !IsEmpty(state.answer)) pWriteWndStr(dialog, editId, state.answer);
 }
 
@@ -88,7 +87,7 @@ int32_t vlAskLoader(int32_t mode, const char* caption, char* buffer, int32_t max
   tkDialogBox(state.context.instance, kPromptDialogId, state.owner.handle, PromptProc, 0);
   state.open = 0;
   state.edit = 0;
-  state.previous = nullptr;
+  pClrMem(&state.filter, sizeof state.filter);
 
   if (IsEmpty(state.answer)) return 0;
   if (mode == kPromptKey) return SetOrConfirmKey(buffer, maxLength);
@@ -117,29 +116,5 @@ LRESULT PromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 }
 
 LRESULT PromptEnterFilter(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_KEYUP:
-      // The release of the key that opened the prompt must not submit it.
-      if (state.armed == 0) {
-        state.armed = 1;
-        return 0;
-      }
-      if (wParam == VK_RETURN) {
-        tkSendMessage(state.record.handle, WM_COMMAND, kPromptSubmitId, 0);
-        return 0;
-      }
-      break;
-    case WM_UPDATEUISTATE:
-      state.armed = 1;
-      return 0;
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-    case WM_WINDOWPOSCHANGING:
-    case WM_WINDOWPOSCHANGED:
-      return 0;
-    default:
-      break;
-  }
-  if (state.previous == nullptr) return 0;
-  return tkCallWindowProc(state.previous, edit, message, wParam, lParam);
+  return tkRunEnterFilter(&state.filter, edit, message, wParam, lParam);
 }

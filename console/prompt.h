@@ -25,6 +25,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "toolkit/dialog.h"
 #include "toolkit/export.h"
 #include "toolkit/window.h"
 #include "winapi/types.h"
@@ -51,8 +52,7 @@ struct PromptState {
   WindowRecord owner;              // the caller's window record, copied
   WindowRecord record;             // the prompt's own
   HWND edit;                       // the visible edit while the prompt is open
-  WNDPROC previous;                // that edit's own procedure
-  int32_t armed;                   // the Enter-key filter has seen its first key release
+  TkEnterFilter filter;            // that edit's Enter-key filter
   int32_t open;                    // 1 while the dialog runs
 };
 

@@ -159,3 +159,40 @@ void tkDialogPaint(const WindowRecord* record, int32_t pictureId, int32_t bitmap
   if (pictureId != 0) pWriteImage(record->handle, pictureId, bitmapId, instance);
   pPaint(0, record->handle);
 }
+
+void tkInstallEnterFilter(TkEnterFilter* filter, HWND dialog, int32_t controlId, WPARAM command, WNDPROC procedure) {
+  if (filter == nullptr) return;
+  filter->dialog = dialog;
+  filter->controlId = controlId;
+  filter->command = command;
+  filter->armed = 0;
+  filter->previous = reinterpret_cast<WNDPROC>(pWndProcAddr(1, dialog, controlId, procedure));
+}
+
+LRESULT tkRunEnterFilter(TkEnterFilter* filter, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (filter == nullptr) return 0;
+  switch (message) {
+    case WM_KEYUP:
+      if (filter->armed == 0) {
+        filter->armed = 1;
+        return 0;
+      }
+      if (wParam == VK_RETURN) {
+        tkSendMessage(filter->dialog, WM_COMMAND, filter->command, static_cast<LPARAM>(window));
+        return 0;
+      }
+      break;
+    case WM_UPDATEUISTATE:
+      filter->armed = 1;
+      return 0;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_WINDOWPOSCHANGING:
+    case WM_WINDOWPOSCHANGED:
+      return 0;
+    default:
+      break;
+  }
+  if (filter->previous == nullptr) return 0;
+  return tkCallWindowProc(filter->previous, window, message, wParam, lParam);
+}

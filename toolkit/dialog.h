@@ -58,6 +58,24 @@ VL_EXPORT void tkDialogInit(WindowRecord* record, HWND dialog, DLGPROC procedure
 // pictureId 0 draws no picture.
 VL_EXPORT void tkDialogPaint(const WindowRecord* record, int32_t pictureId, int32_t bitmapId, HINSTANCE instance);
 
+// The Enter-key filter: a control's replaced procedure that turns a released
+// Enter into a command of its dialog. The first key release it sees (that of
+// the key that opened the dialog) only arms it, as does WM_UPDATEUISTATE;
+// afterwards a released Enter sends the dialog WM_COMMAND with `command` and
+// the control as lParam. Focus and position messages go no further;
+// everything else reaches the control's own procedure.
+typedef struct TkEnterFilter {
+  HWND dialog;
+  int32_t controlId;
+  WPARAM command;
+  WNDPROC previous;  // the control's own procedure
+  int32_t armed;
+} TkEnterFilter;
+// Replaces the control's procedure by procedure, which calls tkRunEnterFilter.
+VL_EXPORT void tkInstallEnterFilter(TkEnterFilter* filter, HWND dialog, int32_t controlId, WPARAM command,
+                                    WNDPROC procedure);
+VL_EXPORT LRESULT tkRunEnterFilter(TkEnterFilter* filter, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 // For tests: the window helpers' private state (status accumulator, paint
 // state, current picture) back to zero.
 VL_EXPORT void tkResetWindowHelpers(void);
