@@ -16,64 +16,13 @@
 #include "config/config.h"
 #include "platform/unit.h"
 #include "store/format.h"
+#include "tests/common/store_bytes.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 
 namespace mailtest {
 
-namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
-
-inline std::string Encoded(const std::string& text) {
-  char buffer[256] = {};
-  text.copy(buffer, text.size());
-  vlData(1, buffer, static_cast<int32_t>(2 * text.size()));
-  return std::string(buffer);
-}
-
-inline Bytes ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteAll(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string TextAt(const Bytes& bytes, size_t offset, size_t width) {
-  std::string text;
-  for (size_t i = 0; i < width && offset + i < bytes.size() && bytes[offset + i] != 0; ++i)
-    text += static_cast<char>(bytes[offset + i]);
-  return text;
-}
-
-inline void PutText(Bytes& bytes, size_t offset, const std::string& text) {
-  for (size_t i = 0; i < text.size(); ++i) bytes[offset + i] = static_cast<unsigned char>(text[i]);
-}
-
-// The classic form of a host path: "C:" and "\" between names.
-inline std::string Classic(const fs::path& host) {
-  std::string text = "C:" + host.string();
-  for (char& c : text)
-    if (c == '/') c = '\\';
-  return text;
-}
-
-inline fs::path MakeTempFolder(const char* stem) {
-  std::string pattern = (fs::temp_directory_path() / (std::string(stem) + "XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back(0);
-  return fs::path(mkdtemp(name.data()));
-}
-
-// Incompressible bytes of a given length, the same for the same seed.
-inline Bytes RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 generator(seed);
-  Bytes bytes(n);
-  for (auto& b : bytes) b = static_cast<unsigned char>(generator());
-  return bytes;
-}
+using namespace storebytes;
 
 class MailMachine {
  public:
@@ -212,18 +161,6 @@ inline void Deliver(const MailMachine& m, const std::string& id, const BlockText
   vlData(1, entry.data(), kHeaderSize);
   index.insert(index.end(), entry.begin(), entry.end());
   WriteAll(m.MailboxIndex(id), index);
-}
-
-inline Bytes IndexEntry(const Bytes& index, int i) {
-  Bytes entry(index.begin() + (i - 1) * kHeaderSize, index.begin() + i * kHeaderSize);
-  vlData(-1, entry.data(), kHeaderSize);
-  return entry;
-}
-
-inline Bytes HeaderOf(const Bytes& file, int k) {
-  Bytes header(file.begin() + (k - 1) * kBlockSize + kPayloadSize, file.begin() + k * kBlockSize);
-  vlData(-1, header.data(), kHeaderSize);
-  return header;
 }
 
 }  // namespace mailtest

@@ -14,51 +14,12 @@
 #include "config/config.h"
 #include "platform/unit.h"
 #include "store/format.h"
+#include "tests/common/store_bytes.h"
 #include "winapi/loop.h"
 
 namespace storetest {
 
-namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
-
-// The encoded file name of a text: scrambled over twice its length in a
-// zero-filled 256-byte buffer.
-inline std::string Encoded(const std::string& text) {
-  char buffer[256] = {};
-  text.copy(buffer, text.size());
-  vlData(1, buffer, static_cast<int32_t>(2 * text.size()));
-  return std::string(buffer);
-}
-
-inline Bytes ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteAll(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-// The text stored in a slot of raw bytes.
-inline std::string TextAt(const Bytes& bytes, size_t offset, size_t width) {
-  std::string text;
-  for (size_t i = 0; i < width && offset + i < bytes.size() && bytes[offset + i] != 0; ++i)
-    text += static_cast<char>(bytes[offset + i]);
-  return text;
-}
-
-// The classic form of a host path: "C:" and "\" between names.
-inline std::string Classic(const fs::path& host) {
-  std::string text = "C:" + host.string();
-  for (char& c : text)
-    if (c == '/') c = '\\';
-  return text;
-}
-
-inline void PutText(Bytes& bytes, size_t offset, const std::string& text) {
-  for (size_t i = 0; i < text.size(); ++i) bytes[offset + i] = static_cast<unsigned char>(text[i]);
-}
+using namespace storebytes;
 
 // What one block of a test mail says about itself.
 struct BlockSpec {
@@ -111,19 +72,6 @@ inline Bytes MakeMail(const MailSpec& mail) {
     all.insert(all.end(), b.begin(), b.end());
   }
   return all;
-}
-
-// The header of block k of raw file bytes, unscrambled.
-inline Bytes HeaderOf(const Bytes& file, int k) {
-  Bytes header(file.begin() + (k - 1) * kBlockSize + kPayloadSize, file.begin() + k * kBlockSize);
-  vlData(-1, header.data(), kHeaderSize);
-  return header;
-}
-
-inline Bytes IndexEntry(const Bytes& index, int i) {
-  Bytes entry(index.begin() + (i - 1) * kHeaderSize, index.begin() + i * kHeaderSize);
-  vlData(-1, entry.data(), kHeaderSize);
-  return entry;
 }
 
 // A program folder of its own under the system's temporary folder, with the
