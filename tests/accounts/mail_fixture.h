@@ -61,15 +61,7 @@ class MailMachine {
 
   void MakeAccount(const std::string& id, const std::string& key = "secret") const {
     fs::create_directory(AccountFolder(id));
-    Bytes record(kAccountRecordSize, 0);
-    PutText(record, 0, id);
-    PutText(record, 24, key);
-    PutText(record, 40, "test user");
-    PutText(record, 72, "0");
-    PutText(record, 78, Encoded(id));
-    PutText(record, 126, "[-]");
-    vlData(1, record.data(), kAccountRecordSize);
-    WriteAll(AccountFile(id), record);
+    WriteAll(AccountFile(id), AccountFileBytes(id, key));
   }
 
   // What a successful login leaves in ActiveAccount().

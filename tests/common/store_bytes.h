@@ -73,6 +73,20 @@ inline Bytes IndexEntry(const Bytes& index, int i) {
   return entry;
 }
 
+// An account file as creation leaves it (name "test user", no mails yet),
+// scrambled.
+inline Bytes AccountFileBytes(const std::string& id, const std::string& key) {
+  Bytes record(kAccountRecordSize, 0);
+  PutText(record, 0, id);
+  PutText(record, 24, key);
+  PutText(record, 40, "test user");
+  PutText(record, 72, "0");
+  PutText(record, 78, Encoded(id));
+  PutText(record, 126, "[-]");
+  vlData(1, record.data(), kAccountRecordSize);
+  return record;
+}
+
 inline fs::path MakeTempFolder(const char* stem) {
   std::string pattern = (fs::temp_directory_path() / (std::string(stem) + "XXXXXX")).string();
   std::vector<char> name(pattern.begin(), pattern.end());

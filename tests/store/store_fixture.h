@@ -115,15 +115,7 @@ class StoreFolder {
   // An account folder with a valid account file, as creation leaves it.
   void MakeAccount(const std::string& id, const std::string& key = "secret") const {
     fs::create_directory(AccountFolder(id));
-    Bytes record(kAccountRecordSize, 0);
-    PutText(record, 0, id);
-    PutText(record, 24, key);
-    PutText(record, 40, "test user");
-    PutText(record, 72, "0");
-    PutText(record, 78, Encoded(id));
-    PutText(record, 126, "[-]");
-    vlData(1, record.data(), kAccountRecordSize);
-    WriteAll(AccountFolder(id) / (Encoded(id) + "[@]"), record);
+    WriteAll(AccountFolder(id) / (Encoded(id) + "[@]"), AccountFileBytes(id, key));
   }
 
   void PutSpool(const MailSpec& mail, const Bytes& bytes, const std::string& suffix = "[=]") const {
