@@ -33,34 +33,15 @@ port_a=$(free_port) || fail "no free port"
 port_b=$(free_port) || fail "no free port"
 [ "$port_a" != "$port_b" ] || port_b=$(free_port)
 
-# Script lines for answering a prompt: the text, then a letter's release
-# (which only arms the prompt) and Enter.
-prompt() {
-  printf 'wait "%s"\ntype "%s" %s "%s"\n' "$1" "$1" "$2" "$3"
-  printf 'key "%s" %s 65 up\nkey "%s" %s 13 down\nkey "%s" %s 13 up\n' "$1" "$2" "$1" "$2" "$1" "$2"
-}
-# Control login, one account made, control logout.
-make_account() {
-  printf 'wait Velloran\nrestore Velloran\ntype Velloran 2011 admin\ntype Velloran 2013 secret\nclick Velloran 2015\n'
-  prompt "Confirm Control Key" 10003 secret
-  printf 'wait "Velloran :: Control"\ntype "Velloran :: Control" 2011 %s\n' "$1"
-  printf 'type "Velloran :: Control" 2013 %s\nclick "Velloran :: Control" 2016\n' "$2"
-  prompt "Confirm your account key" 10003 "$2"
-  prompt "Enter a desired user name" 10001 "$3"
-  printf 'text "Velloran :: Control" 2023 "Account created"\nclick "Velloran :: Control" 2015\nwait Velloran\n'
-}
-# Account login up to the open mailbox.
-log_in() {
-  printf 'type Velloran 2011 %s\ntype Velloran 2013 %s\nclick Velloran 2014\n' "$1" "$2"
-  prompt "Confirm your account key" 10003 "$2"
-  printf 'wait "Velloran :: Login :: %s"\n' "$1"
-}
-close_program() { printf 'click Velloran 2019\nanswer Velloran 6\n'; }
+source "$(dirname "${BASH_SOURCE[0]}")/steps.sh"
 
 # b first: a's own control mode waits for b's snap "b-ready", so that b's
 # link is up again before a sends.
 {
+  printf 'wait Velloran\nrestore Velloran\n'
+  control_login
   make_account bob bkey "Bob Jones"
+  control_logout
   echo 'snap b-ready Velloran'
   echo 'snap b-mail Velloran'
   log_in bob bkey
@@ -81,7 +62,9 @@ SCRIPT
 } > "$work/b.script"
 {
   printf 'wait Velloran\nsnap a-start Velloran\n'
+  control_login
   make_account anna akey "Anna Smith"
+  control_logout
   log_in anna akey
   cat <<'SCRIPT'
 click "Velloran :: Login :: anna" 6003

@@ -23,12 +23,14 @@ fail() { echo "desktop smoke: $*" >&2; exit 1; }
 "$vlpost" --post "$work/m" anna bob@401 "Desktop smoke test" \
   "Dear Bob, this mail was posted before the program started." > /dev/null
 
+source "$(dirname "${BASH_SOURCE[0]}")/steps.sh"
+
 # The console, the About box, the Setting dialog of control mode, bob's
 # mailbox once the mail is in, the mail in the reader, the writer with a
 # reply being written, its Open chooser (cancelled), and the question and
-# the information box that a Send without a subject brings. A prompt submits on the release of Enter; the first
-# key release it sees (a typed letter's) only arms it.
-cat > "$work/script" <<'SCRIPT'
+# the information box that a Send without a subject brings.
+{
+  cat <<'SCRIPT'
 wait Velloran
 restore Velloran
 sleep 500
@@ -40,16 +42,9 @@ snap about "Velloran :: About"
 mouseup "Velloran :: About" 20 20
 gone "Velloran :: About"
 text Velloran 2023 "All local mails delivered*"
-
-type Velloran 2011 admin
-type Velloran 2013 secret
-click Velloran 2015
-wait "Confirm Control Key"
-type "Confirm Control Key" 10003 secret
-key "Confirm Control Key" 10003 84 up
-key "Confirm Control Key" 10003 13 down
-key "Confirm Control Key" 10003 13 up
-wait "Velloran :: Control"
+SCRIPT
+  control_login
+  cat <<'SCRIPT'
 click "Velloran :: Control" 2018
 wait "Velloran :: Setting"
 sleep 500
@@ -57,18 +52,10 @@ snap setting "Velloran :: Setting"
 click "Velloran :: Setting" 5035
 answer "Velloran :: Setting" 7
 gone "Velloran :: Setting"
-click "Velloran :: Control" 2015
-wait Velloran
-
-type Velloran 2011 bob
-type Velloran 2013 bkey
-click Velloran 2014
-wait "Confirm your account key"
-type "Confirm your account key" 10003 bkey
-key "Confirm your account key" 10003 89 up
-key "Confirm your account key" 10003 13 down
-key "Confirm your account key" 10003 13 up
-wait "Velloran :: Login :: bob"
+SCRIPT
+  control_logout
+  log_in bob bkey
+  cat <<'SCRIPT'
 select "Velloran :: Login :: bob" 6002 0
 sleep 500
 snap mailbox "Velloran :: Login :: bob"
@@ -94,9 +81,9 @@ click "Velloran :: Writer*" 3015
 gone "Velloran :: Writer*"
 click "Velloran :: Login :: bob" 6005
 gone "Velloran :: Login :: bob"
-click Velloran 2019
-answer Velloran 6
 SCRIPT
+  close_program
+} > "$work/script"
 
 (cd "$work/m" && VL_SCRIPT="$work/script" VL_SCRIPT_LOG="$work/log" exec "$velloran") &
 pid=$!
