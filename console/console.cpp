@@ -93,6 +93,7 @@ void InitConsole(HWND dialog) {
   Enable(kRemoveButtonId, 0);
   pClrMem(console.savedTitle, sizeof console.savedTitle);
   if (SignalIsOne() && CallRegisterLinkHandler(OnLinkEvent, kLinkEventValue) != 1) {
+    LogStartupFailure("the link event handler could not be registered");
     ExitProgram(0);
     tkEndDialog(dialog, 0);
     return;
@@ -266,6 +267,7 @@ void ResetConsole() { pClrMem(&console, sizeof console); }
 
 void ShowLineIndicators(int32_t on, int32_t dsr, int32_t cts, int32_t rng, int32_t cd) {
   if (Window() == 0) return;
+  LogLineIndicators(on, dsr, cts, rng, cd);
   ShowIndicator(kIndicatorOnId, on, "ON");
   ShowIndicator(kIndicatorDsrId, dsr, "DSR");
   ShowIndicator(kIndicatorCtsId, cts, "CTS");
@@ -304,7 +306,7 @@ void ConsoleTick() {
   else if (console.localCounter >= static_cast<uint32_t>(kLocalDeliveryMs))
     LocalPass();
   if (ConsoleEnded()) return;  // the close sequence has zeroed everything
-  pWriteWndTxt(console.statusLine, 0, console.statusSave, 1, 0);
+  RestoreStatus(console.statusSave);
   pClrMem(console.statusSave, sizeof console.statusSave);
   console.tickBusy = 0;
 }

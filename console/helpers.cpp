@@ -1,8 +1,27 @@
 #include "console/helpers.h"
 
 #include "console/console.h"
+#include "toolkit/dialog.h"
 #include "toolkit/text.h"
 #include "toolkit/window.h"
+
+namespace {
+
+struct IndicatorWords {
+  const char* on;
+  const char* off;
+};
+constexpr IndicatorWords kIndicatorWords[5] = {{"port open", "port closed"},
+                                               {"DSR on", "DSR off"},
+                                               {"CTS on", "CTS off"},
+                                               {"ring", "ring over"},
+                                               {"carrier on: call connected", "carrier off: call ended"}};
+
+// What the log said last of each indicator (1 on, 0 off), so that only
+// changes are told.
+int32_t loggedIndicators[5];
+
+}  // namespace
 
 int32_t CommandId(WPARAM wParam) {
   char selector[8] = "lword";
@@ -39,3 +58,16 @@ void FoldBounded(char* text, int32_t limit) {
 void FoldSlot(ConfigRecord& record, FieldSlot slot) { FoldBounded(record.Text(slot), slot.width); }
 
 void ShowStatus(const char* text) { pWriteWndTxt(Console().statusLine, 0, text, 1, 0); }
+
+void RestoreStatus(const char* text) { tkRestoreWndTxt(Console().statusLine, 0, text); }
+
+void LogLineIndicators(int32_t on, int32_t dsr, int32_t cts, int32_t rng, int32_t cd) {
+  const int32_t values[5] = {on, dsr, cts, rng, cd};
+  for (int32_t i = 0; i < 5; ++i) {
+    if (values[i] != 1 && values[i] != -1) continue;
+    const int32_t now = values[i] == 1 ? 1 : 0;
+    if (now == loggedIndicators[i]) continue;
+    loggedIndicators[i] = now;
+    tkLog(0, "line", now == 1 ? kIndicatorWords[i].on : kIndicatorWords[i].off);
+  }
+}

@@ -30,3 +30,10 @@ int32_t LengthBounded(const char* text, int32_t limit);
 
 // A new message on the console's status line, replacing what it showed.
 void ShowStatus(const char* text);
+// The status line given back the text it showed before (no news for the log).
+void RestoreStatus(const char* text);
+
+// The machine's log hears of the line indicators' changes, as
+// ShowLineIndicators gets them (1 on, -1 off, anything else unchanged):
+// port open or closed, DSR, CTS, ring, carrier.
+void LogLineIndicators(int32_t on, int32_t dsr, int32_t cts, int32_t rng, int32_t cd);

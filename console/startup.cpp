@@ -4,6 +4,7 @@
 
 #include "config/config.h"
 #include "console/console.h"
+#include "console/helpers.h"
 #include "accounts/mailbox.h"
 #include "accounts/reader.h"
 #include "link/link.h"
@@ -21,6 +22,7 @@ constexpr int32_t kFolderLimit = 254;  // characters of the current folder taken
 constexpr int32_t kRecordBytes = 512;
 
 int32_t Fail(const char* caption) {
+  LogStartupFailure(caption);
   pAlert(caption, kShutdownText, 0, 0, 64);
   ExitProgram(0);
   return 0;
@@ -61,6 +63,24 @@ void ResetRunState() {
 
 bool IsMissing(int32_t size) { return size == -1 || size == 0; }
 
+// "machine 401 (Demo machine A) started in C:\srv\a"
+void LogMachineStart() {
+  char line[kPathBytes + 96] = {};
+  char slot[64];
+  pBuildStr("machine ", line);
+  SlotText(Config().unit, UnitField::MachID, slot);
+  pBuildStr(slot, line);
+  SlotText(Config().unit, UnitField::Owner, slot);
+  if (slot[0] != 0) {
+    pBuildStr(" (", line);
+    pBuildStr(slot, line);
+    pBuildStr(")", line);
+  }
+  pBuildStr(" started in ", line);
+  pBuildStr(Config().programFolder, line);
+  tkLog(0, "start", line);
+}
+
 }  // namespace
 
 StartupState& Startup() { return state; }
@@ -68,6 +88,13 @@ StartupState& Startup() { return state; }
 void ResetStartup() {
   pClrMem(&state, sizeof state);
   state.exitProgram = tkExitProcess;
+}
+
+void LogStartupFailure(const char* why) {
+  char line[160] = {};
+  pBuildStr("start-up failed: ", line);
+  CopyBounded(why, sizeof line - 18, line + 17);
+  tkLog(1, "error", line);
 }
 
 void ExitProgram(int32_t code) {
@@ -108,6 +135,7 @@ int32_t CheckUnitFiles() {
   if (pFileSize(config.unitPath) != kRecordBytes) return Fail(kUnitCorrupt);
   ReadRecord(config.unitPath, config.unit);
   ReadRecord(config.settingsPath, config.settings);
+  LogMachineStart();
   return 1;
 }
 

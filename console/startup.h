@@ -22,6 +22,10 @@
 // A program folder too long for the paths to fit their 256-byte buffers
 // counts as a missing unit file: the program cannot name its files there.
 //
+// The machine's log (open when the program runs without windows) gets every
+// start-up failure as an error line, besides the box, and a line naming the
+// machine and its folder once the check has passed.
+//
 // The splash (1000, modeless) and the About box (4000, modal, left by a click)
 // both show bitmap 120.
 #pragma once
@@ -58,6 +62,8 @@ StartupState& Startup();
 // Zeroes the state and puts tkExitProcess back as the way out.
 void ResetStartup();
 void ExitProgram(int32_t code);
+// An error line in the machine's log: "start-up failed: " and why.
+void LogStartupFailure(const char* why);
 
 // The process entry after the presenter is chosen: returns the exit code.
 int32_t RunProgram(const ResourceSet* resources);

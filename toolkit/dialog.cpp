@@ -10,6 +10,7 @@
 #include <string>
 
 #include "toolkit/text.h"
+#include "winapi/log.h"
 #include "winapi/winapi.h"
 
 namespace {
@@ -71,11 +72,18 @@ int32_t tkScreenWidth(void) { return waScreenWidth(); }
 int32_t tkScreenHeight(void) { return waScreenHeight(); }
 
 void tkExitProcess(int32_t code) {
+  waLogFlush();
   fflush(nullptr);
   exit(code);
 }
 
 int32_t tkUseDesktop(void) { return waUseDesktop(); }
+
+void tkLogOpen(int32_t on) { waLogOpen(on); }
+
+void tkLog(int32_t error, const char* topic, const char* text) {
+  waLog(error == 1 ? WA_LOG_ERROR : WA_LOG_NOTE, topic, text);
+}
 
 LRESULT tkDialogBox(HINSTANCE instance, int32_t templateId, HWND owner, DLGPROC procedure, LPARAM param) {
   return waDialogBox(instance, templateId, owner, procedure, param);

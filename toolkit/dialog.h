@@ -32,6 +32,16 @@ VL_EXPORT void tkExitProcess(int32_t code);
 // 0 = no display. Tests and scripted runs use the headless presenter instead.
 VL_EXPORT int32_t tkUseDesktop(void);
 
+// --- the machine's log (winapi/log.h) -------------------------------------------
+// 1 opens it on standard output: status texts, message boxes and what the
+// program reports with tkLog, one stamped line each.
+VL_EXPORT void tkLogOpen(int32_t on);
+// One line (level 1: an error, also on standard error); nothing while closed.
+VL_EXPORT void tkLog(int32_t error, const char* topic, const char* text);
+// pWriteWndTxt with a reset, for a text the line showed before (a status line
+// given back as it was): the log does not repeat it.
+VL_EXPORT int32_t tkRestoreWndTxt(HWND window, int32_t controlId, const char* text);
+
 // --- dialogs -----------------------------------------------------------------
 VL_EXPORT LRESULT tkDialogBox(HINSTANCE instance, int32_t templateId, HWND owner, DLGPROC procedure, LPARAM param);
 VL_EXPORT HWND tkCreateDialog(HINSTANCE instance, int32_t templateId, HWND owner, DLGPROC procedure, LPARAM param);

@@ -7,6 +7,7 @@
 
 #include "toolkit/dialog.h"
 #include "toolkit/text.h"
+#include "winapi/log.h"
 #include "winapi/winapi.h"
 
 namespace {
@@ -222,6 +223,17 @@ int32_t pWriteWndTxt(HWND window, int32_t controlId, const char* text, int32_t r
   }
   accumulate(text);
   if (newline == 1) accumulate("\r\n");
+  waLogStatus(helpers.accumulator, reset == 1 ? 1 : 0);
+  return int32_t(send(target, WM_SETTEXT, 0, textParam(helpers.accumulator)));
+}
+
+int32_t tkRestoreWndTxt(HWND window, int32_t controlId, const char* text) {
+  if (text == nullptr) return 0;
+  waLogFlush();  // the text being replaced is news; the one coming back is not
+  std::memset(helpers.accumulator, 0, sizeof helpers.accumulator);
+  accumulate(text);
+  HWND target = addressed(window, controlId);
+  send(target, WM_SETTEXT, 0, textParam(""));
   return int32_t(send(target, WM_SETTEXT, 0, textParam(helpers.accumulator)));
 }
 

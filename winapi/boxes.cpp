@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "winapi/internal.h"
+#include "winapi/log.h"
 #include "winapi/loop.h"
 
 namespace wa {
@@ -14,6 +15,29 @@ namespace {
 int32_t defaultAnswer(const WaBox& box) {
   if (box.kind != WaBox::Message) return 0;
   return (box.style & 0x0F) == MB_YESNO ? IDYES : IDOK;
+}
+
+const char* buttonName(int32_t result) {
+  switch (result) {
+    case IDOK: return "OK";
+    case IDCANCEL: return "Cancel";
+    case IDYES: return "Yes";
+    case IDNO: return "No";
+    default: return "?";
+  }
+}
+
+// One log line per box: what it asked and what it was answered.
+void logBox(const WaBox& box) {
+  if (!waLogIsOpen()) return;
+  std::string line;
+  if (box.kind == WaBox::Message) {
+    line = "\"" + box.caption + "\" " + box.text + " -> " + buttonName(box.result);
+  } else {
+    const char* kind = box.kind == WaBox::Open ? "Open" : box.kind == WaBox::Save ? "Save" : "Folder";
+    line = std::string(kind) + " chooser \"" + box.caption + "\" -> " + (box.result == 1 ? box.path : "(cancelled)");
+  }
+  waLog(WA_LOG_NOTE, "box", line.c_str());
 }
 
 // Shows the box, keeps the loop running until it is answered, gives it back.
@@ -29,6 +53,7 @@ WaBox runBox(WaBox box) {
   runModalLoopForBox(box.owner, id);
   WaBox done = m.boxes[id];
   if (!done.done) done.result = defaultAnswer(done);
+  logBox(done);
   m.boxes.erase(id);
   presenter().hideBox(id);
   returnToOwner(done.owner, ownerWasEnabled);

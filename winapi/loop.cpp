@@ -1,6 +1,8 @@
 // The one clock and the one event loop (see loop.h for how it works).
 #include "winapi/loop.h"
 
+#include "winapi/log.h"
+
 #include <poll.h>
 #include <time.h>
 
@@ -149,6 +151,8 @@ void waResetLoop(void) {
 }
 
 int waPump(int32_t timeoutMs) {
+  // Whatever the status line was given since the last pass is complete now.
+  waLogFlush();
   if (loop.queuePending && loop.queuePending()) {
     loop.queueDispatch();
     return 1;

@@ -131,6 +131,13 @@ WA_API std::vector<HWND> waDialogs();  // every dialog, oldest first
 // Virtual milliseconds a modal loop may run before it counts as stuck.
 WA_API void waSetModalBudget(uint32_t ms);
 
+// Code page 1252 (the manager's text) to UTF-8 (the host's) and back. The five
+// bytes the code page leaves undefined travel as the C1 code points of the
+// same value, so a round trip gives back every byte; characters outside the
+// code page and malformed sequences come back as '?'.
+WA_API std::string waToUtf8(const std::string& cp1252);
+WA_API std::string waFromUtf8(const std::string& utf8);
+
 // User input.
 WA_API bool waAnswerBox(uint32_t boxId, int32_t result, const std::string& path);
 WA_API bool waUserClick(HWND control);                     // button or check box

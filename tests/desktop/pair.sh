@@ -20,15 +20,7 @@ fail() {
   exit 1
 }
 
-# A loopback port nobody listens on.
-free_port() {
-  local p
-  for _ in $(seq 50); do
-    p=$((20000 + RANDOM % 40000))
-    if ! (exec 3<> "/dev/tcp/127.0.0.1/$p") 2>/dev/null; then echo "$p"; return; fi
-  done
-  return 1
-}
+source "$source_dir/tests/common/free_port.sh"
 port_a=$(free_port) || fail "no free port"
 port_b=$(free_port) || fail "no free port"
 [ "$port_a" != "$port_b" ] || port_b=$(free_port)

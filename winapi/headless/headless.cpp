@@ -2,6 +2,8 @@
 // in the dialog manager's records, boxes answered from scripts.
 #include <deque>
 #include <map>
+#include <type_traits>
+#include <utility>
 
 #include "winapi/headless/driver.h"
 #include "winapi/internal.h"
@@ -27,11 +29,20 @@ struct Headless {
   std::multimap<int32_t, std::function<void(HWND)>> hooks;
   std::vector<headless::ShownBox> shown;
   std::vector<std::string> failures;
-  std::map<uint32_t, size_t> shownIndex;  // box id -> entry of shown
   std::deque<PendingAnswer> pending;
 };
 
 Headless hs;
+
+// A machine run without windows answers boxes for weeks: what is kept for a
+// test to read back is the latest stretch, not the whole life.
+constexpr size_t kKeptRecords = 1000;
+
+template <typename T>
+void remember(std::vector<T>& records, std::type_identity_t<T> record) {
+  if (records.size() >= kKeptRecords) records.erase(records.begin(), records.begin() + kKeptRecords / 2);
+  records.push_back(std::move(record));
+}
 
 void deliverAnswer(void* context) {
   uint32_t boxId = uint32_t(uintptr_t(context));
@@ -76,24 +87,23 @@ class HeadlessPresenter : public WaPresenter {
     std::deque<Answer>& script = scriptFor(box.kind);
     Answer a{box.kind == WaBox::Message ? defaultButton(box.style) : 0, "", 0};
     if (script.empty()) {
-      hs.failures.push_back("no answer scripted for box \"" + box.caption + "\": \"" + box.text + "\"");
+      remember(hs.failures, "no answer scripted for box \"" + box.caption + "\": \"" + box.text + "\"");
     } else {
       a = script.front();
       script.pop_front();
     }
     s.answer = a.result;
     s.path = a.path;
-    hs.shownIndex[box.id] = hs.shown.size();
-    hs.shown.push_back(s);
+    remember(hs.shown, s);
     hs.pending.push_back(PendingAnswer{box.id, a});
     waAddDeadline(a.afterMs, deliverAnswer, reinterpret_cast<void*>(uintptr_t(box.id)));
   }
 
-  void hideBox(uint32_t boxId) override { hs.shownIndex.erase(boxId); }
+  void hideBox(uint32_t) override {}
 
   void stuck(HWND dialog, uint32_t boxId) override {
     if (boxId) {
-      hs.failures.push_back("a box waited with nothing left to happen");
+      remember(hs.failures, "a box waited with nothing left to happen");
       auto it = wa::state().boxes.find(boxId);
       bool message = it != wa::state().boxes.end() && it->second.kind == WaBox::Message;
       waAnswerBox(boxId, message ? defaultButton(it->second.style) : 0, "");
@@ -101,11 +111,12 @@ class HeadlessPresenter : public WaPresenter {
     }
     const WaWindow* w = waWindow(dialog);
     if (w) {
-      hs.failures.push_back("dialog " + std::to_string(w->templateId) + " stayed open with nothing left to drive it");
+      remember(hs.failures,
+               "dialog " + std::to_string(w->templateId) + " stayed open with nothing left to drive it");
       waEndDialog(dialog, 0);
       return;
     }
-    hs.failures.push_back("the message loop waited with nothing left to happen");
+    remember(hs.failures, "the message loop waited with nothing left to happen");
     waPostQuitMessage(0);
   }
 };
