@@ -10,15 +10,6 @@
 // 30 seconds). The test gives up after 150 seconds and stops both programs in
 // every case.
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -30,100 +21,21 @@
 #include <vector>
 
 #include "config/config.h"
-
-extern char** environ;
+#include "tests/common/programs.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 using Clock = std::chrono::steady_clock;
+using programs::FreePort;
+using programs::Program;
+using programs::RunTool;
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
-
-// A free loopback port: bound once to learn a number nobody uses, then let go
-// for the virtual modem to take.
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    if (fd >= 0) close(fd);
-    return 0;
-  }
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-// Runs a tool to its end; its output goes to log. Returns the exit code.
-int RunTool(const std::vector<std::string>& args, const fs::path& log) {
-  std::string command;
-  for (const std::string& a : args) {
-    command += "'";
-    for (char c : a) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    command += "' ";
-  }
-  command += ">> '" + log.string() + "' 2>&1";
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// One running program instance, stopped when this goes out of scope.
-class Program {
- public:
-  Program(const fs::path& folder, const fs::path& log) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-      if (std::string(*e).rfind("VL_HEADLESS=", 0) != 0) env.emplace_back(*e);
-    env.emplace_back("VL_HEADLESS=1");
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string program = VL_VELLORAN;
-    char* argv[] = {program.data(), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Program() { Stop(); }
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
-
-  bool Running() {
-    if (pid_ <= 0) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
-    return true;
-  }
-
-  void Stop() {
-    if (!Running()) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 40 && Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (Running()) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 class TwoMachines : public ::testing::Test {
  protected:
@@ -193,8 +105,10 @@ TEST_F(TwoMachines, MailWithAttachmentReachesTheOtherMachinesMailbox) {
             0);
   ASSERT_EQ(std::distance(fs::directory_iterator(a / "POST"), fs::directory_iterator()), 1);
 
-  Program receiver(b, root_ / "b.log");
-  Program sender(a, root_ / "a.log");
+  Program receiver(VL_VELLORAN, b, root_ / "b.log");
+  Program sender(VL_VELLORAN, a, root_ / "a.log");
+  receiver.Start();
+  sender.Start();
   const fs::path out = root_ / "out";
   bool arrived = false;
   const auto deadline = Clock::now() + std::chrono::seconds(150);
