@@ -92,6 +92,13 @@ void CommInstance::received(const char* bytes, size_t length) {
   deliverLater();
 }
 
+void CommInstance::seedFaults(uint32_t seed) {
+  if (faultSeeded && seed == faultSeed) return;
+  faultSeeded = true;
+  faultSeed = seed;
+  faultRandom.seed(seed);
+}
+
 // A test may have emptied the event loop (waResetLoop) under a pending
 // delivery; opening or registering arms a fresh one when needed.
 void CommInstance::rearmDelivery() {
@@ -152,6 +159,7 @@ void CommInstance::reset() {
   lastError.clear();
   lastResult.clear();
   keptListenPort = 0;
+  faultSeeded = false;
   sent = receivedTotal = 0;
   opens = 0;
 }
@@ -188,6 +196,8 @@ intptr_t ruk_pbx_Open(int32_t port, int32_t baud, int32_t dataBits, int32_t inSi
   config.receiveChunk = std::max(size_t(inSize), kMinReceiveChunk);
   config.sendCapacity = std::max(size_t(outSize), kMinReceiveChunk) + kMinReceiveChunk;
   config.keptListenPort = inst.keptListenPort;
+  inst.seedFaults(config.settings.seed);
+  config.faultRandom = &inst.faultRandom;
   inst.receiveChunk = config.receiveChunk;
 
   std::unique_ptr<comm::Transport> transport = comm::makeTransport(inst, config);

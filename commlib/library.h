@@ -77,6 +77,10 @@ struct CommInstance final : comm::Owner {
   std::string lastError;
   std::string lastResult;
   uint16_t keptListenPort = 0;
+  // The fault draws run on across opens while the seed stays the same.
+  comm::FaultRandom faultRandom;
+  bool faultSeeded = false;
+  uint32_t faultSeed = 0;
   uint64_t sent = 0;
   uint64_t receivedTotal = 0;
   uint32_t clockLast = 0;  // the 32-bit loop clock, widened
@@ -91,6 +95,7 @@ struct CommInstance final : comm::Owner {
   bool backlogged() const override { return events.size() >= queueLimit; }
   uint64_t nowUs() override;
 
+  void seedFaults(uint32_t seed);
   void deliverLater();
   void rearmDelivery();
   void deliverAll();

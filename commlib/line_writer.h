@@ -6,9 +6,12 @@
 // need: 8N1 carries baud/10 bytes per second. A message leaves in slices of
 // at most kPaceSlice bytes, each written when the line would have finished
 // sending it; a message of up to kPaceSlice bytes is therefore never split,
-// and the peer receives it in one piece. Fault injection: the line may be
-// told to give up after N bytes of a call, or to hold every message back by
-// a fixed delay.
+// and the peer receives it in one piece.
+//
+// Faults (settings.h) are made here, on the way out, so they hit exactly the
+// bytes the program wrote: a message is corrupted as it is queued, split into
+// pieces and held back as it drains, and the call is given up once its drop
+// point has left. The drop point is fixed when a call starts.
 #pragma once
 #include <stdint.h>
 #include <sys/types.h>
@@ -20,11 +23,29 @@ namespace comm {
 
 constexpr size_t kPaceSlice = 512;
 
+// The seeded draws of the faults (splitmix64): small, and the same on every
+// machine, so a seed names one run of faults.
+class FaultRandom {
+ public:
+  void seed(uint64_t value) { state_ = value; }
+  uint64_t next();
+  // 0 .. n-1, n > 0.
+  uint32_t below(uint32_t n) { return uint32_t(next() % n); }
+
+ private:
+  uint64_t state_ = 0;
+};
+
 struct LineShape {
-  int pacedBaud = 0;       // 0: as fast as the descriptor takes it
-  uint32_t delayMs = 0;    // every message leaves this much later
-  uint32_t dropAfter = 0;  // give up after this many bytes of a call (0: never)
-  size_t capacity = 8192;  // bytes that may wait
+  int pacedBaud = 0;          // 0: as fast as the descriptor takes it
+  uint32_t delayMs = 0;       // every message leaves this much later
+  uint32_t dropAfter = 0;     // give up after this many bytes of a call (0: never)
+  uint32_t dropRandom = 0;    // give up after 1..dropRandom bytes, drawn per call
+  uint32_t corruptOneIn = 0;  // change each byte with chance 1/corruptOneIn
+  uint32_t split = 0;         // leave in pieces of at most this many bytes
+  uint32_t splitGapMs = 0;    // pause after every piece
+  FaultRandom* random = nullptr;  // needed by dropRandom and corruptOneIn
+  size_t capacity = 8192;     // bytes that may wait
 };
 
 class LineWriter {
@@ -38,8 +59,11 @@ class LineWriter {
   };
 
   void configure(const LineShape& shape) { shape_ = shape; }
-  // A new call: nothing waiting, byte count and line clock from zero.
+  // A new call: nothing waiting, byte count and line clock from zero, and
+  // the call's drop point drawn.
   void startCall();
+  // The call is over: nothing waits any more.
+  void clear();
   // Takes the whole message or nothing (when it would not fit).
   bool queue(const uint8_t* bytes, size_t length, uint64_t nowUs);
   // Writes what is due now; tells what to wait for next.
@@ -55,11 +79,16 @@ class LineWriter {
     uint64_t notBeforeUs = 0;
   };
   bool admitSlice(uint64_t nowUs, uint64_t& wakeUs);
+  void corrupt(std::vector<uint8_t>& bytes);
+  void endPiece(bool messageDone, size_t written, uint64_t nowUs);
 
   LineShape shape_;
   std::deque<Message> messages_;
   size_t waiting_ = 0;
   uint64_t sentInCall_ = 0;
+  uint64_t dropAt_ = 0;       // bytes of this call after which it drops (0: never)
+  size_t pieceSent_ = 0;      // split: bytes of the current piece written
+  uint64_t nextPieceUs_ = 0;  // split: the next piece waits until then
   uint64_t lineFreeUs_ = 0;   // when the paced line finishes what it has taken
   size_t admitted_ = 0;       // bytes at the head that may be written now
   uint64_t sliceDueUs_ = 0;   // the slice being timed (0: none)

@@ -74,9 +74,33 @@ int portOfSection(std::string_view section) {
   return int(n);
 }
 
+// The port settings that are plain numbers.
+struct NumberKey {
+  const char* name;
+  uint32_t max;
+  uint32_t PortSettings::*field;
+  const char* range;  // for the refusal
+};
+constexpr NumberKey kNumberKeys[] = {
+    {"auto_answer", 255, &PortSettings::autoAnswer, "0 to 255"},
+    {"drop_after", INT32_MAX, &PortSettings::dropAfter, "a byte count"},
+    {"drop_random", INT32_MAX, &PortSettings::dropRandom, "a byte count"},
+    {"corrupt_one_in", INT32_MAX, &PortSettings::corruptOneIn, "a count of bytes"},
+    {"delay_ms", kMaxDelayMs, &PortSettings::delayMs, "0 to 600000"},
+    {"split", INT32_MAX, &PortSettings::split, "a byte count"},
+    {"split_gap_ms", kMaxDelayMs, &PortSettings::splitGapMs, "0 to 600000"},
+    {"seed", UINT32_MAX, &PortSettings::seed, "0 to 4294967295"},
+};
+
 bool readPortKey(ReadState& state, PortSettings& port, std::string_view key, std::string_view value) {
   const std::string quoted = "'" + std::string(value) + "'";
   uint32_t n = 0;
+  for (const NumberKey& k : kNumberKeys) {
+    if (!equalsNoCase(key, k.name)) continue;
+    if (!parseNumber(value, k.max, n)) return fail(state, std::string(k.name) + ": not " + k.range + ": " + quoted);
+    port.*k.field = n;
+    return true;
+  }
   if (equalsNoCase(key, "backend")) {
     if (equalsNoCase(value, "virtual")) port.backend = Backend::Virtual;
     else if (equalsNoCase(value, "serial")) port.backend = Backend::Serial;
@@ -88,15 +112,6 @@ bool readPortKey(ReadState& state, PortSettings& port, std::string_view key, std
   } else if (equalsNoCase(key, "pace")) {
     if (!parseNumber(value, 1, n)) return fail(state, "pace must be 0 or 1, not " + quoted);
     port.pace = n == 1;
-  } else if (equalsNoCase(key, "drop_after")) {
-    if (!parseNumber(value, INT32_MAX, n)) return fail(state, "drop_after: not a byte count: " + quoted);
-    port.dropAfter = n;
-  } else if (equalsNoCase(key, "delay_ms")) {
-    if (!parseNumber(value, kMaxDelayMs, n)) return fail(state, "delay_ms: not 0 to 600000: " + quoted);
-    port.delayMs = n;
-  } else if (equalsNoCase(key, "auto_answer")) {
-    if (!parseNumber(value, 255, n)) return fail(state, "auto_answer: not 0 to 255: " + quoted);
-    port.autoAnswer = int(n);
   } else if (equalsNoCase(key, "device")) {
     if (value.empty() || value[0] != '/' || value.size() > kMaxDeviceLength)
       return fail(state, "device must be an absolute path: " + quoted);

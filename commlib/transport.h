@@ -50,6 +50,7 @@ struct TransportConfig {
   size_t receiveChunk = 4100;    // most bytes in one data event
   size_t sendCapacity = 8192;    // bytes that may wait to be sent
   uint16_t keptListenPort = 0;   // the port an earlier ":0" listen received
+  FaultRandom* faultRandom = nullptr;  // the instance's, kept across opens
 };
 
 class Transport {

@@ -142,6 +142,11 @@ bool VirtualModem::start(std::string& error) {
   shape.pacedBaud = config_.settings.pace ? config_.baud : 0;
   shape.delayMs = config_.settings.delayMs;
   shape.dropAfter = config_.settings.dropAfter;
+  shape.dropRandom = config_.settings.dropRandom;
+  shape.corruptOneIn = config_.settings.corruptOneIn;
+  shape.split = config_.settings.split;
+  shape.splitGapMs = config_.settings.splitGapMs;
+  shape.random = config_.faultRandom;
   shape.capacity = config_.sendCapacity;
   writer_.configure(shape);
   readBuffer_.resize(config_.receiveChunk);
@@ -514,7 +519,7 @@ void VirtualModem::endCall(const char* result) {
   wantWrite_ = false;
   readingPaused_ = false;
   answerLine_.clear();
-  writer_.startCall();
+  writer_.clear();
   if (ringOn_) {
     ringOn_ = false;
     owner_.lineChanged(kRing, false);

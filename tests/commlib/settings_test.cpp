@@ -23,6 +23,9 @@ TEST_F(SettingsTest, BadFilesAreRefusedNamingTheLine) {
       {"[port1]\ndrop_after = -5\n", "drop_after"},
       {"[port1]\ndrop_after = 99999999999\n", "drop_after"},
       {"[port1]\ndelay_ms = 600001\n", "delay_ms"},
+      {"[port1]\nsplit_gap_ms = 600001\n", "split_gap_ms"},
+      {"[port1]\ncorrupt_one_in = 1/50\n", "corrupt_one_in"},
+      {"[port1]\nseed = 4294967296\n", "seed"},
       {"[port1]\nauto_answer = 256\n", "auto_answer"},
       {"[port1]\ndevice = ttyS0\n", "device must be an absolute path"},
       {"[port1]\nspeed = 9600\n", "unknown setting 'speed'"},
@@ -52,7 +55,8 @@ TEST_F(SettingsTest, GoodFilesOpen) {
   const char* texts[] = {
       "[port1]\nbackend = virtual\n",
       "; comment\n[PORT1]\nBackend = Virtual ; inline comment\nlisten = localhost:0\npace = 1\n"
-      "drop_after = 0\ndelay_ms = 0\nauto_answer = 2\ndevice = /dev/ttyS0\n[phonebook]\n401 = 127.0.0.1:7401\n"
+      "drop_after = 0\ndrop_random = 0\ncorrupt_one_in = 0\nsplit = 0\nsplit_gap_ms = 0\nseed = 4294967295\n"
+      "delay_ms = 0\nauto_answer = 2\ndevice = /dev/ttyS0\n[phonebook]\n401 = 127.0.0.1:7401\n"
       "0402 = localhost:7402\n*9# = 127.0.0.1:1\n",
       "[port2]\nbackend = serial\n[port1]\nbackend = virtual\n[port32]\nbackend = virtual\n",
   };

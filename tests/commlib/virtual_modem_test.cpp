@@ -44,7 +44,60 @@ class VirtualModemTest : public CommTest {
   bool waitReceived(Machine& m, size_t bytes, uint32_t limitMs = 20000) {
     return pumpUntil([&] { return m.received().size() >= bytes; }, limitMs);
   }
+
+  // What a sees of the messages b sends with the given faults, over as many
+  // calls as asked (b reopens its port between calls, as a dialler does).
+  struct FaultRun {
+    std::vector<std::string> received;         // per call, all bytes
+    std::vector<std::vector<Event>> pieces;    // per call, the data events
+    std::vector<bool> dropped;                 // per call: the carrier went
+    std::string reply;                         // a's answer as b got it
+  };
+  FaultRun sendWithFaults(const std::string& faults, const std::vector<std::string>& messages, int calls = 1) {
+    FaultRun run;
+    Machine& a = machine("a");
+    Machine& b = machine("b");
+    openStations({{&a, ""}, {&b, faults}});
+    for (int k = 0; k < calls; ++k) {
+      if (k > 0) {
+        b.close();
+        EXPECT_NE(b.open(), 0);
+        EXPECT_TRUE(pumpUntil([&] { return a.line(4) == 0; }, 5000));
+      }
+      a.events.clear();
+      b.events.clear();
+      call(a, b);
+      size_t total = 0;
+      for (const std::string& m : messages) {
+        if (b.send(m) == 0) break;  // the carrier is gone
+        total += m.size();
+      }
+      pumpUntil([&] { return a.received().size() >= total || a.line(4) == 0; }, 60000);
+      pumpFor(500);
+      if (a.carrier() && a.send("[OK]") == 4) {
+        pumpUntil([&] { return b.received().size() >= 4; }, 5000);
+        run.reply = b.received();
+      }
+      run.received.push_back(a.received());
+      run.pieces.push_back(a.of(5));
+      run.dropped.push_back(a.line(4) == 0 && b.line(4) == 0);
+    }
+    machines.clear();
+    return run;
+  }
 };
+
+std::string pattern(size_t length, int salt) {
+  std::string s(length, '\0');
+  for (size_t i = 0; i < length; ++i) s[i] = char((i * 131 + size_t(salt) * 17 + 7) & 0xff);
+  return s;
+}
+
+size_t bytesChanged(const std::string& sent, const std::string& received) {
+  size_t changed = 0;
+  for (size_t i = 0; i < std::min(sent.size(), received.size()); ++i) changed += sent[i] != received[i];
+  return changed;
+}
 
 TEST_F(VirtualModemTest, OpenReportsReadyLinesAtTheNextPumpOnly) {
   Machine& a = machine("a");
@@ -212,6 +265,92 @@ TEST_F(VirtualModemTest, DelayHoldsEveryWriteBack) {
   ASSERT_TRUE(waitReceived(a, 5));
   EXPECT_GE(a.of(5)[0].at - start, 750u);
   EXPECT_LT(a.of(5)[0].at - start, 800u);
+}
+
+// Each fault hits the bytes the faulty modem sends, nothing else, and the
+// seeded ones repeat exactly for one seed.
+TEST_F(VirtualModemTest, FaultOptionsShapeWhatThePeerReceives) {
+  const std::string block = pattern(4096, 1);
+  const std::vector<std::string> fiveBlocks = {pattern(4096, 1), pattern(4096, 2), pattern(4096, 3),
+                                               pattern(4096, 4), pattern(4096, 5)};
+  std::string fiveJoined;
+  for (const std::string& m : fiveBlocks) fiveJoined += m;
+
+  struct Case {
+    const char* name;
+    std::string faults;
+    std::vector<std::string> messages;
+    int calls;
+    std::function<void(const FaultRun&)> check;
+  };
+  FaultRun firstRandomDrop, firstCorrupt;
+  const Case cases[] = {
+      {"drop at N, every call", "drop_after = 1000\n", {block}, 2,
+       [&](const FaultRun& r) {
+         for (int k = 0; k < 2; ++k) {
+           EXPECT_EQ(r.received[k], block.substr(0, 1000)) << "call " << k;
+           EXPECT_TRUE(r.dropped[k]) << "call " << k;
+         }
+       }},
+      {"drop at random, drawn per call", "drop_random = 4000\nseed = 11\n", {block}, 3,
+       [&](const FaultRun& r) {
+         for (int k = 0; k < 3; ++k) {
+           EXPECT_TRUE(r.dropped[k]) << "call " << k;
+           EXPECT_GE(r.received[k].size(), 1u);
+           EXPECT_LE(r.received[k].size(), 4000u);
+           EXPECT_EQ(r.received[k], block.substr(0, r.received[k].size())) << "a prefix, unchanged";
+         }
+         EXPECT_FALSE(r.received[0].size() == r.received[1].size() && r.received[1].size() == r.received[2].size())
+             << "a dialler that reopens meets a new drop point";
+         firstRandomDrop = r;
+       }},
+      {"the same seed drops at the same points", "drop_random = 4000\nseed = 11\n", {block}, 3,
+       [&](const FaultRun& r) { EXPECT_EQ(r.received, firstRandomDrop.received); }},
+      {"the earlier of the two drops wins", "drop_after = 10\ndrop_random = 4000\nseed = 11\n", {block}, 1,
+       [&](const FaultRun& r) { EXPECT_EQ(r.received[0], block.substr(0, 10)); }},
+      {"one byte in 50 corrupted", "corrupt_one_in = 50\nseed = 5\n", fiveBlocks, 1,
+       [&](const FaultRun& r) {
+         ASSERT_EQ(r.received[0].size(), fiveJoined.size()) << "nothing lost or added";
+         size_t changed = bytesChanged(fiveJoined, r.received[0]);
+         EXPECT_GT(changed, fiveJoined.size() / 50 * 3 / 4);
+         EXPECT_LT(changed, fiveJoined.size() / 50 * 5 / 4);
+         EXPECT_FALSE(r.dropped[0]);
+         EXPECT_EQ(r.reply, "[OK]") << "the other way is clean";
+         firstCorrupt = r;
+       }},
+      {"the same seed corrupts the same bytes", "corrupt_one_in = 50\nseed = 5\n", fiveBlocks, 1,
+       [&](const FaultRun& r) { EXPECT_EQ(r.received, firstCorrupt.received); }},
+      {"another seed other bytes", "corrupt_one_in = 50\nseed = 6\n", fiveBlocks, 1,
+       [&](const FaultRun& r) { EXPECT_NE(r.received, firstCorrupt.received); }},
+      {"every byte corrupted, the answer intact", "corrupt_one_in = 1\n", {"[OK]", "[END]"}, 1,
+       [&](const FaultRun& r) {
+         ASSERT_EQ(r.received[0].size(), 9u);
+         EXPECT_EQ(bytesChanged("[OK][END]", r.received[0]), 9u);
+         EXPECT_EQ(r.reply, "[OK]");
+       }},
+      {"split into pieces", "split = 100\n", {pattern(512, 2), "[OK]"}, 1,
+       [&](const FaultRun& r) {
+         EXPECT_EQ(r.received[0], pattern(512, 2) + "[OK]");
+         ASSERT_EQ(r.pieces[0].size(), 7u) << "512 bytes in 6 pieces, then the short message";
+         for (size_t i = 0; i < 5; ++i) EXPECT_EQ(r.pieces[0][i].data.size(), 100u);
+         EXPECT_EQ(r.pieces[0][5].data.size(), 12u);
+         for (const Event& e : r.pieces[0]) EXPECT_TRUE(e.terminated);
+       }},
+      {"split pieces keep their gap", "split = 1024\nsplit_gap_ms = 300\npace = 1\n", {block}, 1,
+       [&](const FaultRun& r) {
+         EXPECT_EQ(r.received[0], block);
+         ASSERT_GE(r.pieces[0].size(), 4u);
+         size_t gaps = 0;
+         for (size_t i = 1; i < r.pieces[0].size(); ++i) gaps += r.pieces[0][i].at - r.pieces[0][i - 1].at >= 300;
+         EXPECT_EQ(gaps, 3u) << "one pause between each two of the four pieces";
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultRun run = sendWithFaults(c.faults, c.messages, c.calls);
+    ASSERT_EQ(run.received.size(), size_t(c.calls));
+    c.check(run);
+  }
 }
 
 TEST_F(VirtualModemTest, CarrierDropsOnBothSides) {
