@@ -297,6 +297,7 @@ void ConsoleTick() {
     console.clockCounter = 0;
     RefreshClock();
   }
+  if (TakeCallRequest() == 1) console.sendNow = 1;  // vlpost --call: as after a Send
   if (console.tickBusy != 0 || Link().lineBusy != 0) return;
   console.tickBusy = 1;
   pClrMem(console.statusSave, sizeof console.statusSave);

@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "toolkit/dialog.h"
+#include "toolkit/files.h"
 #include "toolkit/text.h"
 #include "toolkit/window.h"
 
@@ -70,4 +71,21 @@ void LogLineIndicators(int32_t on, int32_t dsr, int32_t cts, int32_t rng, int32_
     loggedIndicators[i] = now;
     tkLog(0, "line", now == 1 ? kIndicatorWords[i].on : kIndicatorWords[i].off);
   }
+}
+
+int32_t TakeCallRequest() {
+  const ConfigState& config = Config();
+  char path[sizeof config.programFolder] = {};
+  if (config.programFolder[0] == 0) return 0;
+  if (LengthBounded(config.programFolder, sizeof path) + 1 + pLen(kCallRequestName) > int32_t(sizeof path) - 1)
+    return 0;
+  pBuildPath(config.programFolder, kCallRequestName, path);
+  if (pFileSize(path) == -1) return 0;
+  pFileDel(path);
+  if (pFileSize(path) != -1) {
+    ShowStatus("Call request CALL.NOW not taken: it cannot be removed");
+    return 0;
+  }
+  tkLog(0, "call", "a call was asked for: posting at this tick");
+  return 1;
 }

@@ -33,6 +33,14 @@ void ShowStatus(const char* text);
 // The status line given back the text it showed before (no news for the log).
 void RestoreStatus(const char* text);
 
+// A call asked for from outside (vlpost --call): the file "CALL.NOW" in the
+// program folder. Taking it removes it and returns 1; the tick then posts as
+// after the writer's Send, whatever the courier setting. A request that
+// cannot be removed is not taken (it would post at every tick) and says so on
+// the status line.
+constexpr const char* kCallRequestName = "CALL.NOW";
+int32_t TakeCallRequest();
+
 // The machine's log hears of the line indicators' changes, as
 // ShowLineIndicators gets them (1 on, -1 off, anything else unchanged):
 // port open or closed, DSR, CTS, ring, carrier.

@@ -111,6 +111,18 @@ void Usage(FILE* out) {
                "ids: 1-22 of a-z 0-9; keys: 1-14 printable characters.\n");
 }
 
+void Help() {
+  std::printf(
+      "vlinit -- makes a machine's program folder: the unit file VL.INI and the\n"
+      "settings file Velloran.INI, and with --virtual-modem the communication\n"
+      "library's port settings ruk_comm.ini. Start the program in that folder.\n\n");
+  Usage(stdout);
+  std::printf(
+      "\nEvery value is checked before anything is written; existing files are kept\n"
+      "unless --force is given. Exit code 0 when the machine is ready, 2 when the\n"
+      "command line is refused (nothing written), 1 when the files cannot be written.\n");
+}
+
 const FieldRule* FindRule(const std::string& option) {
   for (const FieldRule& rule : Rules())
     if (option == rule.option) return &rule;
@@ -368,7 +380,7 @@ int main(int argc, char** argv) {
   Target target;
   if (!Parse(argc, argv, line, why)) return Refuse(why, true);
   if (line.help) {
-    Usage(stdout);
+    Help();
     return 0;
   }
   if (!BuildRecords(line, machine, why) || !BuildCommText(line, machine, why)) return Refuse(why, false);

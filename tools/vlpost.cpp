@@ -13,6 +13,11 @@
 //       extracts every mail of account ID's mailbox into OUTDIR: the message
 //       as mail-N.txt and each attachment, decompressed, under its own name.
 //       Prints one line per mail.
+//   vlpost --call FOLDER
+//       asks the machine running in FOLDER for a posting pass at its next
+//       15-second tick, whatever its courier setting, as the writer's Send
+//       does: the request is the file CALL.NOW, which the tick takes away.
+//   vlpost --help
 //
 // Exit code 0 on success, 1 on any failure (with a message on stderr).
 #include <cstdio>
@@ -25,6 +30,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "console/helpers.h"
 #include "platform/unit.h"
 #include "store/format.h"
 #include "toolkit/files.h"
@@ -260,6 +266,46 @@ int ReadMailbox(const std::string& folder, const std::string& rawId, const std::
   return 0;
 }
 
+// The request file in the machine folder; the running program's tick takes it.
+int RequestCall(const std::string& folder) {
+  std::error_code ec;
+  if (!fs::is_regular_file(fs::path(folder) / "VL.INI", ec)) return Fail("no machine folder " + folder + " (no VL.INI)");
+  const fs::path request = fs::path(folder) / kCallRequestName;
+  std::ofstream out(request, std::ios::binary | std::ios::trunc);
+  out << "asked for by vlpost --call\n";
+  out.close();
+  if (!out) return Fail("cannot write " + request.string());
+  std::printf("call asked for: %s (taken at the machine's next tick)\n", request.c_str());
+  return 0;
+}
+
+void Usage(FILE* to) {
+  std::fprintf(to,
+               "usage: vlpost --account FOLDER ID KEY\n"
+               "       vlpost --post FOLDER FROMID TOADDRESS SUBJECT TEXT [ATTACHMENT...]\n"
+               "       vlpost --read FOLDER ID OUTDIR\n"
+               "       vlpost --call FOLDER\n"
+               "       vlpost --help\n");
+}
+
+void Help() {
+  Usage(stdout);
+  std::printf(
+      "\nPrepares and inspects the mail store of a machine folder (one made by vlinit)\n"
+      "with the program's own store code, and asks a running machine for a call.\n\n"
+      "  --account FOLDER ID KEY   make the account ID with key KEY (ids: 1-22 of a-z 0-9)\n"
+      "  --post FOLDER FROMID TOADDRESS SUBJECT TEXT [ATTACHMENT...]\n"
+      "                            post a mail from account FROMID to TOADDRESS (id@machine)\n"
+      "                            into FOLDER/POST, as the writer does; attachments are\n"
+      "                            compressed; the mail waits there for delivery or a call\n"
+      "  --read FOLDER ID OUTDIR   extract account ID's mails into OUTDIR: each message as\n"
+      "                            mail-N.txt, attachments decompressed; one line per mail\n"
+      "  --call FOLDER             ask the machine running in FOLDER for a posting pass at\n"
+      "                            its next 15-second tick, whatever its courier setting\n"
+      "                            (writes FOLDER/CALL.NOW, which the tick takes away)\n\n"
+      "Exit code 0 on success, 1 on any failure (with a message on standard error).\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -268,9 +314,11 @@ int main(int argc, char** argv) {
   if (args.size() >= 6 && args[0] == "--post")
     return PostMail(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
   if (args.size() == 4 && args[0] == "--read") return ReadMailbox(args[1], args[2], args[3]);
-  std::fprintf(stderr,
-               "usage: vlpost --account FOLDER ID KEY\n"
-               "       vlpost --post FOLDER FROMID TOADDRESS SUBJECT TEXT [ATTACHMENT...]\n"
-               "       vlpost --read FOLDER ID OUTDIR\n");
+  if (args.size() == 2 && args[0] == "--call") return RequestCall(args[1]);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    Help();
+    return 0;
+  }
+  Usage(stderr);
   return 1;
 }
