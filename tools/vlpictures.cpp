@@ -2,11 +2,13 @@
 // can look at them without starting the program.
 //
 //   vlpictures OUTDIR
-//       writes OUTDIR/bitmap110.ppm, OUTDIR/bitmap120.ppm (binary PPM) and
-//       OUTDIR/icon100.pam (RGBA PAM); prints each file with its size and the
-//       number of distinct colours.
+//       writes OUTDIR/bitmap110.ppm, OUTDIR/bitmap120.ppm (binary PPM),
+//       OUTDIR/icon100.pam (RGBA PAM) and OUTDIR/icon100.png (the same icon
+//       as PNG, which desktops take for a menu entry's icon); prints each
+//       file with its size and the number of distinct colours.
 //
 // Exit code 0 on success, 1 when a file cannot be written.
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -43,6 +45,75 @@ bool WriteBitmap(const std::string& folder, int32_t id) {
   return true;
 }
 
+// --- PNG, just enough for the 32 x 32 icon ------------------------------------
+// The picture data goes into the zlib stream as stored (uncompressed) deflate
+// blocks: a few kilobytes, and no compression library for one icon.
+
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
+  crc = ~crc;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+uint32_t Adler32(const std::string& data) {
+  uint32_t a = 1, b = 0;
+  for (unsigned char c : data) {
+    a = (a + c) % 65521;
+    b = (b + a) % 65521;
+  }
+  return b << 16 | a;
+}
+
+void PutBigEndian(std::string& out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out += char(value >> shift & 0xFF);
+}
+
+void PutChunk(std::string& png, const char* type, const std::string& data) {
+  PutBigEndian(png, uint32_t(data.size()));
+  std::string typed = std::string(type, 4) + data;
+  png += typed;
+  PutBigEndian(png, Crc32(reinterpret_cast<const uint8_t*>(typed.data()), typed.size()));
+}
+
+std::string StoredZlib(const std::string& raw) {
+  std::string out = "\x78\x01";
+  size_t at = 0;
+  do {
+    const size_t n = std::min<size_t>(raw.size() - at, 65535);
+    const bool last = at + n == raw.size();
+    out += char(last ? 1 : 0);
+    out += char(n & 0xFF);
+    out += char(n >> 8);
+    out += char(~n & 0xFF);
+    out += char(~n >> 8 & 0xFF);
+    out.append(raw, at, n);
+    at += n;
+  } while (at < raw.size());
+  PutBigEndian(out, Adler32(raw));
+  return out;
+}
+
+std::string PngOf(const IconResource& icon) {
+  std::string header;
+  PutBigEndian(header, uint32_t(icon.width));
+  PutBigEndian(header, uint32_t(icon.height));
+  header += std::string("\x08\x06\x00\x00\x00", 5);  // 8 bits, RGBA, deflate, no filter, no interlace
+  std::string rows;
+  const size_t stride = size_t(icon.width) * 4;
+  for (int y = 0; y < icon.height; ++y) {
+    rows += '\0';  // each row unfiltered
+    rows.append(reinterpret_cast<const char*>(icon.rgba) + y * stride, stride);
+  }
+  std::string png = "\x89PNG\r\n\x1a\n";
+  PutChunk(png, "IHDR", header);
+  PutChunk(png, "IDAT", StoredZlib(rows));
+  PutChunk(png, "IEND", "");
+  return png;
+}
+
 bool WriteIcon(const std::string& folder, int32_t id) {
   const IconResource* icon = res::Icon(id);
   if (!icon) return false;
@@ -52,6 +123,10 @@ bool WriteIcon(const std::string& folder, int32_t id) {
                 icon->width, icon->height);
   if (!WriteImage(path, header, icon->rgba, size_t(icon->width) * icon->height * 4)) return false;
   std::printf("%s %dx%d RGBA\n", path.c_str(), icon->width, icon->height);
+  const std::string png = PngOf(*icon);
+  const std::string pngPath = folder + "/icon" + std::to_string(id) + ".png";
+  if (!WriteImage(pngPath, "", reinterpret_cast<const uint8_t*>(png.data()), png.size())) return false;
+  std::printf("%s %dx%d RGBA\n", pngPath.c_str(), icon->width, icon->height);
   return true;
 }
 
