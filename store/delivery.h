@@ -8,18 +8,31 @@
 // link may add spool files meanwhile; IsMailComplete keeps a run off a file
 // whose last block has not arrived.
 //
-// A run never loses a mail:
+// A run never loses a mail and never files one twice:
+//   - the blocks are copied into a part file, E[@]\N[~] after the mail's own
+//     stamp, that starts empty (a copy cut short by a stopped run is replaced)
+//     and takes the mail file's name only once it is whole; the folder never
+//     shows a mail file that is not complete, and a part file never uses up a
+//     name;
 //   - the mail file is always a new file; when the account folder already
 //     holds one of that name (same sender, same minute), the mail gets the
 //     next stamp variant in every header it is written with;
-//   - the index entry is appended only once every block is in the mail file,
-//     and the spool file deleted only after that; a failed write removes the
-//     half-written mail file and leaves the spool file for the next run;
+//   - the index entry is appended only once the mail file is in place, and
+//     the spool file deleted only after that. A run stopped between those
+//     steps leaves the spool file; the next run finds a mail file with this
+//     mail's very bytes, adds the index entry if it is missing and only then
+//     deletes the spool file, so the mail is filed once;
+//   - a failed write removes what this run added and leaves the spool file
+//     for the next run, and a read-only mailbox index or spool file leaves
+//     the mail in POST untouched; when POST will not let a filed mail's spool
+//     file go, the next run finds the mail filed and only tries that again.
+//     An account file that is read-only is still an account;
 //   - a mail for an account that does not exist here is set aside as
-//     N "[u]", a damaged chain (wrong size, a size between blocks, blocks
-//     out of order, not starting with a first block) as N "[!]"; no run
-//     takes those again.
-// The end message on the console's status line says what was set aside.
+//     N "[u]" and taken again by the first run after an account of that id
+//     exists; a damaged chain (wrong size, a size between blocks, blocks out
+//     of order, not starting with a first block, a stamp that fills its slot
+//     without an end) is set aside as N "[!]", which no run takes again.
+// The end message on the console's status line says what was kept and why.
 #pragma once
 #include <stdint.h>
 
@@ -31,11 +44,13 @@ struct DeliveryState {
   char spoolPath[kPathSize];
   int32_t spoolSize;
   MailBlock block;
+  MailBlock filed;            // a block of a mail file already there
   MailHeader firstHeader;     // unscrambled header of block 1, as indexed
   char accountFolder[kPathSize];
   char accountFile[kPathSize];
   char indexPath[kPathSize];
   char mailPath[kPathSize];
+  char partPath[kPathSize];   // the mail file while it is copied
   char recipient[kNameBufferSize];
   char stamp[sizeof(MailHeader::postedAt)];
   int32_t restamped;          // this mail got a stamp variant
@@ -45,6 +60,9 @@ struct DeliveryState {
   int32_t unknownAccount;
   int32_t damaged;
   int32_t kept;
+  int32_t readOnlyMailbox;
+  int32_t noFreeName;
+  int32_t leftInPost;
 };
 
 DeliveryState& Delivery();

@@ -34,9 +34,11 @@
 //   E[@]\E[=]          mailbox index (MailHeader entries)
 //   E[@]\E[#]          contact book (ContactEntry records)
 //   E[@]\N[=]          mail file
+//   E[@]\N[~]          mail file while local delivery copies it
 //
-// Deliveries scan POST for "*[=]" and "*[@]" only; files set aside are kept for
-// a person to look at and are never taken again by a run.
+// Deliveries scan POST for "*[=]" and "*[@]"; local delivery takes an N "[u]"
+// again once its account exists. Damaged chains are kept for a person to look
+// at and are never taken again by a run.
 //
 // MailBlock, 4096 bytes
 //   +0     3576  BlockPayload: the message (block 1) or an attachment chunk

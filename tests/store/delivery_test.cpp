@@ -1,7 +1,11 @@
 // Local delivery runs over a real POST folder on the virtual clock.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 
 #include "console/console.h"
@@ -24,6 +28,17 @@ WNDPROC statusProc = nullptr;
 LRESULT RecordStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_SETTEXT && lParam != 0) statusTexts.emplace_back(reinterpret_cast<const char*>(lParam));
   return tkCallWindowProc(statusProc, window, message, wParam, lParam);
+}
+
+// Stops the process as kill -9 does at the n-th move of the progress bar,
+// which moves once before a spool file is taken up and once after every block
+// stored.
+int killAtMove = 0;
+int moves = 0;
+WNDPROC progressProc = nullptr;
+LRESULT KillAtMove(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == PBM_SETPOS && ++moves == killAtMove) raise(SIGKILL);
+  return tkCallWindowProc(progressProc, window, message, wParam, lParam);
 }
 
 class DeliveryRun : public ::testing::Test {
@@ -54,6 +69,29 @@ class DeliveryRun : public ::testing::Test {
   HWND console = 0;
 
   void Run() { ASSERT_EQ(DeliverLocalMails(), 1); }
+
+  // A run in a child process killed at the n-th progress move; false when
+  // the run ended before it.
+  bool RunKilledAt(int n) {
+    pid_t child = fork();
+    if (child == 0) {
+      killAtMove = n;
+      moves = 0;
+      progressProc = waSetWindowProc(tkGetDlgItem(console, kProgressBarId), KillAtMove);
+      DeliverLocalMails();
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFSIGNALED(status);
+  }
+
+  std::set<std::string> AccountFolderNames(const std::string& id) const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(store.AccountFolder(id)))
+      names.insert(entry.path().filename().string());
+    return names;
+  }
 
   bool InSpool(const std::string& name) const {
     auto names = store.SpoolNames();
@@ -156,6 +194,7 @@ const DamageCase kDamage[] = {
     {"no sender and no stamp", {{"1", "1"}}, "", ""},
     {"a piece of a block after the mail", {{"1", "1"}}, "ann@100", "7/12/2026 9:05", 100},
     {"less than a block", {}, "ann@100", "7/12/2026 9:05", 4095},
+    {"a stamp that fills its slot without an end", {{"1", "1"}}, "ann@100", "17/12/2026 19:05:3"},
 };
 
 TEST_F(DeliveryRun, DamagedChainsAreSetAsideWholeAndNothingIsDelivered) {
@@ -302,6 +341,152 @@ TEST_F(DeliveryRun, IndexThatCannotBeWrittenKeepsTheMailInTheSpool) {
   EXPECT_FALSE(fs::exists(store.SpoolFile(mail)));
   EXPECT_EQ(ReadAll(store.MailFile("bob", mail.sender, mail.postedAt)), spool);
   EXPECT_EQ(ReadAll(store.MailboxIndex("bob")).size(), 520u);
+}
+
+TEST_F(DeliveryRun, AKillAtAnyBlockLeavesTheOldStateOrTheNewAndTheNextRunFilesTheMailOnce) {
+  MailSpec mail;
+  mail.blocks = 3;
+  Bytes spool = MakeMail(mail);
+  const std::string mailName = store.MailFile("bob", mail.sender, mail.postedAt).filename().string();
+  const std::string indexName = store.MailboxIndex("bob").filename().string();
+  const std::string accountName = store.AccountFile("bob").filename().string();
+  bool killed = true;
+  for (int n = 1; killed && n < 50; ++n) {
+    fs::remove_all(store.AccountFolder("bob"));
+    store.MakeAccount("bob");
+    store.PutSpool(mail, spool);
+    killed = RunKilledAt(n);
+    std::set<std::string> names = AccountFolderNames("bob");
+    bool partsOnly = std::all_of(names.begin(), names.end(), [&](const std::string& name) {
+      return name == accountName || (name.size() > 3 && name.compare(name.size() - 3, 3, "[~]") == 0);
+    });
+    bool oldState = ReadAll(store.SpoolFile(mail)) == spool && partsOnly;
+    bool newState =
+        !fs::exists(store.SpoolFile(mail)) && names == std::set<std::string>{accountName, indexName, mailName};
+    EXPECT_TRUE(oldState || newState) << "killed at move " << n;
+    Run();
+    EXPECT_FALSE(fs::exists(store.SpoolFile(mail))) << n;
+    EXPECT_EQ(ReadAll(store.MailFile("bob", mail.sender, mail.postedAt)), spool) << n;
+    EXPECT_EQ(ReadAll(store.MailboxIndex("bob")).size(), 520u) << n;
+    EXPECT_EQ(AccountFolderNames("bob"), (std::set<std::string>{accountName, indexName, mailName})) << n;
+    EXPECT_EQ(Status(), "All local mails delivered") << n;
+  }
+  EXPECT_FALSE(killed) << "the run never ended";
+}
+
+// What a run stopped between filing a mail and deleting its spool file
+// leaves behind.
+struct StoppedRun {
+  const char* name;
+  bool indexed;
+  const char* status;  // of the index entry, when there is one
+};
+
+const StoppedRun kStopped[] = {
+    {"mail file in place, no index entry", false, "[N]"},
+    {"mail file and index entry", true, "[N]"},
+    {"mail file and index entry, the mail opened since", true, "[O]"},
+};
+
+TEST_F(DeliveryRun, AMailFiledByAStoppedRunIsNotFiledAgain) {
+  MailSpec mail;
+  mail.blocks = 2;
+  Bytes spool = MakeMail(mail);
+  Bytes entry(spool.begin() + kPayloadSize, spool.begin() + kBlockSize);  // scrambled by itself
+  for (const StoppedRun& c : kStopped) {
+    fs::remove_all(store.AccountFolder("bob"));
+    store.MakeAccount("bob");
+    store.PutSpool(mail, spool);
+    WriteAll(store.MailFile("bob", mail.sender, mail.postedAt), spool);
+    if (c.indexed) {
+      Bytes stored = entry;
+      vlData(-1, stored.data(), kHeaderSize);
+      PutText(stored, 256, c.status);
+      vlData(1, stored.data(), kHeaderSize);
+      WriteAll(store.MailboxIndex("bob"), stored);
+    }
+    Run();
+    EXPECT_FALSE(fs::exists(store.SpoolFile(mail))) << c.name;
+    EXPECT_EQ(ReadAll(store.MailFile("bob", mail.sender, mail.postedAt)), spool) << c.name;
+    EXPECT_FALSE(fs::exists(store.MailFile("bob", mail.sender, mail.postedAt + "a"))) << c.name;
+    Bytes index = ReadAll(store.MailboxIndex("bob"));
+    ASSERT_EQ(index.size(), 520u) << c.name;
+    EXPECT_EQ(TextAt(IndexEntry(index, 1), 256, 4), c.status) << c.name;
+    EXPECT_EQ(Status(), "All local mails delivered") << c.name;
+  }
+}
+
+// A place that may not be written, and what the run says while it is so.
+struct ReadOnlyCase {
+  const char* name;
+  std::vector<fs::path> (*places)(const StoreFolder&, const MailSpec&);
+  const char* status;  // empty: the mail is delivered all the same
+};
+
+const ReadOnlyCase kReadOnly[] = {
+    {"account file", [](const StoreFolder& s, const MailSpec&) { return std::vector<fs::path>{s.AccountFile("bob")}; },
+     ""},
+    {"POST and its spool file",
+     [](const StoreFolder& s, const MailSpec& m) { return std::vector<fs::path>{s.SpoolFile(m), s.Spool()}; },
+     "Local mails delivered except 1 left in POST, which is read-only"},
+    {"mailbox index", [](const StoreFolder& s, const MailSpec&) { return std::vector<fs::path>{s.MailboxIndex("bob")}; },
+     "Local mails delivered except 1 for read-only mailboxes (kept in POST)"},
+};
+
+TEST_F(DeliveryRun, ReadOnlyPlacesAreNamedAndTheMailArrivesOnceTheyAreWritable) {
+  MailSpec mail;
+  Bytes spool = MakeMail(mail);
+  for (const ReadOnlyCase& c : kReadOnly) {
+    fs::remove_all(store.AccountFolder("bob"));
+    store.MakeAccount("bob");
+    WriteAll(store.MailboxIndex("bob"), Bytes(520, 1));  // one mail there already
+    store.PutSpool(mail, spool);
+    std::vector<fs::path> places = c.places(store, mail);
+    for (const fs::path& place : places)
+      fs::permissions(place, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                      fs::perm_options::remove);
+    Run();
+    bool delivered = std::string(c.status).empty();
+    if (!delivered) {
+      EXPECT_EQ(Status(), c.status) << c.name;
+      EXPECT_EQ(ReadAll(store.SpoolFile(mail)), spool) << c.name;
+      EXPECT_FALSE(fs::exists(store.MailFile("bob", mail.sender, mail.postedAt))) << c.name;
+      EXPECT_EQ(ReadAll(store.MailboxIndex("bob")).size(), 520u) << c.name;
+      for (const fs::path& place : places) fs::permissions(place, fs::perms::owner_write, fs::perm_options::add);
+      Run();  // writable again: the next pass delivers it
+    }
+    EXPECT_EQ(Status(), "All local mails delivered") << c.name;
+    EXPECT_FALSE(fs::exists(store.SpoolFile(mail))) << c.name;
+    EXPECT_FALSE(fs::exists(store.SpoolFile(mail, "[u]"))) << c.name;
+    EXPECT_EQ(ReadAll(store.MailFile("bob", mail.sender, mail.postedAt)), spool) << c.name;
+    EXPECT_EQ(ReadAll(store.MailboxIndex("bob")).size(), 1040u) << c.name;
+    std::error_code gone;  // a delivered spool file is no longer there
+    for (const fs::path& place : places)
+      fs::permissions(place, fs::perms::owner_write, fs::perm_options::add, gone);
+  }
+}
+
+TEST_F(DeliveryRun, AMailSetAsideForAnUnknownAccountArrivesOnceTheAccountExists) {
+  MailSpec mail;
+  mail.destination = "carl@100";
+  Bytes spool = MakeMail(mail);
+  store.PutSpool(mail, spool);
+  MailSpec other;  // for an account that is still missing
+  other.destination = "dora@100";
+  other.sender = "dan@100";
+  store.PutSpool(other, MakeMail(other));
+  Run();
+  ASSERT_TRUE(fs::exists(store.SpoolFile(mail, "[u]")));
+  Run();  // no account yet: left as it is
+  EXPECT_EQ(ReadAll(store.SpoolFile(mail, "[u]")), spool);
+  store.MakeAccount("carl");
+  Run();
+  EXPECT_FALSE(fs::exists(store.SpoolFile(mail, "[u]")));
+  EXPECT_EQ(ReadAll(store.MailFile("carl", mail.sender, mail.postedAt)), spool);
+  EXPECT_EQ(ReadAll(store.MailboxIndex("carl")).size(), 520u);
+  EXPECT_TRUE(fs::exists(store.SpoolFile(other, "[u]")));
+  EXPECT_EQ(Delivery().delivered, 1);
+  EXPECT_EQ(Status(), "All local mails delivered");
 }
 
 }  // namespace
