@@ -91,6 +91,32 @@ int32_t AppendRecords(const std::vector<char>& bytes, const char* tag) {
   return 1;
 }
 
+// Compresses the chosen file and appends its records. Every way this can
+// end is said on the status line; a file the unit library would not pack
+// (unreadable, or over its 256 MB) is also said in a box, since nothing
+// else would tell the user that the mail goes without it.
+void AttachChosenFile(const char* tag) {
+  StatusLine("Compressing ", writer.chosenPath, "...");
+  const char* packed = vlOptimize(1, writer.chosenPath, Console().record.handle, kProgressBarId);
+  char packedPath[256] = {};
+  if (packed != nullptr) AppendBounded(packed, packedPath, sizeof packedPath);
+  std::vector<char> bytes;
+  if (pLen(packedPath) == 0 || !ReadWhole(packedPath, bytes)) {
+    StatusLine(writer.chosenPath, " could not be attached");
+    Ask("This file could not be compressed, so it is not attached: it cannot be read, or it is larger than 256 MB.",
+        0, 64);
+  } else {
+    StatusLine("Attaching ", writer.chosenPath, " to your mail... ");
+    if (AppendRecords(bytes, tag)) {
+      StatusLine(writer.chosenPath, " attached to your mail");
+      writer.attachmentCount++;
+    } else {
+      StatusLine(writer.chosenPath, " could not be attached");
+    }
+  }
+  if (pLen(packedPath) > 0) pFileDel(packedPath);
+}
+
 void Contact() {
   char pick[256] = {};
   WindowRecord placement = writer.record;
@@ -359,26 +385,12 @@ int32_t AttachFile() {
   pFileName(-1, writer.context.instance, writer.chosenPath, 255, "All Files\0*.*\0");
   char tag[256] = {};
   BareName(writer.chosenPath, tag, sizeof tag);
-  std::vector<char> bytes;
   if (pLen(writer.chosenPath) == 0) {
     // nothing chosen
   } else if (pLen(tag) == 0 || pLen(tag) > kMaxBareName) {
     Ask("This file's name is too long to attach (at most 47 characters).", 0, 64);
   } else {
-    StatusLine("Compressing ", writer.chosenPath, "...");
-    const char* packed = vlOptimize(1, writer.chosenPath, Console().record.handle, kProgressBarId);
-    char packedPath[256] = {};
-    if (packed != nullptr) AppendBounded(packed, packedPath, sizeof packedPath);
-    if (pLen(packedPath) > 0 && ReadWhole(packedPath, bytes)) {
-      StatusLine("Attaching ", writer.chosenPath, " to your mail... ");
-      if (AppendRecords(bytes, tag)) {
-        StatusLine(writer.chosenPath, " attached to your mail");
-        writer.attachmentCount++;
-      } else {
-        StatusLine(writer.chosenPath, " could not be attached");
-      }
-    }
-    if (pLen(packedPath) > 0) pFileDel(packedPath);
+    AttachChosenFile(tag);
   }
   Progress(0, 1);
   pClrMem(writer.chosenPath, sizeof writer.chosenPath);

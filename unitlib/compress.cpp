@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/unit.h"
 #include "toolkit/hostpath.h"
@@ -89,6 +90,19 @@ ssize_t readSome(int fd, uint8_t* data, size_t count) {
   }
 }
 
+// Reads exactly count bytes at offset without moving the file position.
+bool readAt(int fd, uint8_t* data, size_t count, uint64_t offset) {
+  while (count > 0) {
+    ssize_t n = pread(fd, data, count, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    count -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
 void removePrivateFolder() {
   if (state.privateFolder.empty()) return;
   unlink((state.privateFolder + "/" + kPackedName).c_str());
@@ -115,9 +129,9 @@ const char* answer(const std::string& path) {
 // ---- the coder loop -----------------------------------------------------
 
 // Runs stream through from input to output. Stops with false on any coder
-// error, on a bound broken (when 'bounded'), or on bytes after the end of the
-// stream.
-bool runCoder(lzma_stream& stream, int in, int out, uint64_t inputSize, bool bounded, Progress& progress) {
+// error. With a limit (unpacking), also on output beyond *limit and on bytes
+// after the end of the stream.
+bool runCoder(lzma_stream& stream, int in, int out, const uint64_t* limit, Progress& progress) {
   uint8_t inBuf[kChunk], outBuf[kChunk];
   lzma_action action = LZMA_RUN;
   stream.next_out = outBuf;
@@ -132,20 +146,44 @@ bool runCoder(lzma_stream& stream, int in, int out, uint64_t inputSize, bool bou
       progress.at(stream.total_in);
     }
     lzma_ret ret = lzma_code(&stream, action);
+    if (limit != nullptr && stream.total_out > *limit) return false;
     if (stream.avail_out == 0 || ret == LZMA_STREAM_END) {
       if (!writeAll(out, outBuf, sizeof outBuf - stream.avail_out)) return false;
       stream.next_out = outBuf;
       stream.avail_out = sizeof outBuf;
     }
-    if (bounded && !unitlib::ExpansionAllowed(inputSize, stream.total_out)) return false;
     if (ret == LZMA_STREAM_END) {
-      if (!bounded) return true;
+      if (limit == nullptr) return true;
       // One stream and nothing after it.
       uint8_t extra;
       return stream.avail_in == 0 && readSome(in, &extra, 1) == 0;
     }
     if (ret != LZMA_OK) return false;
   }
+}
+
+// The unpacked size the stream declares, read from the index at its end
+// before anything is decoded. False when the end of the file is no stream
+// footer, the index does not decode, or the index does not account for
+// exactly the bytes of the file (a second stream, padding, a torn copy).
+bool declaredSize(int fd, uint64_t fileSize, uint64_t& unpacked) {
+  uint8_t footer[LZMA_STREAM_HEADER_SIZE];
+  if (fileSize < 2 * LZMA_STREAM_HEADER_SIZE || !readAt(fd, footer, sizeof footer, fileSize - sizeof footer))
+    return false;
+  lzma_stream_flags flags;
+  if (lzma_stream_footer_decode(&flags, footer) != LZMA_OK) return false;
+  const uint64_t indexSize = flags.backward_size;
+  if (indexSize > unitlib::kMaxIndex || indexSize + 2 * LZMA_STREAM_HEADER_SIZE > fileSize) return false;
+  std::vector<uint8_t> bytes(static_cast<size_t>(indexSize));
+  if (!readAt(fd, bytes.data(), bytes.size(), fileSize - sizeof footer - indexSize)) return false;
+  lzma_index* index = nullptr;
+  uint64_t memory = unitlib::kMaxIndex * 4;
+  size_t used = 0;
+  if (lzma_index_buffer_decode(&index, &memory, nullptr, bytes.data(), &used, bytes.size()) != LZMA_OK) return false;
+  const bool whole = used == bytes.size() && lzma_index_file_size(index) == fileSize;
+  unpacked = lzma_index_uncompressed_size(index);
+  lzma_index_end(index, nullptr);
+  return whole;
 }
 
 bool initEncoder(lzma_stream& stream, uint64_t inputSize) {
@@ -176,9 +214,8 @@ const char* pack(const std::string& source, Progress& progress) {
   if (out.fd < 0) return answer("");
   progress.total = static_cast<uint64_t>(st.st_size);
   lzma_stream stream = LZMA_STREAM_INIT;
-  bool ok = initEncoder(stream, progress.total) && runCoder(stream, in.fd, out.fd, 0, false, progress);
-  // Unpacking refuses absurd expansion; do not make a copy it would refuse.
-  ok = ok && unitlib::ExpansionAllowed(stream.total_out, stream.total_in) && fsync(out.fd) == 0;
+  bool ok = initEncoder(stream, progress.total) && runCoder(stream, in.fd, out.fd, nullptr, progress);
+  ok = ok && fsync(out.fd) == 0;
   lzma_end(&stream);
   if (!ok) {
     unlink(target.c_str());
@@ -193,6 +230,9 @@ const char* unpack(const char* classicPath, const std::string& path, Progress& p
   Fd in(openRegularForReading(path, st));
   // The packed copy of the largest file is a little larger than the file.
   if (in.fd < 0 || static_cast<uint64_t>(st.st_size) > 2 * unitlib::kMaxOutput) return answer("");
+  uint64_t declared = 0;
+  if (!declaredSize(in.fd, static_cast<uint64_t>(st.st_size), declared) || declared > unitlib::kMaxOutput)
+    return answer("");
   // Beside the file (same file system, so the rename is atomic), under a
   // short name that fits whatever the file's own name is.
   size_t cut = path.find_last_of('/');
@@ -202,7 +242,7 @@ const char* unpack(const char* classicPath, const std::string& path, Progress& p
   progress.total = static_cast<uint64_t>(st.st_size);
   lzma_stream stream = LZMA_STREAM_INIT;
   bool ok = lzma_stream_decoder(&stream, unitlib::kDecoderMemory, 0) == LZMA_OK &&
-            runCoder(stream, in.fd, out.fd, progress.total, true, progress);
+            runCoder(stream, in.fd, out.fd, &declared, progress);
   lzma_end(&stream);
   ok = ok && fchmod(out.fd, st.st_mode & 07777) == 0 && fsync(out.fd) == 0;
   ok = ok && rename(temporary.c_str(), path.c_str()) == 0;

@@ -49,10 +49,16 @@
 // the attachment only when the whole stream decoded and checked, so a refusal
 // leaves the file as it was. Refused: anything that is not one complete .xz
 // stream (trailing bytes included), a stream needing more than kDecoderMemory,
-// and output beyond kMaxOutput or beyond kMaxRatio times the packed size once
-// past kRatioFloor (so a small file of zeros still travels, while no stream
-// can unpack into more than 16 MiB at an absurd ratio). Packing refuses what
-// unpacking would refuse, so every copy it makes can be unpacked.
+// and output beyond what the stream itself declares. Every .xz stream ends
+// with an index that lists each of its blocks with its packed and unpacked
+// size; before a byte is decoded, the index is read from the end of the file,
+// it must account for every byte of the file (the sum of the chunks the
+// reader saved), and the unpacked size it declares must be at most kMaxOutput.
+// Decoding then stops the moment the output passes that declared size, and
+// the decoder itself checks the index against the blocks it decoded. So no
+// stream unpacks into more than it declares, nor any into more than the
+// largest attachment packing takes -- while an honest file of any ratio (a
+// long log, a disk image of zeros) travels and unpacks.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -60,15 +66,8 @@
 namespace unitlib {
 
 constexpr uint64_t kMaxOutput = 256ull << 20;    // largest attachment, packed or unpacked
-constexpr uint64_t kMaxRatio = 1000;             // unpacked / packed
-constexpr uint64_t kRatioFloor = 16ull << 20;    // the ratio counts from 16 MiB of output
+constexpr uint64_t kMaxIndex = 1ull << 20;       // our streams' index is a few dozen bytes
 constexpr uint64_t kDecoderMemory = 32ull << 20;  // our streams need under 10 MiB
 constexpr uint32_t kPreset = 6;
-
-// True when 'unpacked' bytes from 'packed' bytes stay within the bounds.
-inline bool ExpansionAllowed(uint64_t packed, uint64_t unpacked) {
-  if (unpacked > kMaxOutput) return false;
-  return unpacked <= kRatioFloor || unpacked <= packed * kMaxRatio;
-}
 
 }  // namespace unitlib

@@ -336,6 +336,40 @@ TEST_F(WriterTest, AttachFileCompressesIntoPendingRecords) {
   EXPECT_EQ(desk.BoxTexts()[0], "This file's name is too long to attach (at most 47 characters).");
 }
 
+TEST_F(WriterTest, LargeFilesOfAnyRatioAttachAndRefusalsAreSaid) {
+  // 20 MB of zeros packs far better than 1000 to 1: an honest attachment.
+  fs::path zeros = desk.machine.Root() / "zeros.log";
+  WriteAll(zeros, Bytes(20u << 20, 0));
+  // More than the unit library packs (made sparse, so it costs no disk).
+  fs::path huge = desk.machine.Root() / "huge.img";
+  WriteAll(huge, Bytes(1, 1));
+  fs::resize_file(huge, 300u << 20);
+  Steps s;
+  s.In(W, [&](HWND d) {
+     headless::answerFile(Classic(zeros));
+     headless::click(d, kWriterAttach);
+   })
+      .In(W, [&](HWND d) {
+        headless::answerFile(Classic(huge));
+        headless::answerBox(IDOK);
+        headless::click(d, kWriterAttach);
+      })
+      .Do([&] {
+        EXPECT_EQ(Writer().attachmentCount, 1u);
+        Bytes pending = ReadAll(desk.machine.PendingFile("anna"));
+        ASSERT_EQ(pending.size(), static_cast<size_t>(kPayloadSize));
+        EXPECT_EQ(TextAt(pending, 3520, 48), "zeros.log");
+      })
+      .ClickAnswering(W, kWriterExit, {IDYES});
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+  EXPECT_TRUE(Shown(Classic(zeros) + " attached to your mail"));
+  EXPECT_TRUE(Shown(Classic(huge) + " could not be attached"));
+  ASSERT_EQ(desk.BoxTexts().size(), 2u);
+  EXPECT_EQ(desk.BoxTexts()[0],
+            "This file could not be compressed, so it is not attached: it cannot be read, or it is larger than 256 MB.");
+}
+
 TEST(StatusLineTest, LongPiecesAreCutInTheMiddleToFitTheLine) {
   MailDesk desk;
   std::string path = "C:\\" + std::string(300, 'd') + "\\file.bin";
