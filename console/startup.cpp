@@ -124,6 +124,7 @@ int32_t PrepareStartup() {
   if (BuildProgramPaths() != 1) return Fail(kUnitMissing);
   char command[4] = "mak";
   pDir(command, Config().spoolPath, kPathBytes);  // a failure shows later, not here
+  RemoveStaleParts();  // part files of receives broken off a day or more ago
   ResetRunState();
   return CheckUnitFiles();
 }

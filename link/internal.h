@@ -2,6 +2,9 @@
 #pragma once
 #include <stdint.h>
 
+#include <string>
+#include <vector>
+
 // Status line: a new message replaces the line, further pieces are appended.
 void StatusNew(const char* text);
 void StatusAdd(const char* text);
@@ -25,3 +28,8 @@ void SendToLine(const void* bytes, int32_t length);
 void EndCallForBothRoles();
 // Event type 5: bytes received.
 void OnLineData(const char* data, int32_t length);
+// The names in POST ending in suffix, as the folder lists them now. Taken
+// whole before anything is done with them: the toolkit has one file search,
+// and whatever runs inside a later pause (a receiver clearing old part files,
+// a pass) may start another; a file added meanwhile waits for the next run.
+std::vector<std::string> ListSpoolFiles(const char* suffix);

@@ -44,10 +44,21 @@
 // mail is written to a part file ("[~]" in place of "[=]") that starts empty
 // and becomes the spool file only when its last block is stored, so local
 // delivery never meets a half-received or stale file under the mail's name.
+//
+// A mail is filed once and never over another one. When its last block is
+// stored, the digest of its chain is looked up in the receiver's journal
+// (store/journal.h): a mail received before is answered but not filed again.
+// A spool file of the same name holding another chain keeps its place; the
+// new mail takes the next free stamp variant in every header. What a call may
+// cost is bounded (ReceiveLimits): no chain longer than the longest mail this
+// system makes, never below a margin of free space, and a part file that no
+// call has added to for a day is removed. Every refusal shows on the status
+// line; the sender, unanswered, keeps its mail.
 #pragma once
 #include <stdint.h>
 
 #include "store/format.h"
+#include "store/journal.h"
 
 
 // Pauses and limits of the protocol, in milliseconds.
@@ -85,6 +96,7 @@ struct SendWork {
   char block[kBlockSize];
   char destinationMachine[kMachineSlotSize];
   char announce[kAnnounceSize];
+  DigestWork digest;                     // over the blocks sent of the current mail
 };
 
 // The receiving role: one mail, kept from one data event to the next.
@@ -98,6 +110,15 @@ struct ReceiveWork {
   int32_t expectedBlock;                 // blockNumber the next block must carry
   char block[kBlockSize];                // the current block as it arrives
   char readBack[kBlockSize];             // the stored block read back
+  int32_t totalBlocks;                   // totalBlocks of the first block: every block must carry it
+  DigestWork digest;                     // over the blocks stored so far
+};
+
+// What one incoming mail may cost this machine. Tests may tighten them.
+struct ReceiveLimits {
+  int32_t maxBlocks = kMaxMailBlocks;               // longest chain taken
+  int64_t freeMarginBytes = int64_t(32) << 20;     // free space of the program folder never given up
+  int32_t partLifeSeconds = 24 * 60 * 60;          // a part file nobody added to for this long goes
 };
 
 // The whole link state; zero at start-up and after ResetLink.
@@ -127,4 +148,10 @@ int32_t ClearCommandBuffers();
 // The communication library's event handler (types 1-4 line changes, 5 data).
 int32_t OnLinkEvent(int32_t type, int32_t state, const char* data, int32_t length);
 int32_t DeliverRemoteMails();
+// Removes the part files ("[~]") in POST that no call has added to for
+// partLifeSeconds (at start-up, before every received mail, every pass).
+// Returns how many went.
+int32_t RemoveStaleParts();
+ReceiveLimits& ReceiverLimits();
+void ResetReceiverLimits();
 int32_t AnnounceMail(const char* machineId, char* announce, int32_t length);

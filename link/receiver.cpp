@@ -1,11 +1,14 @@
 // The receiving role: data events of an incoming call become a local spool
 // file in POST, block by block, each answered with "[OK]" once it is on disk.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "config/config.h"
 #include "link/internal.h"
 #include "link/link.h"
 #include "platform/unit.h"
+#include "store/journal.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 
@@ -55,17 +58,44 @@ void BuildReceivePath(const char* stem, int32_t stemLength, const char* suffix, 
 
 void SendOk() { SendToLine("[OK]", kOkBytes); }
 
+// Texts of the refusals; the sender, unanswered, keeps its mail.
+constexpr const char* kTooLong = "Mail refused: longer than the longest mail (blocks: ";
+constexpr const char* kNoRoom = "Mail refused: too little free space in the program folder";
+constexpr const char* kNotWritten = "Mail not received: it could not be written to POST (disk full?)";
+constexpr const char* kOutOfOrder = "Mail refused: its blocks do not follow the announced mail";
+constexpr const char* kNoVariant = "Mail not received: every stamp of its sender's minute is taken in POST";
+
+ReceiveLimits limits;
+
 void StartWork() {
   ReceiveWork& w = work();
   pClrMem(&w, sizeof w);
   w.writePosition = 1;
   w.expectedBlock = 1;
+  DigestStart(w.digest);
   ClearCommandBuffers();
 }
 
 // The line broke the protocol or the disk failed: the sender's wait runs out
 // and it keeps its spool file; nothing more is taken until the carrier drops.
-void Refuse() { work().state = kReceiveRefused; }
+void Refuse(const char* why) {
+  work().state = kReceiveRefused;
+  StatusNew(why);
+  ShowProgress(0, 100);
+}
+
+// Free space of the program folder once the given bytes are written; an
+// unknown amount lets the mail go on (a failed write still stops it).
+bool LeavesMargin(int64_t bytes) {
+  const int64_t free = tkFreeBytes(Config().programFolder);
+  return free < 0 || free - bytes >= limits.freeMarginBytes;
+}
+
+// What a mail still needs: the rest of its part file, and the copy local
+// delivery makes of the whole chain before the spool file goes.
+int64_t BytesStillNeeded(int32_t total, int32_t stored) {
+  return int64_t(total - stored) * kBlockSize + int64_t(total) * kBlockSize;
+}
 
 void TakeAnnounce(const char* data, int32_t length) {
   StartWork();
@@ -87,6 +117,12 @@ void TakeAnnounce(const char* data, int32_t length) {
   BuildReceivePath(a.name, stem, kLocalSuffix, w.spoolPath);
   BuildReceivePath(a.name, stem, kPartSuffix, w.partPath);
   if (w.spoolPath[0] == 0 || w.partPath[0] == 0) return;
+  RemoveStaleParts();
+  // Not even the shortest mail (and its delivered copy) would fit: silence.
+  if (!LeavesMargin(BytesStillNeeded(1, 0))) {
+    StatusNew(kNoRoom);
+    return;
+  }
   // Every accepted mail starts on an empty file: a part left by a broken
   // call must not lend its tail to this one.
   pFileDel(w.partPath);
@@ -95,51 +131,190 @@ void TakeAnnounce(const char* data, int32_t length) {
   ShowProgress(0, 100);
 }
 
-// The part file holds the whole mail: it takes the spool file's name, which
-// makes it visible to local delivery. 1 when the spool file is in place.
-bool FinishMail() {
-  ReceiveWork& w = work();
-  pFileDel(w.spoolPath);
-  pFileRen(w.partPath, w.spoolPath);
-  return pFileSize(w.spoolPath) == int32_t(w.writePosition - 1);
+// What the header of a block just gathered says, before it is stored.
+struct BlockFacts {
+  bool marked;    // marker "[ML]"
+  int32_t number;
+  int32_t total;
+  bool last;      // blockNumber and totalBlocks equal as texts
+};
+
+BlockFacts ReadFacts(const char* block) {
+  MailHeader header;
+  pCopyMem(block + kPayloadSize, &header, kHeaderSize);
+  vlData(-1, &header, kHeaderSize);
+  BlockFacts facts;
+  facts.marked = SlotEquals(header.marker, kMailMarker) == 1;
+  facts.number = SlotNumber(header.blockNumber, sizeof header.blockNumber);
+  facts.total = SlotNumber(header.totalBlocks, sizeof header.totalBlocks);
+  char numberText[sizeof header.blockNumber + 1];
+  char totalText[sizeof header.totalBlocks + 1];
+  SlotText(header.blockNumber, numberText);
+  SlotText(header.totalBlocks, totalText);
+  facts.last = pCmp(numberText, totalText) == 1;
+  pClrMem(&header, sizeof header);
+  return facts;
 }
 
-// A whole block has arrived: store it, read it back, and answer.
+// Blocks come in order, each one of the announced mail, all of one length.
+bool FollowsTheMail(const BlockFacts& facts) {
+  const ReceiveWork& w = work();
+  if (!facts.marked || facts.number != w.expectedBlock || facts.total < facts.number) return false;
+  return w.expectedBlock == 1 || facts.total == w.totalBlocks;
+}
+
+// Writes the block at its place in the part file and reads it back: only a
+// block that is on disk as it arrived counts as stored.
+bool WriteBlock() {
+  ReceiveWork& w = work();
+  return pFileIO(1, w.partPath, int32_t(w.writePosition), w.block, kBlockSize) == kBlockSize &&
+         pFileIO(-1, w.partPath, int32_t(w.writePosition), w.readBack, kBlockSize) == kBlockSize &&
+         std::memcmp(w.block, w.readBack, kBlockSize) == 0;
+}
+
+// How a whole mail was filed.
+enum class Filing { Stored, Again, Restamped, Failed, NoVariant };
+
+// The mail's sender and stamp, from the first block of the part file.
+void ReadNameParts(char* sender, char* postedAt) {
+  ReceiveWork& w = work();
+  MailBlock& scratch = *reinterpret_cast<MailBlock*>(w.readBack);
+  ReadBlockHeader(w.partPath, BlockPosition(1), scratch);
+  pClrMem(sender, sizeof(MailHeader::sender) + 1);
+  pClrMem(postedAt, sizeof(MailHeader::postedAt) + 1);
+  pCopyMem(scratch.header.sender, sender, sizeof(MailHeader::sender));
+  pCopyMem(scratch.header.postedAt, postedAt, sizeof(MailHeader::postedAt));
+  pClrMem(&scratch, sizeof scratch);
+}
+
+// The first stamp variant under which POST holds no local spool file; its
+// path into target. False when every variant of the minute is taken.
+bool ChooseVariant(char* stamp, char* target) {
+  char sender[sizeof(MailHeader::sender) + 1];
+  char postedAt[sizeof(MailHeader::postedAt) + 1];
+  ReadNameParts(sender, postedAt);
+  for (int32_t variant = 1; variant <= kStampVariants; ++variant) {
+    StampVariant(postedAt, variant, stamp);
+    if (BuildMailPath(Config().spoolPath, sender, stamp, kLocalSuffix, target) != 1) return false;
+    if (pFileSize(target) == -1) return true;
+  }
+  return false;
+}
+
+// Gives every block of the part file the stamp, as local delivery would.
+bool RestampPart(const char* stamp) {
+  ReceiveWork& w = work();
+  MailBlock& scratch = *reinterpret_cast<MailBlock*>(w.readBack);
+  bool ok = true;
+  for (int32_t k = 1; ok && k <= w.totalBlocks; ++k) {
+    ok = ReadBlockHeader(w.partPath, BlockPosition(k), scratch) == kBlockSize;
+    SetSlot(scratch.header.postedAt, stamp);
+    vlData(1, &scratch.header, kHeaderSize);
+    ok = ok && pFileIO(1, w.partPath, BlockPosition(k), &scratch, kBlockSize) == kBlockSize;
+  }
+  pClrMem(&scratch, sizeof scratch);
+  return ok;
+}
+
+// The part file holds the whole mail. A copy of a mail filed before goes;
+// otherwise the part becomes the spool file -- under its own name when that
+// is free, under the next stamp variant when another chain holds it. An
+// existing spool file is never deleted nor written over.
+Filing FileMail(const MailDigest& digest, const char* journal, char* stamp) {
+  ReceiveWork& w = work();
+  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
+  const int32_t size = int32_t(w.writePosition - 1);
+  if (JournalLookup(journal, a.name, digest) == kJournalKnown) {
+    pFileDel(w.partPath);
+    return Filing::Again;
+  }
+  if (pFileSize(w.spoolPath) == -1) {
+    pFileRen(w.partPath, w.spoolPath);
+    return pFileSize(w.spoolPath) == size ? Filing::Stored : Filing::Failed;
+  }
+  MailDigest present;
+  if (DigestFile(w.spoolPath, present) == 1 && SameDigest(present, digest) == 1) {
+    pFileDel(w.partPath);
+    return Filing::Again;
+  }
+  char target[kPathSize];
+  if (!ChooseVariant(stamp, target)) return Filing::NoVariant;
+  if (!RestampPart(stamp)) return Filing::Failed;
+  pFileRen(w.partPath, target);
+  return pFileSize(target) == size ? Filing::Restamped : Filing::Failed;
+}
+
+// The last block is stored: file the mail and remember it. The journal is
+// written only once the mail is in place, so a stop in between costs at most
+// a copy, never the mail. False when the mail could not be filed.
+bool FinishMail() {
+  ReceiveWork& w = work();
+  MailDigest digest;
+  DigestFinish(w.digest, digest);
+  char journal[kPathSize];
+  BuildJournalPath(kReceivedJournalName, journal);
+  char stamp[sizeof(MailHeader::postedAt)] = {};
+  const Filing filing = FileMail(digest, journal, stamp);
+  if (filing == Filing::NoVariant || filing == Filing::Failed) {
+    // A disk that failed gets back what the part file took from it.
+    if (filing == Filing::Failed) pFileDel(w.partPath);
+    Refuse(filing == Filing::NoVariant ? kNoVariant : kNotWritten);
+    return false;
+  }
+  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
+  const int32_t recorded = JournalRecord(journal, a.name, digest, w.totalBlocks, JournalToday());
+  SendOk();
+  StatusNew("Comm Action Is Ok : Bytes Received - ");
+  StatusAddNumber(w.writePosition);
+  if (filing == Filing::Again) StatusAdd(" (received before: not filed again)");
+  if (filing == Filing::Restamped) {
+    StatusAdd(" (another mail holds its name: filed as ");
+    StatusAdd(stamp);
+    StatusAdd(")");
+  }
+  if (recorded == kJournalNotWritten) StatusAdd(" (journal not written)");
+  if (recorded == kJournalRenewed) StatusAdd(" (damaged journal set aside)");
+  return true;
+}
+
+// A whole block has arrived: check it, store it, read it back, and answer.
 void StoreBlock() {
   ReceiveWork& w = work();
-  if (pFileIO(1, w.partPath, int32_t(w.writePosition), w.block, kBlockSize) != kBlockSize ||
-      pFileIO(-1, w.partPath, int32_t(w.writePosition), w.readBack, kBlockSize) != kBlockSize) {
-    Refuse();
+  const BlockFacts facts = ReadFacts(w.block);
+  if (!FollowsTheMail(facts)) {
+    Refuse(kOutOfOrder);
     return;
   }
+  if (facts.total > limits.maxBlocks) {
+    Refuse(kTooLong);
+    StatusAddNumber(uint32_t(facts.total));
+    StatusAdd(")");
+    return;
+  }
+  if (!LeavesMargin(BytesStillNeeded(facts.total, facts.number - 1))) {
+    Refuse(kNoRoom);
+    return;
+  }
+  if (!WriteBlock()) {
+    // Whatever filled the disk, this mail's part no longer takes from it.
+    pFileDel(w.partPath);
+    Refuse(kNotWritten);
+    return;
+  }
+  w.totalBlocks = facts.total;
   w.writePosition += kBlockSize;
-  MailBlock& copy = *reinterpret_cast<MailBlock*>(w.readBack);
-  vlData(-1, &copy.header, kHeaderSize);
-  const int32_t number = SlotNumber(copy.header.blockNumber, sizeof copy.header.blockNumber);
-  const int32_t total = SlotNumber(copy.header.totalBlocks, sizeof copy.header.totalBlocks);
-  // Blocks come in order, each one of the announced mail.
-  if (SlotEquals(copy.header.marker, kMailMarker) != 1 || number != w.expectedBlock || total < number) {
-    Refuse();
-    return;
-  }
-  ShowProgress(number, total);
-  char numberText[sizeof copy.header.blockNumber + 1];
-  char totalText[sizeof copy.header.totalBlocks + 1];
-  SlotText(copy.header.blockNumber, numberText);
-  SlotText(copy.header.totalBlocks, totalText);
-  const bool last = pCmp(numberText, totalText) == 1;
-  if (last) {
-    if (!FinishMail()) {
-      Refuse();
-      return;
-    }
-    w.state = kReceiveIdle;
-    ShowProgress(0, 100);
-  }
+  DigestAdd(w.digest, w.readBack, kBlockSize);
+  ShowProgress(facts.number, facts.total);
   pClrMem(w.readBack, kBlockSize);
   pClrMem(w.block, kBlockSize);
   w.blockBytes = 0;
   ++w.expectedBlock;
+  if (facts.last) {
+    if (!FinishMail()) return;
+    w.state = kReceiveIdle;
+    ShowProgress(0, 100);
+    return;
+  }
   SendOk();
   StatusNew("Comm Action Is Ok : Bytes Received - ");
   StatusAddNumber(w.writePosition);
@@ -150,7 +325,7 @@ void StoreBlock() {
 void TakeBlockData(const char* data, int32_t length) {
   ReceiveWork& w = work();
   if (length > kBlockSize - w.blockBytes) {
-    Refuse();
+    Refuse(kOutOfOrder);
     return;
   }
   pCopyMem(data, w.block + w.blockBytes, length);
@@ -184,6 +359,24 @@ void EndCallForBothRoles() {
   work().state = kReceiveIdle;
   work().blockBytes = 0;
 }
+
+int32_t RemoveStaleParts() {
+  const std::vector<std::string> names = ListSpoolFiles(kPartSuffix);
+  int32_t removed = 0;
+  for (const std::string& name : names) {
+    char path[kPathSize] = {};
+    if (!AppendBounded(Config().spoolPath, path, kPathSize) || !AppendBounded("\\", path, kPathSize) ||
+        !AppendBounded(name.c_str(), path, kPathSize))
+      continue;
+    if (work().state == kReceiveMail && pCmp(path, work().partPath) == 1) continue;
+    if (tkFileAge(path) >= limits.partLifeSeconds && pFileDel(path) == 1) ++removed;
+  }
+  return removed;
+}
+
+ReceiveLimits& ReceiverLimits() { return limits; }
+
+void ResetReceiverLimits() { limits = ReceiveLimits(); }
 
 void OnLineData(const char* data, int32_t length) {
   if (data == nullptr || length <= 0) return;

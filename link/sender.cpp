@@ -1,11 +1,15 @@
 // The sending role: the remote posting pass. Every complete "[@]" spool file
 // is announced to its destination machine and streamed block by block; a mail
 // leaves the spool only after its last block was acknowledged.
+#include <string>
+#include <vector>
+
 #include "config/config.h"
 #include "console/console.h"
 #include "link/internal.h"
 #include "link/link.h"
 #include "platform/unit.h"
+#include "store/journal.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 
@@ -136,6 +140,7 @@ FileOutcome SendBlocks() {
     vlData(1, &header(), kHeaderSize);
     if (link.callState != 1 || w.state != 1) return FileOutcome::Left;
     SendToLine(w.block, kBlockSize);
+    DigestAdd(w.digest, w.block, kBlockSize);
     if (WaitForOk(kOkLimitMs) != 1) {
       HangUp();
       return FileOutcome::Left;
@@ -143,6 +148,23 @@ FileOutcome SendBlocks() {
     ShowBytesSent();
     if (w.readPosition >= w.spoolSize) return FileOutcome::Sent;
   }
+}
+
+// The mail has left: its name goes into the sender's journal, so that no
+// later mail of this machine leaves under it (ChooseFreeSpoolName).
+void RememberSent() {
+  SendWork& w = work();
+  TransferAnnounce announce;
+  pCopyMem(w.announce, &announce, kAnnounceSize);
+  vlData(-1, &announce, kAnnounceSize);
+  MailDigest digest;
+  DigestFinish(w.digest, digest);
+  char journal[kPathSize];
+  if (BuildJournalPath(kSentJournalName, journal) == 1 &&
+      JournalRecord(journal, announce.name, digest, int32_t(w.spoolSize / kBlockSize), JournalToday()) ==
+          kJournalNotWritten)
+    StatusAdd(" (sent journal not written)");
+  pClrMem(&announce, sizeof announce);
 }
 
 void PostOneFile() {
@@ -164,8 +186,10 @@ void PostOneFile() {
   if (size == -1 || size == 0) return;
   w.spoolSize = uint32_t(size);
   if (IsMailComplete(w.spoolPath, size) != 1) return;
+  DigestStart(w.digest);
   switch (SendBlocks()) {
     case FileOutcome::Sent:
+      RememberSent();
       pFileDel(w.spoolPath);
       break;
     case FileOutcome::Damaged:
@@ -176,14 +200,21 @@ void PostOneFile() {
   }
 }
 
-void BuildScanPattern(char* pattern) {
-  pClrMem(pattern, kPathSize);
-  AppendText(Config().spoolPath, pattern, kPathSize);
-  AppendText("\\*", pattern, kPathSize);
-  AppendText(kRemoteSuffix, pattern, kPathSize);
-}
-
 }  // namespace
+
+std::vector<std::string> ListSpoolFiles(const char* suffix) {
+  std::vector<std::string> names;
+  char pattern[kPathSize] = {};
+  if (AppendBounded(Config().spoolPath, pattern, kPathSize) != 1 || AppendBounded("\\*", pattern, kPathSize) != 1 ||
+      AppendBounded(suffix, pattern, kPathSize) != 1)
+    return names;
+  char found[kFoundNameSize] = {};
+  for (int32_t more = pFileFind(pattern, found, 1); more == 1; more = pFileFind(pattern, found, 0)) {
+    names.emplace_back(found);
+    pClrMem(found, sizeof found);
+  }
+  return names;
+}
 
 int32_t AnnounceMail(const char* machineId, char* announce, int32_t length) {
   StatusNew("Verifying Velloran@");
@@ -206,15 +237,16 @@ int32_t DeliverRemoteMails() {
   StatusNew("Delivering remote mails...");
   pDoEvent(kBlockPauseMs);
 
-  char pattern[kPathSize];
-  BuildScanPattern(pattern);
+  RemoveStaleParts();
+  const std::vector<std::string> names = ListSpoolFiles(kRemoteSuffix);
   w.firstScan = 1;
-  bool anyFound = false;
-  while (pFileFind(pattern, w.foundName, w.firstScan) == 1) {
-    anyFound = true;
+  for (const std::string& name : names) {
+    pClrMem(w.foundName, kFoundNameSize);
+    AppendText(name.c_str(), w.foundName, kFoundNameSize);
     PostOneFile();
     pClrMem(w.foundName, kFoundNameSize);
   }
+  const bool anyFound = !names.empty();
 
   if (anyFound && link.callState == 1) {
     SendToLine("[END]", kEndBytes);

@@ -111,6 +111,11 @@ constexpr int32_t kPathSize = 256;           // every path buffer
 constexpr int32_t kNameBufferSize = 256;     // encoding scratch buffer
 constexpr int32_t kMaxIdLength = 22;         // account ids and machine IDs
 constexpr int32_t kMachineSlotSize = 24;
+// The longest chain this system can make or read: spool and mail files are
+// addressed with signed 32-bit positions and sizes (pFileIO, pFileSize), and
+// nothing tighter bounds a mail (each attachment packs to at most 256 MiB, but
+// a mail may carry several). 524 287 blocks, just under 2 GiB.
+constexpr int32_t kMaxMailBlocks = 0x7fffffff / kBlockSize;
 
 // --- literal names -----------------------------------------------------------
 constexpr const char* kSpoolFolderName = "POST";

@@ -2,6 +2,7 @@
 #include "config/config.h"
 #include "platform/unit.h"
 #include "store/format.h"
+#include "store/journal.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 
@@ -170,6 +171,20 @@ int32_t StampVariant(const char* stamp, int32_t variant, char* out) {
   return 1;
 }
 
+namespace {
+// A mail of that name left this machine lately: its spool file is gone, but
+// the receiver may still hold it under that name, so the name stays taken
+// while the sender's journal remembers it.
+int32_t SentLately(const char* sender, const char* stamp) {
+  char name[kNameBufferSize];
+  char journal[kPathSize];
+  if (!BuildMailName(sender, stamp, name) || !AppendBounded(kLocalSuffix, name, kNameBufferSize) ||
+      !BuildJournalPath(kSentJournalName, journal))
+    return 0;
+  return JournalHasName(journal, name) == kJournalKnown ? 1 : 0;
+}
+}  // namespace
+
 int32_t ChooseFreeSpoolName(const char* sender, char* postedAt, const char* suffix, char* spoolPath) {
   char original[sizeof(MailHeader::postedAt)] = {};
   AppendBounded(postedAt, original, sizeof original);
@@ -177,7 +192,7 @@ int32_t ChooseFreeSpoolName(const char* sender, char* postedAt, const char* suff
   for (int32_t variant = 0; variant <= kStampVariants; ++variant) {
     StampVariant(original, variant, stamp);
     if (!BuildMailPath(Config().spoolPath, sender, stamp, suffix, spoolPath)) break;
-    if (!FileExists(spoolPath)) {
+    if (!FileExists(spoolPath) && !SentLately(sender, stamp)) {
       if (pCmp(stamp, original)) return 1;
       pClrMem(postedAt, sizeof(MailHeader::postedAt));
       pBuildStr(stamp, postedAt);

@@ -23,6 +23,7 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -487,4 +488,25 @@ int32_t pDate(int32_t type, char* dest) {
     appendNumber(now.tm.tm_year + 1900, dest);
   }
   return 1;
+}
+
+int64_t tkFreeBytes(const char* folder) {
+  std::string host;
+  if (!hostpath::ToHost(folder, host)) return -1;
+  struct statvfs fs;
+  if (statvfs(host.c_str(), &fs) != 0) return -1;
+  const uint64_t free = uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize);
+  return free > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(free);
+}
+
+int32_t tkFileAge(const char* path) {
+  std::string host;
+  if (!hostpath::ToHost(path, host)) return -1;
+  struct stat st;
+  if (stat(host.c_str(), &st) != 0) return -1;
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  const int64_t age = int64_t(now.tv_sec) - int64_t(st.st_mtim.tv_sec);
+  if (age < 0) return 0;
+  return age > INT32_MAX ? INT32_MAX : int32_t(age);
 }

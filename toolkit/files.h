@@ -33,3 +33,10 @@ VL_EXPORT int32_t pDate(int32_t type, char* dest);
 VL_EXPORT int32_t pDoEvent(int32_t milliseconds);
 VL_EXPORT int32_t pMessage(void);
 VL_EXPORT int32_t pTimer(HWND window, int32_t id, int32_t interval, TIMERPROC handler);
+
+// Host extras for the program's own safeguards (no classic counterpart).
+// Bytes the folder's file system still gives this process; -1 when unknown.
+VL_EXPORT int64_t tkFreeBytes(const char* folder);
+// Seconds since the file was last written, by the wall clock; -1 when it does
+// not exist. A time in the future counts as 0.
+VL_EXPORT int32_t tkFileAge(const char* path);

@@ -1,8 +1,11 @@
 // The receiving role: a scripted sender calls this machine and sends
 // announces and blocks; the data events must turn into a local spool file.
+#include <chrono>
+
 #include "config/config.h"
 #include "link/link.h"
 #include "link_fixture.h"
+#include "toolkit/files.h"
 #include "winapi/loop.h"
 
 namespace linktest {
@@ -19,6 +22,7 @@ class Receiving : public LinkFixture {
     CallFrom(*caller_);
   }
   void TearDown() override {
+    ResetReceiverLimits();
     caller_.reset();
     LinkFixture::TearDown();
   }
@@ -34,6 +38,15 @@ class Receiving : public LinkFixture {
   }
 
   std::string NameOf(const MailSpec& mail) const { return SpoolNameOf(mail, "[=]"); }
+
+  // Announces a whole mail under a name and sends its blocks; true when
+  // every message was answered.
+  bool SendMail(const Bytes& bytes, const std::string& name) {
+    if (!SendAndHearOk(MakeAnnounce(name, "401"))) return false;
+    for (size_t k = 1; k * 4096 <= bytes.size(); ++k)
+      if (!SendAndHearOk(Block(bytes, int(k)))) return false;
+    return true;
+  }
 
   Bytes Block(const Bytes& mail, int k) const {
     return Bytes(mail.begin() + (k - 1) * 4096, mail.begin() + k * 4096);
@@ -134,15 +147,130 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedAnnounce{"not terminated", Unterminated(), "401", "[ML]", 512},
                       RefusedAnnounce{"empty name", "", "401", "[ML]", 512}), CaseName<RefusedAnnounce>);
 
-TEST_F(Receiving, AnExistingFileKeepsNoTail) {
+TEST_F(Receiving, AnExistingFileStaysAndTheMailKeepsNoTail) {
   MailSpec mail;
   const fs::path target = Post() / NameOf(mail);
   WriteAll(target, Bytes(3 * 4096, 0x5a));
   WriteAll(Post() / (Encoded(mail.sender + mail.postedAt) + "[~]"), Bytes(2 * 4096, 0x33));
   ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
   ASSERT_TRUE(SendAndHearOk(MakeMail(mail)));
-  EXPECT_EQ(ReadAll(target), MakeMail(mail));
-  EXPECT_EQ(SpoolNames(), std::vector<std::string>{NameOf(mail)});
+  EXPECT_EQ(ReadAll(target), Bytes(3 * 4096, 0x5a));
+  MailSpec filed = mail;
+  filed.postedAt += "a";
+  EXPECT_EQ(ReadAll(Post() / NameOf(filed)), MakeMail(filed));
+  EXPECT_EQ(SpoolNames(), (std::vector<std::string>{NameOf(mail), NameOf(filed)}));
+}
+
+TEST_F(Receiving, AMailOfAnotherChainNeverTakesTheNameOfOneWaiting) {
+  MailSpec first;
+  MailSpec second = first;  // same sender, same minute, another mail
+  second.blocks = 2;
+  ASSERT_TRUE(SendMail(MakeMail(first), NameOf(first)));
+  ASSERT_TRUE(SendMail(MakeMail(second), NameOf(second)));
+  EXPECT_EQ(ReadAll(Post() / NameOf(first)), MakeMail(first));
+  // The second mail carries the stamp variant in every header, as local
+  // delivery would give it, so every reader derives the name it lies under.
+  MailSpec filed = second;
+  filed.postedAt = "7/12/2026 9:05a";
+  EXPECT_EQ(ReadAll(Post() / NameOf(filed)), MakeMail(filed));
+  EXPECT_EQ(SpoolNames().size(), 2u);
+  EXPECT_TRUE(StatusShowed("Comm Action Is Ok : Bytes Received - 8193 (another mail holds its name: filed as "
+                           "7/12/2026 9:05a)"));
+}
+
+TEST_F(Receiving, AMailSentAgainIsAnsweredButNotFiledTwice) {
+  MailSpec mail;
+  mail.blocks = 3;
+  const Bytes bytes = MakeMail(mail);
+  ASSERT_TRUE(SendMail(bytes, NameOf(mail)));
+  // Local delivery takes it to the mailbox; the sender never heard the last
+  // "[OK]" and sends the mail again in its next call.
+  fs::remove(Post() / NameOf(mail));
+  TakeStatusHistory();
+  ASSERT_TRUE(SendMail(bytes, NameOf(mail)));
+  EXPECT_TRUE(SpoolNames().empty());
+  EXPECT_TRUE(StatusShowed("Comm Action Is Ok : Bytes Received - 12289 (received before: not filed again)"));
+  // Another mail under that name is a mail of its own.
+  MailSpec other = mail;
+  other.blocks = 1;
+  ASSERT_TRUE(SendMail(MakeMail(other), NameOf(other)));
+  EXPECT_EQ(ReadAll(Post() / NameOf(other)), MakeMail(other));
+}
+
+TEST_F(Receiving, AMailThatCannotBeWrittenIsRefusedAloud) {
+  MailSpec mail;
+  // Its part file cannot be written: the place is taken by a folder.
+  fs::create_directory(Post() / (Encoded(mail.sender + mail.postedAt) + "[~]"));
+  ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
+  EXPECT_FALSE(SendAndHearOk(MakeMail(mail)));
+  EXPECT_EQ(Link().receive.state, kReceiveRefused);
+  EXPECT_EQ(StatusText(), "Mail not received: it could not be written to POST (disk full?)");
+  EXPECT_FALSE(fs::exists(Post() / NameOf(mail)));
+}
+
+// What a call may cost: no chain longer than the longest mail, never below
+// the margin of free space.
+struct CostlyMail {
+  const char* what;
+  std::string firstTotal;    // totalBlocks of block 1
+  std::string secondTotal;   // totalBlocks of block 2
+  int64_t spaceLeftBlocks;   // free space above the margin, in blocks; -1: as the disk has it
+  bool announceAnswered;
+  int blocksAnswered;
+  std::string status;
+};
+
+class CostlyMails : public Receiving, public ::testing::WithParamInterface<CostlyMail> {};
+
+TEST_P(CostlyMails, AreRefusedAloudBeforeTheyCost) {
+  const CostlyMail& c = GetParam();
+  if (c.spaceLeftBlocks >= 0) {
+    const std::string folder = Config().programFolder;
+    ReceiverLimits().freeMarginBytes = tkFreeBytes(folder.c_str()) - c.spaceLeftBlocks * 4096;
+  }
+  MailSpec one;
+  one.blocks = 2;
+  one.totalBlocks = c.firstTotal;
+  MailSpec two = one;
+  two.totalBlocks = c.secondTotal;
+  const Bytes first = Block(MakeMail(one), 1), second = Block(MakeMail(two), 2);
+  EXPECT_EQ(SendAndHearOk(MakeAnnounce(NameOf(one), "401")), c.announceAnswered) << c.what;
+  int answered = 0;
+  if (c.announceAnswered && SendAndHearOk(first)) ++answered;
+  if (answered == 1 && SendAndHearOk(second)) ++answered;
+  EXPECT_EQ(answered, c.blocksAnswered) << c.what;
+  EXPECT_EQ(StatusText(), c.status) << c.what;
+  EXPECT_FALSE(fs::exists(Post() / NameOf(one))) << c.what;
+  if (c.blocksAnswered == 0) {
+    EXPECT_FALSE(fs::exists(Post() / (Encoded(one.sender + one.postedAt) + "[~]"))) << c.what;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CostlyMails,
+    ::testing::Values(
+        CostlyMail{"more blocks than the longest mail", "999999", "999999", -1, true, 0,
+                   "Mail refused: longer than the longest mail (blocks: 999999)"},
+        CostlyMail{"a total that grows after the first block", "2", "999999", -1, true, 1,
+                   "Mail refused: its blocks do not follow the announced mail"},
+        CostlyMail{"no room even for one block", "2", "2", 0, false, 0,
+                   "Mail refused: too little free space in the program folder"},
+        CostlyMail{"no room for the whole chain and its delivered copy", "100000", "100000", 16384, true, 0,
+                   "Mail refused: too little free space in the program folder"}),
+    CaseName<CostlyMail>);
+
+TEST_F(Receiving, PartFilesNoCallAddedToForADayGo) {
+  const fs::path old = Post() / "aaaa[~]", young = Post() / "bbbb[~]", oldMail = Post() / "cccc[=]";
+  for (const fs::path& p : {old, young, oldMail}) WriteAll(p, Bytes(4096, 1));
+  const auto now = fs::file_time_type::clock::now();
+  fs::last_write_time(old, now - std::chrono::hours(25));
+  fs::last_write_time(oldMail, now - std::chrono::hours(25));
+  fs::last_write_time(young, now - std::chrono::hours(23));
+  MailSpec mail;
+  ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
+  EXPECT_FALSE(fs::exists(old));
+  EXPECT_TRUE(fs::exists(young));
+  EXPECT_TRUE(fs::exists(oldMail));
 }
 
 TEST_F(Receiving, MoreThanABlockIsNeverStoredNorAnswered) {

@@ -122,6 +122,27 @@ TEST_F(PostingPass, MailsForAnotherMachineWaitForTheNextPass) {
   EXPECT_TRUE(SpoolNames().empty());
 }
 
+TEST_F(PostingPass, ASentMailKeepsItsNameFromTheNextMailOfItsMinute) {
+  Peer& a = AddPeer("401");
+  BringLinkUp();
+  MailSpec mail;
+  mail.sender = "bob@400";
+  PutRemote(mail);
+  Pass();
+  ASSERT_TRUE(SpoolNames().empty());
+  // The writer posts another mail of the same minute: its spool file is
+  // gone, but the receiver may still hold the first under that name.
+  char stamp[18] = {};
+  mail.postedAt.copy(stamp, sizeof stamp - 1);
+  char path[256] = {};
+  EXPECT_EQ(ChooseFreeSpoolName("bob@400", stamp, "[@]", path), 2);
+  EXPECT_STREQ(stamp, "7/12/2026 9:05a");
+  MailSpec next = mail;
+  next.postedAt = stamp;
+  EXPECT_EQ(std::string(path), std::string(Config().spoolPath) + "\\" + SpoolNameOf(next, "[@]"));
+  EXPECT_EQ(a.log.announces.size(), 1u);
+}
+
 TEST_F(PostingPass, UnansweredAnnounceEndsTheCallAfter75Seconds) {
   Peer& a = AddPeer("401");
   a.script.answerAnnounce = false;
