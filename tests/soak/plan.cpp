@@ -1,6 +1,7 @@
 #include "tests/soak/plan.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "store/format.h"
 
@@ -108,8 +109,8 @@ Plan MakePlan(uint32_t seed, int mails, int faults, double window) {
   }
 
   std::vector<FaultKind> kinds;
-  const FaultKind cycle[] = {FaultKind::Cut, FaultKind::KillInCall, FaultKind::Kill};
-  for (int i = 0; i < faults; ++i) kinds.push_back(cycle[i % 3]);
+  const FaultKind cycle[] = {FaultKind::Cut, FaultKind::KillInCall, FaultKind::Kill, FaultKind::KillInDelivery};
+  for (int i = 0; i < faults; ++i) kinds.push_back(cycle[i % std::size(cycle)]);
   std::shuffle(kinds.begin(), kinds.end(), random);
   std::vector<double> times;
   for (int i = 0; i < faults; ++i) times.push_back(Uniform(random, 5, window));
@@ -124,6 +125,7 @@ Plan MakePlan(uint32_t seed, int mails, int faults, double window) {
     f.killCaller = Between(random, 0, 1) == 1;
     f.machine = Between(random, 0, 1);
     f.restartAfter = Uniform(random, 0.3, 3.0);
+    f.delay = Uniform(random, 0, 1.2);
     plan.faults.push_back(f);
   }
   return plan;
@@ -134,6 +136,7 @@ const char* FaultKindName(FaultKind kind) {
     case FaultKind::Cut: return "carrier cut";
     case FaultKind::KillInCall: return "kill -9 in a call";
     case FaultKind::Kill: return "kill -9";
+    case FaultKind::KillInDelivery: return "kill -9 in a local delivery";
   }
   return "?";
 }
@@ -141,6 +144,11 @@ const char* FaultKindName(FaultKind kind) {
 std::string DescribeFault(const FaultPlan& f) {
   std::string text = "fault " + std::to_string(f.number) + " (" + FaultKindName(f.kind);
   if (f.kind == FaultKind::Kill) return text + " of " + char('A' + f.machine) + ")";
+  if (f.kind == FaultKind::KillInDelivery) {
+    char delay[32];
+    std::snprintf(delay, sizeof delay, "%.2f", f.delay);
+    return text + ", " + delay + " s in)";
+  }
   if (f.kind == FaultKind::KillInCall) text += std::string(" of the ") + (f.killCaller ? "caller" : "callee");
   text += " after " + std::to_string(f.bytes) + (f.backwards ? " bytes back" : " bytes out") + ")";
   return text;

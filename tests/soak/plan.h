@@ -29,6 +29,7 @@ enum class FaultKind {
   Cut,         // the relay cuts the next call at a byte
   KillInCall,  // kill -9 of the caller or the callee at a byte of the next call
   Kill,        // kill -9 of a machine at a moment
+  KillInDelivery,  // kill -9 of whichever machine first delivers local mail
 };
 
 struct FaultPlan {
@@ -38,7 +39,8 @@ struct FaultPlan {
   bool backwards = false;   // the byte counts callee-to-caller bytes ("[OK]" answers)
   uint64_t bytes = 1;
   bool killCaller = false;  // KillInCall: which end
-  int machine = 0;          // Kill: which machine
+  int machine = 0;          // Kill: which machine (also when another fault falls back to a kill)
+  double delay = 0;         // KillInDelivery: seconds into the delivery
   double restartAfter = 1;  // seconds until a killed machine starts again
 };
 

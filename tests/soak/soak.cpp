@@ -50,6 +50,7 @@ using namespace soak;
 
 constexpr double kCallRequestEvery = 20;  // seconds between two pass requests to one machine
 constexpr double kTriggerPatience = 40;   // seconds an armed fault waits for a call
+constexpr double kDeliveryPatience = 60;  // seconds an armed fault waits for a delivery
 constexpr double kQuietLook = 2;          // seconds between two looks for quiet
 constexpr int kQuietLooks = 3;            // looks in a row that must find quiet
 constexpr double kFollowPatience = 120;   // seconds a follower waits for its mail to leave
@@ -107,8 +108,14 @@ class Journal {
   double Now() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
   void Line(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "[%7.2f] ", Now());
+    char stamp[48];
+    timespec wall{};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    tm local{};
+    localtime_r(&wall.tv_sec, &local);
+    // The machines' logs stamp the time of day: both stamps, to match them.
+    std::snprintf(stamp, sizeof stamp, "[%7.2f %02d:%02d:%02d.%03ld] ", Now(), local.tm_hour, local.tm_min,
+                  local.tm_sec, wall.tv_nsec / 1000000);
     std::fputs((stamp + text + "\n").c_str(), stdout);
     std::fflush(stdout);
     if (file_) file_ << stamp << text << "\n" << std::flush;
@@ -148,6 +155,27 @@ struct Machine {
   double restartAt = -1;               // < 0: none due
   double lastRequest = -1e9;
   int starts = 0, kills = 0, crashes = 0;
+  uintmax_t logSeen = 0;               // bytes of its log looked at
+
+  // What the program wrote to its log since the last look.
+  std::string NewLog() {
+    std::ifstream in(log, std::ios::binary);
+    in.seekg(0, std::ios::end);
+    const uintmax_t size = uintmax_t(in.tellg());
+    if (!in || size <= logSeen) return "";
+    std::string text(size - logSeen, 0);
+    in.seekg(std::streamoff(logSeen));
+    in.read(text.data(), std::streamsize(text.size()));
+    logSeen = size;
+    return text;
+  }
+
+  bool SpoolHolds(const char* suffix) const {
+    std::error_code ec;
+    for (const fs::directory_entry& f : fs::directory_iterator(folder / "POST", ec))
+      if (f.path().filename().string().find(suffix) != std::string::npos) return true;
+    return false;
+  }
 };
 
 // Something that happened in the relay's thread, for the main loop.
@@ -176,6 +204,8 @@ class Soak {
   void StartFault(const FaultPlan& fault);
   Trigger MakeTrigger(const FaultPlan& fault);
   void TakeNotices();
+  void HandleDeliveryKills(double now);
+  std::string SpoolText(const Machine& m);
   void KeepMachinesRunning(double now);
   void RequestPasses(double now);
   bool Quiet();
@@ -199,6 +229,11 @@ class Soak {
   std::map<std::string, std::vector<int>> remoteByName_;  // mails that go over the line
   size_t nextFault_ = 0;
   std::deque<FaultPlan> waitingTriggers_;
+  std::deque<FaultPlan> waitingDeliveries_;
+  int deliveryFault_ = 0;      // armed: waits for a delivery with mail in the spool
+  double deliveryArmedAt_ = 0;
+  double deliveryKillAt_ = -1;
+  int deliveryMachine_ = 0;
   int armedFault_ = 0;
   double armedAt_ = 0;
   int faultsDone_ = 0;
@@ -370,19 +405,27 @@ Trigger Soak::MakeTrigger(const FaultPlan& fault) {
 }
 
 void Soak::StartFault(const FaultPlan& fault) {
+  if (fault.kind == FaultKind::KillInDelivery) {
+    waitingDeliveries_.push_back(fault);
+    return;
+  }
   if (fault.kind != FaultKind::Kill) {
     waitingTriggers_.push_back(fault);
     return;
   }
   Machine* m = &machines_[fault.machine];
-  if (m->restartAt >= 0) m = &machines_[1 - fault.machine];  // that one is down already
+  std::string note;
+  if (m->restartAt >= 0) {
+    note = std::string(" (") + m->letter + " is down)";
+    m = &machines_[1 - fault.machine];
+  }
   if (m->restartAt >= 0) {
     journal_.Line(DescribeFault(fault) + ": both machines are down, nothing to kill");
     return;
   }
   ++faultsDone_;
   KillMachine(*m, fault.restartAfter,
-              DescribeFault(fault) + ": killed " + m->letter + " during " + relay_.DescribeCalls());
+              DescribeFault(fault) + ": killed " + m->letter + note + " during " + relay_.DescribeCalls());
 }
 
 void Soak::HandleFaults(double now) {
@@ -405,6 +448,62 @@ void Soak::HandleFaults(double now) {
     armedAt_ = now;
     relay_.Arm(MakeTrigger(fault));
     journal_.Line(DescribeFault(fault) + " armed");
+  }
+}
+
+// The spool's files, named by their mails, for the log.
+std::string Soak::SpoolText(const Machine& m) {
+  std::string text;
+  std::error_code ec;
+  for (const fs::directory_entry& f : fs::directory_iterator(m.folder / "POST", ec)) {
+    const std::string name = f.path().filename().string();
+    const std::string label = Label(name.substr(0, name.find('[')), false);
+    text += (text.empty() ? "" : ", ") + (label.empty() ? name : label) + " " + name.substr(name.find('['));
+  }
+  return text.empty() ? "nothing" : text;
+}
+
+// A kill -9 in a local delivery waits for either machine to start one while
+// its spool holds local mail, then strikes a moment into it.
+void Soak::HandleDeliveryKills(double now) {
+  if (deliveryFault_ == 0) {
+    if (waitingDeliveries_.empty()) return;
+    deliveryFault_ = waitingDeliveries_.front().number;
+    waitingDeliveries_.pop_front();
+    deliveryArmedAt_ = now;
+    deliveryKillAt_ = -1;
+    for (Machine& m : machines_) m.NewLog();  // only deliveries from now on count
+    journal_.Line(DescribeFault(plan_.faults[size_t(deliveryFault_ - 1)]) + " armed");
+    return;
+  }
+  FaultPlan fault = plan_.faults[size_t(deliveryFault_ - 1)];
+  if (deliveryKillAt_ >= 0) {
+    if (now < deliveryKillAt_) return;
+    Machine& m = machines_[deliveryMachine_];
+    deliveryFault_ = 0;
+    if (m.restartAt >= 0) {
+      journal_.Line(DescribeFault(fault) + ": " + m.letter + " went down before");
+      return;
+    }
+    ++faultsDone_;
+    KillMachine(m, fault.restartAfter,
+                DescribeFault(fault) + ": killed " + m.letter + " in a delivery; its spool: " + SpoolText(m));
+    return;
+  }
+  for (int i = 0; i < 2; ++i) {
+    Machine& m = machines_[i];
+    if (m.restartAt < 0 && m.NewLog().find("Delivering local mails...") != std::string::npos && m.SpoolHolds("[=]")) {
+      deliveryMachine_ = i;
+      deliveryKillAt_ = now + fault.delay;
+      return;
+    }
+  }
+  if (now - deliveryArmedAt_ > kDeliveryPatience) {
+    journal_.Line(DescribeFault(fault) + ": no delivery of mail within " + std::to_string(int(kDeliveryPatience)) +
+                  " s, a kill -9 of " + char('A' + fault.machine) + " instead");
+    deliveryFault_ = 0;
+    fault.kind = FaultKind::Kill;
+    StartFault(fault);
   }
 }
 
@@ -453,11 +552,7 @@ void Soak::RequestPasses(double now) {
   if (callRefused_) return;
   for (Machine& m : machines_) {
     if (m.restartAt >= 0 || now - m.lastRequest < kCallRequestEvery) continue;
-    bool waiting = false;
-    std::error_code ec;
-    for (const fs::directory_entry& f : fs::directory_iterator(m.folder / "POST", ec))
-      waiting = waiting || f.path().filename().string().find("[@]") != std::string::npos;
-    if (!waiting) continue;
+    if (!m.SpoolHolds("[@]")) continue;
     m.lastRequest = now;
     std::string output;
     if (programs::RunToolOutput({VL_VLPOST, "--call", m.folder.string()}, output) != 0) {
@@ -487,7 +582,9 @@ bool Soak::Settled(double now) {
   if (now < options_.window) return false;
   for (size_t i = 0; i < posted_.size(); ++i)
     if (!posted_[i]) return false;
-  if (nextFault_ < plan_.faults.size() || armedFault_ != 0 || !waitingTriggers_.empty()) return false;
+  if (nextFault_ < plan_.faults.size() || armedFault_ != 0 || !waitingTriggers_.empty() || deliveryFault_ != 0 ||
+      !waitingDeliveries_.empty())
+    return false;
   if (now - lastQuietLook_ < kQuietLook) return false;
   lastQuietLook_ = now;
   quietLooks_ = Quiet() ? quietLooks_ + 1 : 0;
@@ -533,6 +630,7 @@ int Soak::Run() {
     KeepMachinesRunning(now);
     PostDueMails(now);
     HandleFaults(now);
+    HandleDeliveryKills(now);
     RequestPasses(now);
     if (Settled(now)) {
       quiet = true;
