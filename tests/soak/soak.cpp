@@ -201,6 +201,7 @@ class Soak {
   void PostMail(MailPlan& mail);
   bool InSpool(const MailPlan& mail);
   void HandleFaults(double now);
+  void KillLater(FaultPlan fault);
   void StartFault(const FaultPlan& fault);
   Trigger MakeTrigger(const FaultPlan& fault);
   void TakeNotices();
@@ -230,6 +231,7 @@ class Soak {
   size_t nextFault_ = 0;
   std::deque<FaultPlan> waitingTriggers_;
   std::deque<FaultPlan> waitingDeliveries_;
+  std::deque<FaultPlan> laterKills_;
   int deliveryFault_ = 0;      // armed: waits for a delivery with mail in the spool
   double deliveryArmedAt_ = 0;
   double deliveryKillAt_ = -1;
@@ -420,7 +422,8 @@ void Soak::StartFault(const FaultPlan& fault) {
     m = &machines_[1 - fault.machine];
   }
   if (m->restartAt >= 0) {
-    journal_.Line(DescribeFault(fault) + ": both machines are down, nothing to kill");
+    journal_.Line(DescribeFault(fault) + ": both machines are down; a kill -9 a little later");
+    KillLater(fault);
     return;
   }
   ++faultsDone_;
@@ -428,8 +431,21 @@ void Soak::StartFault(const FaultPlan& fault) {
               DescribeFault(fault) + ": killed " + m->letter + note + " during " + relay_.DescribeCalls());
 }
 
+// A fault that found nothing to strike comes back as a plain kill, so that a
+// run always has its count of faults.
+void Soak::KillLater(FaultPlan fault) {
+  fault.kind = FaultKind::Kill;
+  fault.at = journal_.Now() + 3;
+  laterKills_.push_back(fault);
+}
+
 void Soak::HandleFaults(double now) {
   while (nextFault_ < plan_.faults.size() && plan_.faults[nextFault_].at <= now) StartFault(plan_.faults[nextFault_++]);
+  if (!laterKills_.empty() && laterKills_.front().at <= now) {
+    const FaultPlan fault = laterKills_.front();
+    laterKills_.pop_front();
+    StartFault(fault);
+  }
   if (armedFault_ != 0 && !relay_.Armed()) armedFault_ = 0;
   if (armedFault_ != 0 && now - armedAt_ > kTriggerPatience) {
     // No call came: a kill at this moment keeps the count of faults.
@@ -482,7 +498,8 @@ void Soak::HandleDeliveryKills(double now) {
     Machine& m = machines_[deliveryMachine_];
     deliveryFault_ = 0;
     if (m.restartAt >= 0) {
-      journal_.Line(DescribeFault(fault) + ": " + m.letter + " went down before");
+      journal_.Line(DescribeFault(fault) + ": " + m.letter + " went down before; a kill -9 a little later");
+      KillLater(fault);
       return;
     }
     ++faultsDone_;
@@ -518,7 +535,8 @@ void Soak::TakeNotices() {
     ++faultsDone_;
     std::string what = DescribeFault(fault);
     if (n.machine >= 0 && machines_[n.machine].restartAt >= 0) {
-      journal_.Line(what + ": " + machines_[n.machine].letter + " was down already");
+      journal_.Line(what + ": " + machines_[n.machine].letter + " was down already; a kill -9 a little later");
+      KillLater(fault);
     } else if (n.machine >= 0) {
       Machine& m = machines_[n.machine];
       what += ": killed " + std::string(1, m.letter) + " in " + relay_.Describe(n.call);
@@ -583,7 +601,7 @@ bool Soak::Settled(double now) {
   for (size_t i = 0; i < posted_.size(); ++i)
     if (!posted_[i]) return false;
   if (nextFault_ < plan_.faults.size() || armedFault_ != 0 || !waitingTriggers_.empty() || deliveryFault_ != 0 ||
-      !waitingDeliveries_.empty())
+      !waitingDeliveries_.empty() || !laterKills_.empty())
     return false;
   if (now - lastQuietLook_ < kQuietLook) return false;
   lastQuietLook_ = now;
