@@ -7,7 +7,7 @@
 // when all four are 0.
 //
 //   vlsoak [--mails N] [--faults N] [--seed N] [--window S] [--quiet-limit S]
-//          [--work DIR] [--keep]
+//          [--work DIR] [--keep] [--modem KEY=VALUE]...
 //
 // The machines (A = 401 with ann and amy, B = 402 with bob and ben) are made
 // by vlinit and vlpost; mails are posted with vlpost while the programs run,
@@ -17,7 +17,9 @@
 // are posted in the first 60% of the window, faults come all through it;
 // after the window the machines run on until quiet: no call up and no spool
 // or part file that could still move. The CTest soak runs it small, the
-// benchmark (bench/soak) large.
+// benchmark (bench/soak) large. --modem adds a setting to both virtual
+// modems' port sections (split=700, pace=1, corrupt_one_in=...: see
+// commlib/settings.h).
 #include <signal.h>
 #include <time.h>
 
@@ -48,7 +50,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace soak;
 
-constexpr double kCallRequestEvery = 20;  // seconds between two pass requests to one machine
+constexpr double kCallRequestEvery = 15;  // seconds at least between two pass requests to one machine
 constexpr double kTriggerPatience = 40;   // seconds an armed fault waits for a call
 constexpr double kDeliveryPatience = 60;  // seconds an armed fault waits for a delivery
 constexpr double kQuietLook = 2;          // seconds between two looks for quiet
@@ -64,6 +66,7 @@ struct Options {
   double quietLimit = 180;
   fs::path work;
   bool keep = false;
+  std::vector<std::string> modem;  // KEY=VALUE lines for both virtual modems
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -80,6 +83,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     const bool numeric = end != value.c_str() && *end == 0 && number >= 0;
     if (option == "--work") {
       o.work = value;
+    } else if (option == "--modem") {
+      if (value.find('=') == std::string::npos) return false;
+      o.modem.push_back(value);
     } else if (!numeric) {
       return false;
     } else if (option == "--mails") {
@@ -154,6 +160,8 @@ struct Machine {
   std::atomic<bool> killing{false};    // a kill of ours is under way
   double restartAt = -1;               // < 0: none due
   double lastRequest = -1e9;
+  double lastDelivery = -1e9;          // when its log last told of a local delivery
+  bool deliveryNow = false;            // that was seen at the latest look
   int starts = 0, kills = 0, crashes = 0;
   uintmax_t logSeen = 0;               // bytes of its log looked at
 
@@ -209,6 +217,7 @@ class Soak {
   std::string SpoolText(const Machine& m);
   void KeepMachinesRunning(double now);
   void RequestPasses(double now);
+  void WatchLogs(double now);
   bool Quiet();
   bool Settled(double now);
 
@@ -251,10 +260,22 @@ bool Soak::Tool(const std::vector<std::string>& args) {
 }
 
 bool Soak::MakeMachine(Machine& m, const std::string& otherId, uint16_t otherPort) {
-  return Tool({VL_VLINIT, m.folder.string(), "--machid", m.id, "--owner", std::string("soak machine ") + m.letter,
-               "--control-id", "admin", "--control-key", "secret", "--ecourier", "0", "--virtual-modem",
-               "127.0.0.1:" + std::to_string(m.modemPort), "--phonebook",
-               otherId + "=127.0.0.1:" + std::to_string(otherPort)});
+  if (!Tool({VL_VLINIT, m.folder.string(), "--machid", m.id, "--owner", std::string("soak machine ") + m.letter,
+             "--control-id", "admin", "--control-key", "secret", "--ecourier", "0", "--virtual-modem",
+             "127.0.0.1:" + std::to_string(m.modemPort), "--phonebook",
+             otherId + "=127.0.0.1:" + std::to_string(otherPort)}))
+    return false;
+  if (options_.modem.empty()) return true;
+  // Extra settings of the modem go into its port's section.
+  const fs::path ini = m.folder / "ruk_comm.ini";
+  std::string text = ReadFile(ini);
+  const size_t section = text.find("[port1]\n");
+  if (section == std::string::npos) return false;
+  std::string extra;
+  for (const std::string& line : options_.modem) extra += line.substr(0, line.find('=')) + " = " + line.substr(line.find('=') + 1) + "\n";
+  text.insert(section + 8, extra);
+  std::ofstream(ini, std::ios::binary | std::ios::trunc) << text;
+  return true;
 }
 
 bool Soak::Prepare() {
@@ -488,7 +509,6 @@ void Soak::HandleDeliveryKills(double now) {
     waitingDeliveries_.pop_front();
     deliveryArmedAt_ = now;
     deliveryKillAt_ = -1;
-    for (Machine& m : machines_) m.NewLog();  // only deliveries from now on count
     journal_.Line(DescribeFault(plan_.faults[size_t(deliveryFault_ - 1)]) + " armed");
     return;
   }
@@ -509,7 +529,7 @@ void Soak::HandleDeliveryKills(double now) {
   }
   for (int i = 0; i < 2; ++i) {
     Machine& m = machines_[i];
-    if (m.restartAt < 0 && m.NewLog().find("Delivering local mails...") != std::string::npos && m.SpoolHolds("[=]")) {
+    if (m.restartAt < 0 && m.deliveryNow && m.SpoolHolds("[=]")) {
       deliveryMachine_ = i;
       deliveryKillAt_ = now + fault.delay;
       return;
@@ -564,13 +584,24 @@ void Soak::KeepMachinesRunning(double now) {
   }
 }
 
-// A machine with remote mail waiting is asked for a posting pass now and then;
-// not at every tick, so that its local delivery keeps its turns.
+// What the machines' logs tell: when each last began a local delivery.
+void Soak::WatchLogs(double now) {
+  for (Machine& m : machines_) {
+    m.deliveryNow = m.NewLog().find("Delivering local mails...") != std::string::npos;
+    if (m.deliveryNow) m.lastDelivery = now;
+  }
+}
+
+// A machine with remote mail waiting is asked for a posting pass; while it
+// holds local mail too, only once it has delivered since the last request: a
+// tick that posts does not deliver, so asking at every tick would starve its
+// local delivery.
 void Soak::RequestPasses(double now) {
   if (callRefused_) return;
   for (Machine& m : machines_) {
     if (m.restartAt >= 0 || now - m.lastRequest < kCallRequestEvery) continue;
     if (!m.SpoolHolds("[@]")) continue;
+    if (m.SpoolHolds("[=]") && m.lastDelivery < m.lastRequest) continue;
     m.lastRequest = now;
     std::string output;
     if (programs::RunToolOutput({VL_VLPOST, "--call", m.folder.string()}, output) != 0) {
@@ -628,6 +659,7 @@ int Soak::Run() {
   journal_.Line("vlsoak: seed " + std::to_string(options_.seed) + ", " + std::to_string(options_.mails) + " mails, " +
                 std::to_string(options_.faults) + " faults in " + std::to_string(int(options_.window)) +
                 " s, work folder " + root_.string());
+  for (const std::string& line : options_.modem) journal_.Line("both modems: " + line);
   if (!Prepare()) {
     journal_.Line("vlsoak: the machines could not be made; see " + (root_ / "tools.log").string());
     std::fputs(ReadFile(root_ / "tools.log").c_str(), stdout);
@@ -645,6 +677,7 @@ int Soak::Run() {
   double now = 0;
   while ((now = journal_.Now()) < deadline) {
     TakeNotices();
+    WatchLogs(now);
     KeepMachinesRunning(now);
     PostDueMails(now);
     HandleFaults(now);
@@ -709,7 +742,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: vlsoak [--mails N] [--faults N] [--seed N] [--window SECONDS] [--quiet-limit SECONDS]\n"
-                 "              [--work DIR] [--keep]\n");
+                 "              [--work DIR] [--keep] [--modem KEY=VALUE]...\n");
     return 2;
   }
   if (!options.seedGiven) options.seed = std::random_device()();
