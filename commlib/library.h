@@ -30,7 +30,12 @@
 // the handler as bytes: the receiving program would take text that arrives
 // during a call for protocol data. They become line events (RING -> RNG,
 // CONNECT -> CD on, NO CARRIER -> CD off), the result of ruk_pbx_Cmd, and
-// commLastResult.
+// commLastResult. A dial (ruk_pbx_Cmd "ATD...", which returns 1 once the
+// modem has taken it) always ends in one carrier event at a later pump: CD on
+// when the call is connected, CD off without a CD on before it when the modem
+// gives up (BUSY, NO CARRIER, NO ANSWER, a number nobody answers on), so the
+// program knows at once that its dial failed. Closing the port during a dial
+// ends it without that event.
 //
 // Files: comm.cpp (the calls, instances, delivery), settings.cpp (the INI
 // file), transport.cpp (backend choice), virtual_modem.cpp, serial_port.cpp,

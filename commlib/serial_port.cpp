@@ -16,8 +16,11 @@
 // read as result lines, answers to ruk_pbx_Cmd; afterwards it is call data,
 // delivered unchanged, until the carrier goes. ruk_pbx_Cmd waits for OK or
 // ERROR by pumping the event loop for at most 2 s; a dial (ATD) or answer
-// (ATA) is not waited for, the carrier tells its outcome. During a call the
-// modem is not sent commands: they would go down the line as data.
+// (ATA) is not waited for, the carrier tells its outcome: CD on, or, when the
+// modem answers BUSY, NO CARRIER, NO ANSWER, NO DIALTONE or ERROR instead,
+// CD off (without a CD on before it), so a failed dial is known at once.
+// During a call the modem is not sent commands: they would go down the line
+// as data.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -130,6 +133,7 @@ class SerialPort final : public Transport {
   bool shut_ = false;
   bool wantWrite_ = false;
   bool readingPaused_ = false;
+  bool awaitingCarrier_ = false;  // a dial or answer waits for its outcome
   int awaited_ = -1;       // answer to the command being waited for: 1 OK, 0 other
   uint32_t pollTimer_ = 0;
   uint32_t ringOffTimer_ = 0;
@@ -223,6 +227,7 @@ void SerialPort::pollLines() {
 
 void SerialPort::setCarrier(bool on) {
   dataMode_ = on;
+  if (on) awaitingCarrier_ = false;
   if (on == carrier_) return;
   carrier_ = on;
   owner_.lineChanged(kCarrier, on);
@@ -271,6 +276,7 @@ int32_t SerialPort::command(const std::string& line, std::string& error) {
   awaited_ = -1;
   resultLine_.clear();
   drainWriter();
+  awaitingCarrier_ = answeredByCarrier;
   if (answeredByCarrier) return 1;
 
   uint32_t start = waNow();
@@ -389,6 +395,7 @@ void SerialPort::handleResultLine(const std::string& line) {
     owner_.resultCode("OK");
     awaited_ = 1;
   } else if (startsWithNoCase(line, "CONNECT")) {
+    awaitingCarrier_ = false;
     owner_.resultCode("CONNECT");
     if (hasLines_) dataMode_ = true;
     else setCarrier(true);
@@ -399,7 +406,12 @@ void SerialPort::handleResultLine(const std::string& line) {
              line == "NO DIALTONE") {
     owner_.resultCode(line.c_str());
     if (awaited_ == -1) awaited_ = 0;
-    if (line == "NO CARRIER" && !hasLines_) setCarrier(false);
+    if (awaitingCarrier_ && !carrier_) {
+      awaitingCarrier_ = false;
+      owner_.lineChanged(kCarrier, false);
+    } else if (line == "NO CARRIER" && !hasLines_) {
+      setCarrier(false);
+    }
   }
 }
 

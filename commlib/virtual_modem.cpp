@@ -16,7 +16,17 @@
 //
 // The caller sends nothing before the answer line; anything but "CONNECT\n"
 // (or "BUSY\n") within 64 bytes, a closed connection, or a refused connect is
-// NO CARRIER; no answer line within S7 seconds is NO ANSWER.
+// NO CARRIER; no answer line within S7 seconds is NO ANSWER. A dial that ends
+// without a carrier, for whatever reason, is reported as the carrier going
+// off (CD off without a CD on before it): the program learns the outcome of
+// its dial from the carrier alone.
+//
+// A hang-up frees the line at once. The peer's end of a call may still wait
+// in the event loop behind a new call (a caller that hangs up and dials again
+// at once, or a third machine calling in the same round); a call or dial that
+// meets a busy modem first looks whether the call in hand has already ended
+// on the wire, and if so finishes it (its last bytes, then CD off) before
+// the new call is taken.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
@@ -95,11 +105,15 @@ class VirtualModem final : public Transport {
   static void onAnswerLimit(void* context);
   void goOnline(const char* rest, size_t restLength);
 
-  void readData();
+  bool readData();
+  void settleEndedCall();
   void drainWriter();
   static void onWriterWake(void* context);
 
-  void endCall(const char* result);
+  // reportDial = false: a dial in progress ends without its carrier event
+  // (the port is closing).
+  void endCall(const char* result, bool reportDial = true);
+  void dialFailed(const char* result);
   void watchCall();
   static void cancel(uint32_t& id);
 
@@ -188,7 +202,7 @@ bool VirtualModem::openListener(std::string& error) {
 }
 
 void VirtualModem::shutdown() {
-  endCall(nullptr);
+  endCall(nullptr, false);
   if (listenFd_ >= 0) {
     waUnwatchFd(listenFd_);
     close(listenFd_);
@@ -221,6 +235,7 @@ int32_t VirtualModem::obey(const AtStep& step, bool& finished, std::string& erro
   switch (step.op) {
     case AtOp::Dial:
       finished = true;
+      settleEndedCall();
       if (phase_ != Phase::Idle && phase_ != Phase::Ringing) {
         owner_.resultCode("ERROR");
         error = "the modem is already in a call";
@@ -231,6 +246,7 @@ int32_t VirtualModem::obey(const AtStep& step, bool& finished, std::string& erro
       return 1;
     case AtOp::Answer:
       finished = true;
+      settleEndedCall();
       if (phase_ != Phase::Ringing) {
         owner_.resultCode("NO CARRIER");
         error = "no incoming call to answer";
@@ -268,6 +284,7 @@ void VirtualModem::acceptCalls() {
   for (;;) {
     int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
+    settleEndedCall();
     if (phase_ != Phase::Idle) {
       sendLine(fd, kBusyLine);
       close(fd);
@@ -329,20 +346,16 @@ bool VirtualModem::answer() {
 
 void VirtualModem::dial(const std::string& number) {
   const PhoneEntry* entry = findNumber(config_.phonebook, number);
-  if (!entry) {
-    owner_.resultCode("NO CARRIER");
-    return;
-  }
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int fd = entry ? socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0) : -1;
   if (fd < 0) {
-    owner_.resultCode("NO CARRIER");
+    dialFailed("NO CARRIER");
     return;
   }
   setNoDelay(fd);
   sockaddr_in sa = socketAddress(entry->address.address, entry->address.port);
   if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno != EINPROGRESS) {
     close(fd);
-    owner_.resultCode("NO CARRIER");
+    dialFailed("NO CARRIER");
     return;
   }
   callFd_ = fd;
@@ -432,7 +445,9 @@ void VirtualModem::goOnline(const char* rest, size_t restLength) {
 
 // ---- data ----
 
-void VirtualModem::readData() {
+// Reads what has arrived, up to one receive chunk; true when the chunk was
+// filled, so more may wait.
+bool VirtualModem::readData() {
   size_t got = 0;
   bool ended = false;
   while (got < readBuffer_.size()) {
@@ -448,12 +463,13 @@ void VirtualModem::readData() {
   if (got > 0) owner_.received(readBuffer_.data(), got);
   if (ended) {
     endCall("NO CARRIER");
-    return;
+    return false;
   }
   if (owner_.backlogged() && !readingPaused_) {
     readingPaused_ = true;
     watchCall();
   }
+  return got == readBuffer_.size();
 }
 
 void VirtualModem::resumeReading() {
@@ -503,7 +519,7 @@ void VirtualModem::onWriterWake(void* context) {
 
 // ---- ending ----
 
-void VirtualModem::endCall(const char* result) {
+void VirtualModem::endCall(const char* result, bool reportDial) {
   cancel(ringTimer_);
   cancel(ringOffTimer_);
   cancel(answerTimer_);
@@ -514,6 +530,7 @@ void VirtualModem::endCall(const char* result) {
     callFd_ = -1;
   }
   bool hadCarrier = carrier_;
+  bool dialling = reportDial && (phase_ == Phase::Connecting || phase_ == Phase::AwaitAnswer);
   carrier_ = false;
   phase_ = Phase::Idle;
   wantWrite_ = false;
@@ -524,8 +541,28 @@ void VirtualModem::endCall(const char* result) {
     ringOn_ = false;
     owner_.lineChanged(kRing, false);
   }
-  if (hadCarrier) owner_.lineChanged(kCarrier, false);
+  if (hadCarrier || dialling) owner_.lineChanged(kCarrier, false);
   if (result) owner_.resultCode(result);
+}
+
+void VirtualModem::dialFailed(const char* result) {
+  owner_.lineChanged(kCarrier, false);
+  owner_.resultCode(result);
+}
+
+void VirtualModem::settleEndedCall() {
+  if (callFd_ < 0 || (phase_ != Phase::Online && phase_ != Phase::Ringing)) return;
+  pollfd p{callFd_, POLLIN | POLLRDHUP, 0};
+  if (poll(&p, 1, 0) != 1 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return;
+  if (phase_ == Phase::Ringing) {
+    endCall(nullptr);
+    return;
+  }
+  // The peer has closed, so its last bytes are all here: they are handed on
+  // before the carrier goes, even past the handler's queue limit.
+  while (phase_ == Phase::Online && readData()) {
+  }
+  if (phase_ == Phase::Online) endCall("NO CARRIER");
 }
 
 void VirtualModem::watchCall() {

@@ -6,7 +6,9 @@
 // ruk_pbx_Close closes the port (0 = closed). Line changes and received bytes
 // reach the one handler registered with ruk_pbx_Event, on the interface
 // thread, one event at a time, from inside the event loop's pumps:
-//   type 1 CTS, 2 DSR, 3 RNG, 4 CD  -- state 1 on, 0 off
+//   type 1 CTS, 2 DSR, 3 RNG, 4 CD  -- state 1 on, 0 off; a dial ends in one
+//                                      CD event: 1 connected, or 0 (with no 1
+//                                      before it) when the dial failed
 //   type 5 bytes received           -- data and length; a zero byte follows the
 //                                      data; a message of up to 512 bytes comes
 //                                      in one event; a 4096-byte block may come

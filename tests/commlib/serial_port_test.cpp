@@ -204,6 +204,26 @@ TEST_F(SerialPortTest, ResultCodesBecomeLineEvents) {
   EXPECT_TRUE(m.of(5).empty()) << "result codes never arrive as data";
 }
 
+// A dial the modem gives up on ends as the carrier off, so the program need
+// not wait out its time limit; the modem stays in command mode.
+TEST_F(SerialPortTest, FailedDialReportsTheCarrierOff) {
+  for (const char* result : {"BUSY", "NO CARRIER", "NO ANSWER", "NO DIALTONE", "ERROR"}) {
+    FakeModem modem;
+    Machine& m = openOnModem(modem);
+    m.events.clear();
+    EXPECT_EQ(m.command("ATDT0401"), 1) << result;
+    modem.say(std::string("\r\n") + result + "\r\n");
+    ASSERT_TRUE(pumpUntil([&] { return m.line(4) == 0; }, 2000)) << result;
+    EXPECT_EQ(m.result(), result);
+    ASSERT_EQ(m.of(4).size(), 1u) << result;
+    EXPECT_EQ(m.command("AT"), 1) << result;
+    modem.say("\r\nNO CARRIER\r\n");  // a late repeat is no second outcome
+    pumpFor(20);
+    EXPECT_EQ(m.of(4).size(), 1u) << result;
+    machines.clear();
+  }
+}
+
 TEST_F(SerialPortTest, DeviceGoneDropsEveryLine) {
   FakeModem modem;
   Machine& m = openOnModem(modem);

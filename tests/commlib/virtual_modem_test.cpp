@@ -405,28 +405,92 @@ TEST_F(VirtualModemTest, SecondCallerGetsBusy) {
   call(a, b);
   ASSERT_EQ(c.command("ATDT401"), 1);
   ASSERT_TRUE(pumpUntil([&] { return c.result() == "BUSY"; }, 5000)) << c.result();
-  EXPECT_TRUE(c.of(4).empty());
+  pumpFor(10);
+  ASSERT_EQ(c.of(4).size(), 1u);
+  EXPECT_EQ(c.of(4)[0].state, 0) << "the failed dial shows as the carrier off";
   EXPECT_TRUE(a.carrier());
   ASSERT_EQ(b.send("still here"), 10);
   ASSERT_TRUE(waitReceived(a, 10));
   EXPECT_EQ(a.received(), "still here");
 }
 
-TEST_F(VirtualModemTest, UnknownOrUnreachableNumbersGiveNoCarrier) {
+// The program learns a dial's outcome from the carrier alone: a dial that
+// cannot connect must say so at once, as the carrier going off, or the
+// program waits out its whole time limit.
+TEST_F(VirtualModemTest, FailedDialsReportTheCarrierOffAtOnce) {
   Machine& a = machine("a");
   Machine& b = machine("b");
   openStations({{&a, ""}, {&b, ""}});
-  EXPECT_EQ(b.command("ATDT999"), 1);
-  EXPECT_EQ(b.result(), "NO CARRIER");
-  // A machine whose port is closed does not take calls.
-  EXPECT_EQ(a.close(), 0);
-  EXPECT_EQ(b.command("ATDT401"), 1);
-  ASSERT_TRUE(pumpUntil([&] { return b.result() == "NO CARRIER"; }, 5000)) << b.result();
-  pumpFor(100);
-  EXPECT_TRUE(b.of(4).empty());
-  // Dialling itself: its own modem is busy dialling.
-  EXPECT_EQ(b.command("ATDT402"), 1);
-  ASSERT_TRUE(pumpUntil([&] { return b.result() == "BUSY"; }, 5000)) << b.result();
+  struct Case {
+    const char* name;
+    const char* dial;
+    bool closeCallee;  // a machine whose port is closed does not take calls
+    const char* result;
+  };
+  const Case cases[] = {
+      {"number not in the phone book", "ATDT999", false, "NO CARRIER"},
+      {"dialling itself: its own modem is busy dialling", "ATDT402", false, "BUSY"},
+      {"nobody listening", "ATDT401", true, "NO CARRIER"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.closeCallee) EXPECT_EQ(a.close(), 0);
+    b.events.clear();
+    uint32_t dialled = waNow();
+    EXPECT_EQ(b.command(c.dial), 1);
+    EXPECT_TRUE(b.events.empty()) << "events come from the loop, not from inside ruk_pbx_Cmd";
+    ASSERT_TRUE(pumpUntil([&] { return b.line(4) == 0; }, 5000)) << b.result();
+    EXPECT_LT(waNow() - dialled, 100u);
+    EXPECT_EQ(b.result(), c.result);
+    pumpFor(100);
+    ASSERT_EQ(b.of(4).size(), 1u) << "one carrier event, off, never on";
+    EXPECT_EQ(b.of(4)[0].state, 0);
+  }
+}
+
+// A hang-up that has been reported frees the line: the next call, placed in
+// the same loop round, is taken even though the callee's modem has not yet
+// looked at the end of the call before, and the callee still receives the
+// last bytes of the old call before its carrier goes.
+TEST_F(VirtualModemTest, LineIsFreeOnceTheHangUpIsReported) {
+  enum How { kRedialAfterClose, kRedialAfterAth, kThirdCaller };
+  for (How how : {kRedialAfterClose, kRedialAfterAth, kThirdCaller}) {
+    SCOPED_TRACE(how);
+    Machine& a = machine("a");
+    Machine& b = machine("b");
+    Machine& c = machine("c");
+    openStations({{&a, ""}, {&b, ""}, {&c, ""}});
+    call(a, b);
+    a.events.clear();
+    b.events.clear();
+    ASSERT_EQ(b.send("[END]"), 5);
+    Machine* caller = &b;
+    switch (how) {
+      case kRedialAfterClose:  // as the program's HangUp does
+        EXPECT_EQ(b.close(), 0);
+        ASSERT_NE(b.open(), 0);
+        break;
+      case kRedialAfterAth: ASSERT_EQ(b.command("ATH"), 1); break;
+      case kThirdCaller:
+        EXPECT_EQ(b.close(), 0);
+        caller = &c;
+        break;
+    }
+    ASSERT_EQ(caller->command("ATDT401"), 1);
+    ASSERT_TRUE(pumpUntil([&] { return caller->line(4) == 1 || caller->result() == "BUSY"; }, 10000));
+    EXPECT_EQ(caller->result(), "CONNECT");
+    ASSERT_TRUE(pumpUntil([&] { return a.of(4).size() == 2; }, 10000));
+    std::vector<std::pair<int, int>> seen;
+    for (const Event& e : a.events)
+      if (e.type != 3) seen.push_back({e.type, e.state});
+    std::vector<std::pair<int, int>> expected = {{5, 0}, {4, 0}, {4, 1}};
+    EXPECT_EQ(seen, expected) << "the old call's last bytes, its end, the new call";
+    EXPECT_EQ(a.received(), "[END]");
+    ASSERT_EQ(caller->send("again"), 5);
+    ASSERT_TRUE(waitReceived(a, 10));
+    EXPECT_EQ(a.received(), "[END]again");
+    machines.clear();
+  }
 }
 
 TEST_F(VirtualModemTest, UnansweredCallRingsUntilNoAnswer) {
@@ -446,7 +510,9 @@ TEST_F(VirtualModemTest, UnansweredCallRingsUntilNoAnswer) {
   EXPECT_LE(rings, 31u);
   EXPECT_EQ(a.line(3), 0);
   EXPECT_TRUE(a.of(4).empty());
-  EXPECT_TRUE(b.of(4).empty());
+  ASSERT_EQ(b.of(4).size(), 1u) << "the caller's dial ends as the carrier off";
+  EXPECT_EQ(b.of(4)[0].state, 0);
+  EXPECT_NEAR(double(b.of(4)[0].at - start), 60000.0, 100.0);
 }
 
 TEST_F(VirtualModemTest, ProgramAnswersWithAta) {
