@@ -298,6 +298,8 @@ void ConsoleTick() {
     RefreshClock();
   }
   if (TakeCallRequest() == 1) console.sendNow = 1;  // vlpost --call: as after a Send
+  // Before the busy test: a call that blocks the line is what it looks at.
+  WatchLine();
   if (console.tickBusy != 0 || Link().lineBusy != 0) return;
   console.tickBusy = 1;
   pClrMem(console.statusSave, sizeof console.statusSave);

@@ -1,5 +1,6 @@
 // Link control: port open/close, modem initialisation, dialling, hang-up,
-// the wait for "[OK]", and the line events that drive the flags.
+// the wait for "[OK]", the line events that drive the flags, and the watch
+// that keeps the line from staying blocked.
 #include "link/link.h"
 
 #include "config/config.h"
@@ -15,6 +16,8 @@ namespace {
 LinkState link;
 
 bool SignalIsOne() { return Config().settings.Number(SettingsField::Signal) == 1; }
+
+uint32_t Now() { return uint32_t(pTiming()); }
 
 // The machine's Port setting as text, bounded by its slot.
 void PortText(char* out, int32_t size) {
@@ -39,6 +42,25 @@ void BuildCommand(const FieldSlot* slots, int32_t count, const char* tail) {
   if (tail != nullptr) AppendText(tail, link.command, kCommandBufferSize);
 }
 
+// "AT" + Set CMD + Initialization CMD: the modem as the machine wants it,
+// answering calls by itself. 1 when the modem took it.
+int32_t SendInitialisation() {
+  const FieldSlot init[] = {SettingsField::SetCmd, SettingsField::InitCmd};
+  BuildCommand(init, 2, nullptr);
+  const int32_t taken = SignalIsOne() && ruk_pbx_Cmd(link.command) == 1 ? 1 : 0;
+  ClearCommandBuffers();
+  return taken;
+}
+
+// A carrier that is there the moment the port opens belongs to no call of
+// ours (a modem line stuck on, or a call the modem took by itself before):
+// it must not hold the timer's work back, and someone should look at it.
+void NoteStrayCarrier() {
+  link.watch.strayCarrier = 1;
+  link.lineBusy = 0;
+  ShowDceMessage(" CARRIER WITHOUT CALL");
+}
+
 int32_t BringLinkUp() {
   const int32_t port = Config().settings.Number(SettingsField::Port);
   const int32_t baud = Config().settings.Number(SettingsField::Baud);
@@ -55,16 +77,12 @@ int32_t BringLinkUp() {
   ClearCommandBuffers();
   pWndEnable(Console().record.handle, kSettingButtonId, 0);
   pDoEvent(kLinkSettleMs);
-  if (link.cts == 1 && link.modemReady != 1) {
-    const FieldSlot init[] = {SettingsField::SetCmd, SettingsField::InitCmd};
-    BuildCommand(init, 2, nullptr);
-    if (SignalIsOne() && ruk_pbx_Cmd(link.command) == 1) {
-      link.modemReady = 1;
-      ShowDceMessage(" ONLINE");
-      pDoEvent(kLinkSettleMs);
-    }
-    ClearCommandBuffers();
+  if (link.cts == 1 && link.modemReady != 1 && SendInitialisation() == 1) {
+    link.modemReady = 1;
+    ShowDceMessage(" ONLINE");
+    pDoEvent(kLinkSettleMs);
   }
+  if (link.online == 1 && link.cd == 1) NoteStrayCarrier();
   return 1;
 }
 
@@ -75,6 +93,9 @@ int32_t TakeLinkDown() {
   link.online = 0;
   link.callState = 0;
   link.modemReady = 0;
+  // The next link-up initialises the modem afresh.
+  link.watch.answeringOff = 0;
+  link.watch.strayCarrier = 0;
   // With the port closed no call can be up, whether or not the library
   // reported the carrier's end; a line-busy flag left at 1 would stop the
   // console's timer for good.
@@ -101,6 +122,10 @@ void OnLineChange(int32_t type, int32_t on) {
       break;
     case 3:
       link.rng = on;
+      if (on) {
+        ++link.watch.rings;
+        link.watch.ringAt = Now();
+      }
       ShowLineIndicators(0, 0, 0, show, 0);
       break;
     case 4:
@@ -108,17 +133,109 @@ void OnLineChange(int32_t type, int32_t on) {
         link.callState = -1;
         link.cd = 1;
         link.lineBusy = 1;
+        link.watch.rings = 0;  // the ring, if any, has been answered
+        link.watch.quietSince = Now();
       } else {
         link.cd = 0;
         link.callState = 0;
         EndCallForBothRoles();
         link.lineBusy = 0;
+        ++link.watch.carrierDrops;
+        link.watch.strayCarrier = 0;
       }
       ShowLineIndicators(0, 0, 0, 0, show);
       break;
     default:
       break;
   }
+}
+
+// The modem's answering comes back with the machine's initialisation
+// command. Never while a carrier is up: a modem in a call would pass the
+// command down the line as data. (The flag is cleared first: a serial modem's
+// command pumps while it waits, and a tick inside must not send it again.)
+void RestoreAnswering() {
+  if (link.watch.answeringOff != 1 || link.online != 1 || link.cd == 1) return;
+  link.watch.answeringOff = 0;
+  if (SendInitialisation() == 1) return;
+  link.watch.answeringOff = 1;  // the next tick tries again
+  ShowDceMessage(" NOT ANSWERING");
+}
+
+// A caller rang within the last ring cycle and is still waiting for the
+// modem to pick up.
+bool RingPending() {
+  return link.rng == 1 || (link.watch.rings > 0 && Now() - link.watch.ringAt < kRingPendingMs);
+}
+
+// Pumps in short slices for at most limitMs, until a call comes in, or a ring
+// when stopOnRing.
+void PauseUnlessCalled(uint32_t limitMs, bool stopOnRing) {
+  const uint32_t start = Now();
+  for (;;) {
+    const uint32_t spent = Now() - start;
+    if (spent >= limitMs || link.callState != 0 || (stopOnRing && RingPending())) return;
+    const uint32_t left = limitMs - spent;
+    pDoEvent(int32_t(left < uint32_t(kRingLookMs) ? left : uint32_t(kRingLookMs)));
+  }
+}
+
+// Before a dial. Two machines whose ticks run in step and that dialled each
+// other in the same instant find each other busy, and would again at every
+// pass: after a failed dial a random part of a tick breaks the step. And a
+// caller whose ring is pending came first: dialling now would turn its call
+// away, so the modem is left to answer it while it keeps ringing.
+void GiveWayToCallers() {
+  if (link.watch.lastDialFailed == 1) PauseUnlessCalled(tkRandom(kRetrySpreadMs), true);
+  const uint32_t start = Now();
+  while (link.callState == 0 && RingPending() && Now() - start < kCarrierLimitMs) PauseUnlessCalled(kRingLookMs, false);
+}
+
+// Looks for the carrier every 2 s for 70 s. A ring or a carrier drop reported
+// meanwhile ends the wait: a modem that is dialling is off hook and cannot
+// ring, so its dial is over, and a drop ends whatever call there was.
+bool AwaitCarrier() {
+  const uint32_t rings = link.watch.rings;
+  const uint32_t drops = link.watch.carrierDrops;
+  const uint32_t start = Now();
+  for (;;) {
+    const uint32_t now = Now();
+    if (link.cd == 1) return true;
+    if (now - start >= kCarrierLimitMs) return false;
+    if (link.watch.rings != rings || link.watch.carrierDrops != drops) return false;
+    pDoEvent(kCarrierLookMs);
+  }
+}
+
+// One outgoing attempt, from the pause before it to the modem answering again
+// after a failure.
+int32_t Dial(const char* machineId) {
+  GiveWayToCallers();
+  if (link.callState != 0 || link.modemReady != 1 || link.cts != 1) return 0;
+  if (!SignalIsOne() || ruk_pbx_Cmd("ATS0=0") != 1) return 0;
+  link.watch.answeringOff = 1;
+  const FieldSlot dial[] = {SettingsField::Dial};
+  BuildCommand(dial, 1, machineId);
+  ruk_pbx_Cmd(link.command);
+  if (AwaitCarrier()) {
+    link.callState = 1;
+    link.watch.lastDialFailed = 0;
+    return 1;
+  }
+  link.callState = 0;
+  link.watch.lastDialFailed = 1;
+  RestoreAnswering();
+  return 0;
+}
+
+// An incoming call that has carried nothing for the "[OK]" limit: no sender
+// waits that long between its messages, so the caller is gone or broken.
+// Closing the port hangs the modem up; reopening initialises it again.
+void EndSilentCall() {
+  ToggleLink();
+  if (link.online == 1) return;  // the port did not close: the next tick tries again
+  ToggleLink();
+  if (link.watch.strayCarrier != 1) StatusNew("Silent caller disconnected");
 }
 
 }  // namespace
@@ -144,27 +261,19 @@ int32_t DialMachine(const char* machineId) {
   StatusNew("Connecting to Velloran@");
   StatusAdd(machineId);
   StatusAdd("...");
-  if (!SignalIsOne() || ruk_pbx_Cmd("ATS0=0") != 1) return 0;
-  const FieldSlot dial[] = {SettingsField::Dial};
-  BuildCommand(dial, 1, machineId);
-  ruk_pbx_Cmd(link.command);
-  const uint32_t start = uint32_t(pTiming());
-  for (;;) {
-    const uint32_t now = uint32_t(pTiming());
-    if (link.cd == 1) {
-      link.callState = 1;
-      return 1;
-    }
-    if (now - start >= kCarrierLimitMs) {
-      link.callState = 0;
-      return 0;
-    }
-    pDoEvent(kCarrierLookMs);
-  }
+  link.watch.dialling = 1;
+  const int32_t result = Dial(machineId);
+  link.watch.dialling = 0;
+  return result;
 }
 
 int32_t HangUp() {
-  if (link.callState != 1) return 0;
+  // No call of ours is up any more (the dial failed, the carrier dropped):
+  // there is nothing to end, but the modem must answer calls again.
+  if (link.callState != 1) {
+    RestoreAnswering();
+    return 0;
+  }
   ToggleLink();
   ToggleLink();
   link.send.state = 0;
@@ -180,6 +289,8 @@ int32_t WaitForOk(uint32_t limitMs) {
   ClearCommandBuffers();
   int32_t result = 0;
   link.okFlag = -1;
+  // A wait begun in a call ends with it: a dead line answers nothing.
+  const bool inCall = link.callState == 1;
   const uint32_t start = uint32_t(pTiming());
   for (;;) {
     const uint32_t now = uint32_t(pTiming());
@@ -189,10 +300,22 @@ int32_t WaitForOk(uint32_t limitMs) {
       result = 1;
       break;
     }
+    if (inCall && link.callState != 1) break;
     pDoEvent(kOkSliceMs);
   }
   ClearCommandBuffers();
   return result;
+}
+
+int32_t WatchLine() {
+  if (link.online != 1) return 1;
+  if (link.watch.strayCarrier == 1)
+    ShowDceMessage(" CARRIER WITHOUT CALL");
+  else if (link.callState == -1 && link.watch.dialling == 0 && Now() - link.watch.quietSince >= kOkLimitMs)
+    EndSilentCall();
+  else if (link.callState == 0 && link.watch.dialling == 0)
+    RestoreAnswering();
+  return 1;
 }
 
 int32_t OnLinkEvent(int32_t type, int32_t state, const char* data, int32_t length) {

@@ -5,6 +5,7 @@
 #include "link/internal.h"
 #include "link/link.h"
 #include "platform/comm.h"
+#include "toolkit/files.h"
 #include "toolkit/text.h"
 #include "toolkit/window.h"
 
@@ -47,4 +48,8 @@ bool FitsMachineSlot(const char* machineId) {
   return length > 0;
 }
 
-void SendToLine(const void* bytes, int32_t length) { pRS232IO(1, Link().portHandle, bytes, length); }
+void SendToLine(const void* bytes, int32_t length) {
+  pRS232IO(1, Link().portHandle, bytes, length);
+  // A call on which this machine still answers is not a silent one.
+  Link().watch.quietSince = uint32_t(pTiming());
+}

@@ -10,6 +10,15 @@
 // HangUp ends a call this machine dialled by closing and reopening the port.
 // WaitForOk waits in 50 ms slices for the peer's "[OK]".
 //
+// The line must never stay blocked. Every outgoing attempt, however it ends,
+// leaves the modem answering again (its initialisation command). Two machines
+// with mail for each other must not dial each other in step for ever: a dial
+// gives way to a caller whose ring is pending, ends its wait when a ring or a
+// carrier drop shows that it failed, and after a failed dial the next one
+// waits a random part of a tick. A wait for "[OK]" ends when the carrier goes;
+// an incoming call that carries nothing for 75 s is hung up; a carrier found
+// on when the port opens is no call and holds nothing back (WatchLine).
+//
 // The library reports line changes and received bytes to OnLinkEvent, always
 // on the interface thread and only while the program pumps messages
 // (pDoEvent). The handler only sets flags and, for a receiver, stores data;
@@ -69,6 +78,10 @@ constexpr int32_t kOkSliceMs = 50;           // WaitForOk's pump slice
 constexpr uint32_t kOkLimitMs = 75000;       // every wait for "[OK]"
 constexpr int32_t kBlockPauseMs = 150;       // before every block, every file
 constexpr int32_t kEndPauseMs = 7000;        // after "[END]" before the hang-up
+// Keeping calls from blocking each other (see LineWatch).
+constexpr uint32_t kRetrySpreadMs = 15000;   // after a failed dial: a random part of a tick
+constexpr int32_t kRingLookMs = 250;         // how often a waiting dial looks at the line
+constexpr uint32_t kRingPendingMs = 6000;    // a ring this recent means a caller is still there
 
 // Message lengths on the line besides the store's records (TransferAnnounce,
 // MailBlock).
@@ -121,6 +134,20 @@ struct ReceiveLimits {
   int32_t partLifeSeconds = 24 * 60 * 60;          // a part file nobody added to for this long goes
 };
 
+// What keeps the line from being blocked for good: by the modem's answering
+// left off after an outgoing attempt, by two machines that dial each other in
+// step, by a caller that never speaks, or by a carrier without a call.
+struct LineWatch {
+  int32_t answeringOff;                  // "ATS0=0" is in force: the modem answers no call
+  int32_t dialling;                      // DialMachine is waiting for the carrier
+  int32_t lastDialFailed;                // the last dial found no carrier
+  uint32_t rings;                        // RNG-on reports so far
+  uint32_t ringAt;                       // clock at the last of them
+  uint32_t carrierDrops;                 // carrier-off reports so far
+  uint32_t quietSince;                   // clock at carrier on or at our last message on the line
+  int32_t strayCarrier;                  // a carrier was there when the port opened: no call
+};
+
 // The whole link state; zero at start-up and after ResetLink.
 struct LinkState {
   int32_t online;                        // the port is open
@@ -135,6 +162,7 @@ struct LinkState {
   char lineText[kCommandBufferSize];     // the last short message from the line, as text
   SendWork send;
   ReceiveWork receive;
+  LineWatch watch;
 };
 
 LinkState& Link();
@@ -154,4 +182,9 @@ int32_t DeliverRemoteMails();
 int32_t RemoveStaleParts();
 ReceiveLimits& ReceiverLimits();
 void ResetReceiverLimits();
+// Run at every console tick, also while a call holds the line: hangs up an
+// incoming call that has been silent for the "[OK]" limit, gives the modem its
+// answering back when an outgoing attempt left it off, and keeps a carrier
+// that has no call on the status line.
+int32_t WatchLine();
 int32_t AnnounceMail(const char* machineId, char* announce, int32_t length);

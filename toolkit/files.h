@@ -40,3 +40,9 @@ VL_EXPORT int64_t tkFreeBytes(const char* folder);
 // Seconds since the file was last written, by the wall clock; -1 when it does
 // not exist. A time in the future counts as 0.
 VL_EXPORT int32_t tkFileAge(const char* path);
+// Random numbers for spreading retries in time (not for secrets): tkRandom
+// gives a number below 'below' (0 when below is 0). The generator seeds
+// itself from the host's random source at its first use; tkSeedRandom makes
+// the sequence repeatable (tests).
+VL_EXPORT uint32_t tkRandom(uint32_t below);
+VL_EXPORT void tkSeedRandom(uint32_t seed);

@@ -5,13 +5,30 @@
 #include "console/console.h"
 #include "link/link.h"
 #include "link_fixture.h"
+#include "toolkit/files.h"
 #include "winapi/headless/driver.h"
 #include "winapi/loop.h"
 
 namespace linktest {
 namespace {
 
-class LinkControl : public LinkFixture {};
+class LinkControl : public LinkFixture {
+ protected:
+  void TearDown() override {
+    if (ticking_) pTimer(Console().record.handle, kConsoleTimerId, 0, nullptr);
+    LinkFixture::TearDown();
+  }
+
+  // The console's 15-second tick runs as in the program, so the line watch
+  // and the posting passes come when they would.
+  void StartTicks() {
+    pTimer(Console().record.handle, kConsoleTimerId, kConsoleTickMs,
+           [](HWND, UINT, uintptr_t, uint32_t) { ConsoleTick(); });
+    ticking_ = true;
+  }
+
+  bool ticking_ = false;
+};
 
 TEST_F(LinkControl, LinkUpInitialisesTheModemAndLinkDownUndoesIt) {
   BringLinkUp();
@@ -213,6 +230,236 @@ TEST_F(LinkControl, TakingTheLinkDownEndsAnIncomingCall) {
   EXPECT_EQ(Link().callState, 0);
   Pump(1000);
   EXPECT_EQ(Link().lineBusy, 0);
+}
+
+// Outgoing attempts that end badly must still leave the modem answering.
+struct FailedAttempt {
+  const char* what;
+  bool dialUnreachable;  // else: a posting pass whose carrier drops mid-mail
+};
+
+class AfterAnOutgoingAttempt : public LinkControl, public ::testing::WithParamInterface<FailedAttempt> {};
+
+TEST_P(AfterAnOutgoingAttempt, TheMachineStillAnswersCalls) {
+  const FailedAttempt& c = GetParam();
+  Peer& a = AddPeer("401");
+  a.script.blocksToAnswer = 0;
+  a.script.hangUpAfterBlocks = 1;
+  Peer caller(Root(), "caller");
+  caller.Open();
+  BringLinkUp();
+  if (c.dialUnreachable) {
+    // 402 is in no phone book: the modem finds no carrier.
+    EXPECT_EQ(DialMachine("402"), 0);
+  } else {
+    MailSpec mail;
+    mail.blocks = 3;
+    PutRemote(mail);
+    ASSERT_EQ(DeliverRemoteMails(), 1);
+    ASSERT_EQ(a.log.blocks.size(), 1u);
+    ASSERT_EQ(Link().callState, 0);
+  }
+  EXPECT_EQ(Link().watch.answeringOff, 0);
+  CallFrom(caller);
+  EXPECT_EQ(Link().callState, -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AfterAnOutgoingAttempt,
+                         ::testing::Values(FailedAttempt{"dial to an unreachable number", true},
+                                           FailedAttempt{"carrier lost mid mail", false}),
+                         CaseName<FailedAttempt>);
+
+// The wait for "[OK]" belongs to the call it was begun in.
+struct OkWait {
+  const char* what;
+  bool carrierDrops;  // one second into the wait
+  uint32_t least, most;
+};
+
+class WaitForOkOnALine : public LinkControl, public ::testing::WithParamInterface<OkWait> {};
+
+TEST_P(WaitForOkOnALine, EndsWhenTheCarrierGoesAndNotBefore) {
+  const OkWait& c = GetParam();
+  OnLinkEvent(4, 1, "", 0);
+  Link().callState = 1;
+  if (c.carrierDrops) waAddDeadline(1000, [](void*) { OnLinkEvent(4, 0, "", 0); }, nullptr);
+  const uint32_t start = waNow();
+  EXPECT_EQ(WaitForOk(kOkLimitMs), 0);
+  EXPECT_GE(waNow() - start, c.least);
+  EXPECT_LE(waNow() - start, c.most);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WaitForOkOnALine,
+                         ::testing::Values(OkWait{"dead line", true, 1000, 1100},
+                                           OkWait{"live silent line", false, kOkLimitMs, kOkLimitMs + 100}),
+                         CaseName<OkWait>);
+
+// The other machine has mail for this one and ticks in step with this one:
+// its ticks come at the same instants, a tick that finds its pass still
+// running does nothing, and its pass dials at the very instant this
+// machine's would. Like this machine it waits 70 s for a carrier with its
+// answering off and answers again after a failed dial, but it never steps out
+// of the common rhythm by itself.
+class InStepMachine {
+ public:
+  InStepMachine(Peer& peer, const MailSpec& mail, uint32_t firstTick)
+      : peer_(peer), mail_(MakeMail(mail)), nextTick_(firstTick) {
+    announce_ = MakeAnnounce(Encoded(mail.sender + mail.postedAt) + "[=]", "400");
+    look_ = waAddDeadline(0, Look, this);
+  }
+  ~InStepMachine() { waCancelDeadline(look_); }
+
+  bool delivered() const { return step_ == Step::Done; }
+  int failedDials = 0;
+
+  // A pass dials after its pump and the pauses before the scan, the file
+  // and the block.
+  static constexpr uint32_t kDialDelayMs = kPostingPumpMs + 3 * kBlockPauseMs;
+
+ private:
+  enum class Step { Idle, Calling, Announced, Sent, Done };
+  static constexpr uint32_t kLookMs = 10;
+
+  static void Look(void* self) { static_cast<InStepMachine*>(self)->Next(); }
+
+  void Next() {
+    const uint32_t now = waNow();
+    if (now >= nextTick_) {
+      if (step_ == Step::Idle && dialAt_ == 0) dialAt_ = nextTick_ + kDialDelayMs;
+      nextTick_ += kConsoleTickMs;
+    }
+    Act(now);
+    uint32_t wait = kLookMs;
+    if (dialAt_ > now && dialAt_ - now < wait) wait = dialAt_ - now;
+    if (nextTick_ > now && nextTick_ - now < wait) wait = nextTick_ - now;
+    look_ = waAddDeadline(wait, Look, this);
+  }
+
+  void Act(uint32_t now) {
+    switch (step_) {
+      case Step::Idle:
+        if (dialAt_ != 0 && now >= dialAt_) {
+          dialAt_ = 0;
+          if (peer_.carrier) break;
+          peer_.Dial("400");
+          since_ = now;
+          step_ = Step::Calling;
+        }
+        break;
+      case Step::Calling:
+        if (peer_.carrier) {
+          oks_ = peer_.log.oks;
+          peer_.Send(announce_);
+          step_ = Step::Announced;
+        } else if (now - since_ >= kCarrierLimitMs) {
+          ++failedDials;
+          peer_.HangUp();  // reopened: answering by itself again
+          step_ = Step::Idle;
+        }
+        break;
+      case Step::Announced:
+      case Step::Sent:
+        if (!peer_.carrier) {
+          peer_.HangUp();
+          step_ = Step::Idle;
+        } else if (peer_.log.oks > oks_) {
+          oks_ = peer_.log.oks;
+          if (step_ == Step::Announced) {
+            peer_.Send(mail_);
+            step_ = Step::Sent;
+          } else {
+            peer_.Send(std::string("[END]"));
+            peer_.HangUp();
+            step_ = Step::Done;
+          }
+        }
+        break;
+      case Step::Done:
+        break;
+    }
+  }
+
+  Peer& peer_;
+  Bytes mail_, announce_;
+  Step step_ = Step::Idle;
+  uint32_t nextTick_, look_ = 0, dialAt_ = 0, since_ = 0;
+  int oks_ = 0;
+};
+
+TEST_F(LinkControl, TwoMachinesThatDialEachOtherInTheSameInstantBothDeliver) {
+  tkSeedRandom(7);
+  Config().unit.SetText(UnitField::ECourierInterval, "0");  // a posting pass at every tick
+  Config().unit.SetText(UnitField::EnableECourier, "1");
+  Peer& other = AddPeer("401");
+  BringLinkUp();
+  other.Close();
+  other.Open({{"400", commListenPort(commDefault())}});
+  PutRemote(MailSpec{});
+  MailSpec theirs;
+  theirs.sender = "bob@401";
+  theirs.destination = "ann@400";
+  const fs::path arrived = Post() / SpoolNameOf(theirs, "[=]");
+
+  const uint32_t start = waNow();
+  StartTicks();
+  InStepMachine them(other, theirs, start + kConsoleTickMs);
+  const auto bothDelivered = [&] {
+    return them.delivered() && fs::exists(arrived) && other.log.blocks.size() == 1 && SpoolNames().size() == 1;
+  };
+  RunUntil(bothDelivered, 200000);
+  // Their first dial met this machine's in the same instant: both were busy.
+  EXPECT_GE(them.failedDials, 1);
+  EXPECT_TRUE(them.delivered());
+  EXPECT_TRUE(fs::exists(arrived));
+  EXPECT_EQ(other.log.blocks.size(), 1u);
+  EXPECT_EQ(SpoolNames(), std::vector<std::string>{arrived.filename().string()});
+  EXPECT_LE(waNow() - start, 180000u);
+}
+
+TEST_F(LinkControl, SilentCallerIsHungUpAfterTheOkLimit) {
+  Peer caller(Root(), "caller");
+  caller.Open();
+  BringLinkUp();
+  StartTicks();
+  CallFrom(caller);
+  const uint32_t since = waNow();
+  ASSERT_TRUE(RunUntil([&] { return !caller.carrier; }, kOkLimitMs + kConsoleTickMs + 1000));
+  EXPECT_GE(waNow() - since, kOkLimitMs);
+  EXPECT_EQ(Link().lineBusy, 0);
+  EXPECT_EQ(Link().callState, 0);
+  EXPECT_EQ(Link().modemReady, 1);
+  EXPECT_TRUE(StatusShowed("Silent caller disconnected"));
+
+  // A caller that is answered is not silent: its announce restarts the limit.
+  CallFrom(caller);
+  Pump(60000);
+  MailSpec mail;
+  mail.destination = "bob@400";
+  caller.Send(MakeAnnounce(SpoolNameOf(mail, "[=]"), "400"));
+  ASSERT_TRUE(RunUntil([&] { return caller.log.oks == 1; }, 2000));
+  Pump(60000);
+  EXPECT_TRUE(caller.carrier);
+  EXPECT_EQ(Link().callState, -1);
+}
+
+TEST_F(LinkControl, CarrierOnWhenThePortOpensHoldsNoTickBack) {
+  // The modem reports its carrier line on as soon as the port is open.
+  waAddDeadline(1, [](void*) { OnLinkEvent(4, 1, "", 0); }, nullptr);
+  BringLinkUp();
+  EXPECT_EQ(Link().cd, 1);
+  EXPECT_EQ(Link().lineBusy, 0);
+  EXPECT_EQ(StatusText(), "DCE 1 CARRIER WITHOUT CALL");
+  const intptr_t handle = Link().portHandle;
+  StartTicks();
+  Pump(10 * kConsoleTickMs);
+  // The ticks did their work (a courier pass is due at every tick here) and
+  // the status line still says what is wrong; the port was left alone.
+  EXPECT_EQ(Console().courierCounter, 0u);
+  EXPECT_EQ(StatusText(), "DCE 1 CARRIER WITHOUT CALL");
+  EXPECT_EQ(Link().portHandle, handle);
+  // Once the carrier goes, it is an ordinary line again.
+  OnLinkEvent(4, 0, "", 0);
+  EXPECT_EQ(Link().watch.strayCarrier, 0);
 }
 
 }  // namespace
