@@ -131,6 +131,80 @@ int32_t MakeSafeBareName(const char* name, char* out) {
   return pCmp(out, name) == 1 ? 0 : 1;
 }
 
+int32_t ChunkEndsFile(const BlockPayload& chunk) {
+  if (chunk.zero == kFileEndMark) return 1;
+  int32_t count = SlotNumber(chunk.contentLength, sizeof chunk.contentLength);
+  return count >= 0 && count < kContentSize ? 1 : 0;
+}
+
+void MarkFileEnd(BlockPayload& chunk) { chunk.zero = kFileEndMark; }
+
+namespace {
+
+int32_t SameNameIgnoringCase(const std::string& a, const char* b) {
+  if (a.size() != static_cast<size_t>(pLen(b))) return 0;
+  for (size_t i = 0; i < a.size(); i++) {
+    char c = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
+    char d = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
+    if (c != d) return 0;
+  }
+  return 1;
+}
+
+int32_t IsNameTaken(const std::vector<std::string>& taken, const char* name) {
+  for (const std::string& used : taken)
+    if (SameNameIgnoringCase(used, name)) return 1;
+  return 0;
+}
+
+// "report.txt" -> "report(2).txt", kept within the tag's length.
+void NumberedName(const char* name, int32_t number, char* out) {
+  pClrMem(out, kMaxBareName + 1);
+  int32_t n = pLen(name);
+  int32_t dot = n;
+  for (int32_t i = n - 1; i > 0; i--)
+    if (name[i] == '.') {
+      dot = i;
+      break;
+    }
+  char suffix[16] = {};
+  AppendBounded("(", suffix, sizeof suffix);
+  AppendBounded(pStr(number), suffix, sizeof suffix);
+  AppendBounded(")", suffix, sizeof suffix);
+  int32_t ext = n - dot;
+  int32_t stem = dot;
+  int32_t room = kMaxBareName - pLen(suffix) - ext;
+  if (stem > room) stem = room;
+  if (stem < 1) {
+    // An extension too long to keep: number the name's start instead.
+    stem = kMaxBareName - pLen(suffix);
+    ext = 0;
+    if (stem > n) stem = n;
+  }
+  pCopyMem(name, out, stem);
+  pBuildStr(suffix, out);
+  if (ext > 0) pCopyMem(name + dot, out + pLen(out), ext);
+}
+
+}  // namespace
+
+int32_t SaveNameFor(const char* tag, const std::vector<std::string>& taken, char* out) {
+  pClrMem(out, kMaxBareName + 1);
+  int32_t reduced = 0;
+  if (IsSafeBareName(tag)) {
+    AppendBounded(tag, out, kMaxBareName + 1);
+  } else {
+    MakeSafeBareName(tag, out);
+    reduced = 1;
+  }
+  if (IsNameTaken(taken, out)) {
+    char base[kMaxBareName + 1] = {};
+    AppendBounded(out, base, sizeof base);
+    for (int32_t k = 2; IsNameTaken(taken, out); k++) NumberedName(base, k, out);
+  }
+  return reduced;
+}
+
 void InstallListEnterFilter(TkEnterFilter& filter, HWND dialog, int32_t listId, WNDPROC procedure) {
   pWndFocus(dialog, listId);
   const WPARAM doubleClick = static_cast<WPARAM>(listId) | (static_cast<WPARAM>(LBN_DBLCLK) << 16);

@@ -13,9 +13,14 @@
 //  Progress         the console's progress bar in percent of a total
 //  IsSafeBareName   a name that can only ever name a file in its folder
 //  MakeSafeBareName the safe name a foreign name is reduced to
+//  ChunkEndsFile    where the chunks of one attached file end
+//  SaveNameFor      the name an attachment is saved under
 //  InstallListEnterFilter  the Enter-key filter of the mailbox list and the picker
 #pragma once
 #include <stdint.h>
+
+#include <string>
+#include <vector>
 
 #include "store/format.h"
 #include "toolkit/dialog.h"
@@ -36,6 +41,18 @@ int32_t IsSafeBareName(const char* name);
 // and blanks dropped, and "attachment" when nothing usable is left. Returns
 // 1 when the result differs from the name.
 int32_t MakeSafeBareName(const char* name, char* out);
+
+// 1 when an attachment chunk is the last of its file: marked so by the
+// writer (kFileEndMark), or shorter than a whole chunk. A chunk whose tag
+// differs from the one before starts a file as well.
+int32_t ChunkEndsFile(const BlockPayload& chunk);
+void MarkFileEnd(BlockPayload& chunk);
+
+// The name a file tagged 'tag' is saved under, into out (kMaxBareName + 1
+// bytes): the tag when it is safe, else its safe reduction; numbered
+// ("report(2).txt") while 'taken' already holds it, without regard to case.
+// Returns 1 when the tag had to be reduced.
+int32_t SaveNameFor(const char* tag, const std::vector<std::string>& taken, char* out);
 
 // Focuses a list and puts the toolkit's Enter-key filter on it: a released
 // Enter then acts as a double-click on the selected row.

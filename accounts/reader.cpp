@@ -31,56 +31,9 @@ HWND Dialog() { return reader.record.handle; }
 // name (or two tags reduced to one safe name) never land in one file.
 struct SavePass {
   std::vector<std::string> names;
-  int32_t lastWasShort;  // the previous chunk ended its file
-  int32_t refused;       // files the unit library could not decompress
+  int32_t lastEnded;  // the previous chunk ended its file
+  int32_t refused;    // files the unit library could not decompress
 };
-
-int32_t SameNameIgnoringCase(const std::string& a, const char* b) {
-  std::string x(a);
-  std::string y(b);
-  if (x.size() != y.size()) return 0;
-  for (size_t i = 0; i < x.size(); i++) {
-    char c = x[i] >= 'A' && x[i] <= 'Z' ? static_cast<char>(x[i] + 32) : x[i];
-    char d = y[i] >= 'A' && y[i] <= 'Z' ? static_cast<char>(y[i] + 32) : y[i];
-    if (c != d) return 0;
-  }
-  return 1;
-}
-
-int32_t IsNameTaken(const SavePass& pass, const char* name) {
-  for (const std::string& used : pass.names)
-    if (SameNameIgnoringCase(used, name)) return 1;
-  return 0;
-}
-
-// "report.txt" -> "report(2).txt", kept within the tag's length.
-void NumberedName(const char* name, int32_t number, char* out) {
-  pClrMem(out, kMaxBareName + 1);
-  int32_t n = pLen(name);
-  int32_t dot = n;
-  for (int32_t i = n - 1; i > 0; i--)
-    if (name[i] == '.') {
-      dot = i;
-      break;
-    }
-  char suffix[16] = {};
-  AppendBounded("(", suffix, sizeof suffix);
-  AppendBounded(pStr(number), suffix, sizeof suffix);
-  AppendBounded(")", suffix, sizeof suffix);
-  int32_t ext = n - dot;
-  int32_t stem = dot;
-  int32_t room = kMaxBareName - pLen(suffix) - ext;
-  if (stem > room) stem = room;
-  if (stem < 1) {
-    // An extension too long to keep: number the name's start instead.
-    stem = kMaxBareName - pLen(suffix);
-    ext = 0;
-    if (stem > n) stem = n;
-  }
-  pCopyMem(name, out, stem);
-  pBuildStr(suffix, out);
-  if (ext > 0) pCopyMem(name + dot, out + pLen(out), ext);
-}
 
 // Decompresses a saved file in place; the unit library keeps a file it
 // refuses as it was and answers an empty path.
@@ -93,18 +46,7 @@ void Unpack(SavePass& pass, const char* path) {
 // can be made for it (the status line says why).
 int32_t StartFile(SavePass& pass, const char* tag) {
   char name[kMaxBareName + 1] = {};
-  int32_t reduced = 0;
-  if (IsSafeBareName(tag)) {
-    AppendBounded(tag, name, sizeof name);
-  } else {
-    MakeSafeBareName(tag, name);
-    reduced = 1;
-  }
-  if (IsNameTaken(pass, name)) {
-    char base[kMaxBareName + 1] = {};
-    AppendBounded(name, base, sizeof base);
-    for (int32_t k = 2; IsNameTaken(pass, name); k++) NumberedName(base, k, name);
-  }
+  int32_t reduced = SaveNameFor(tag, pass.names, name);
   pClrMem(reader.outputPath, sizeof reader.outputPath);
   int32_t end = pLen(reader.folder);
   int32_t hasSeparator = end > 0 && (reader.folder[end - 1] == '\\' || reader.folder[end - 1] == '/');
@@ -138,6 +80,17 @@ void DropOutput() {
   pClrMem(reader.outputPath, sizeof reader.outputPath);
 }
 
+// The file being written when the chain broke off: kept (and unpacked)
+// only when its last chunk said it was complete.
+void EndTornFile(SavePass& pass) {
+  if (pLen(reader.outputPath) == 0) return;
+  if (pass.lastEnded)
+    Unpack(pass, reader.outputPath);
+  else
+    DropOutput();
+  pClrMem(reader.outputPath, sizeof reader.outputPath);
+}
+
 // The block loop. 1 when every block was saved, 0 when saving stopped.
 int32_t SaveBlocks(SavePass& pass) {
   MailBlock& chunk = reader.chunk;
@@ -156,7 +109,7 @@ int32_t SaveBlocks(SavePass& pass) {
       StatusLine("This mail's attachments are damaged; saving stopped");
       return 0;
     }
-    if (pCmp(tag, reader.attachmentName) != 1 || pass.lastWasShort) {
+    if (pCmp(tag, reader.attachmentName) != 1 || pass.lastEnded) {
       if (pLen(reader.outputPath) > 0) {
         StatusLine("Uncompressing ", reader.outputPath, "...");
         Unpack(pass, reader.outputPath);
@@ -170,8 +123,16 @@ int32_t SaveBlocks(SavePass& pass) {
       return 0;
     }
     reader.outputPosition += static_cast<uint32_t>(reader.count);
-    pass.lastWasShort = reader.count < kContentSize ? 1 : 0;
+    pass.lastEnded = ChunkEndsFile(chunk.payload);
     Progress(reader.readPosition, size);
+  }
+  // A chain that is torn, or shorter or longer than its header says, has
+  // lost blocks: whatever was saved, the mail is not whole.
+  int32_t declared = SlotNumber(reader.block.header.totalBlocks, sizeof reader.block.header.totalBlocks);
+  if (size % kBlockSize != 0 || declared != static_cast<int32_t>(size / kBlockSize)) {
+    EndTornFile(pass);
+    StatusLine("This mail's attachments are damaged; saving stopped");
+    return 0;
   }
   return 1;
 }
@@ -291,7 +252,7 @@ int32_t SaveAttachments() {
     pAlert(kReaderTitle, "No folder selected", Dialog(), 0, 64);
   } else {
     SavePass pass;
-    pass.lastWasShort = 0;
+    pass.lastEnded = 0;
     pass.refused = 0;
     if (SaveBlocks(pass)) {
       if (pLen(reader.outputPath) > 0) Unpack(pass, reader.outputPath);

@@ -7,8 +7,9 @@
 // one block carries attachments; "[]" saves them into a folder the user
 // chooses. Attachment blocks follow the message block, their payloads stored
 // as they are: `content` holds `contentLength` bytes of the compressed file
-// named by `tag`. Consecutive chunks with the same tag form one file (a
-// chunk shorter than 3519 bytes ends it); each file is written whole, then
+// named by `tag`. Consecutive chunks with the same tag form one file; the
+// chunk our writer marked as the last of its file, or one shorter than 3519
+// bytes, ends it (kFileEndMark). Each file is written whole, then
 // decompressed in place by the unit library.
 //
 // Everything a mail file says is checked before it is used: a tag becomes a
@@ -16,7 +17,9 @@
 // file system refuses) and is otherwise reduced to one, with a word on the
 // status line; a contentLength must be plain digits of at most 3519, else the
 // mail is damaged from that block on and saving stops (the half-written file
-// is removed). An existing file of the same name is replaced, never written
+// is removed). A mail file torn inside a block, or holding fewer or more
+// blocks than its header declares, is reported damaged too: the files that
+// were whole are kept, the one cut off is not. An existing file of the same name is replaced, never written
 // over from its start, and two attachments of one name in one mail land in
 // two files.
 //

@@ -83,6 +83,7 @@ int32_t AppendRecords(const std::vector<char>& bytes, const char* tag) {
     int32_t n = size - read < kContentSize ? size - read : kContentSize;
     pCopyMem(bytes.data() + read, record.content, n);
     SetSlot(record.contentLength, pStr(n));
+    if (read + n == size) MarkFileEnd(record);
     if (pFileIO(1, writer.pendingPath, write, &record, kPayloadSize) != kPayloadSize) return 0;
     read += n;
     write += kPayloadSize;
@@ -344,22 +345,22 @@ int32_t PendingRecordCount(const char* pendingPath) {
 int32_t PendingFileCount(const char* pendingPath) {
   // Records left by a writer that was stopped go with the next mail too, so
   // the files are counted from the records rather than from this writer's
-  // own attachments: a file starts where the tag changes or after a chunk
-  // shorter than a whole one.
+  // own attachments: a file starts where the tag changes or after the chunk
+  // that ended the one before.
   int32_t records = PendingRecordCount(pendingPath);
   BlockPayload record;
   char previous[sizeof record.tag + 1] = {};
   int32_t files = 0;
-  int32_t lastWasShort = 0;
+  int32_t lastEnded = 0;
   for (int32_t i = 0; i < records; i++) {
     pClrMem(&record, sizeof record);
     if (pFileIO(-1, pendingPath, 1 + i * kPayloadSize, &record, kPayloadSize) != kPayloadSize) break;
     char tag[sizeof record.tag + 1];
     SlotText(record.tag, tag);
-    if (files == 0 || lastWasShort || pCmp(tag, previous) != 1) files++;
+    if (files == 0 || lastEnded || pCmp(tag, previous) != 1) files++;
     pClrMem(previous, sizeof previous);
     AppendBounded(tag, previous, sizeof previous);
-    lastWasShort = SlotNumber(record.contentLength, sizeof record.contentLength) < kContentSize ? 1 : 0;
+    lastEnded = ChunkEndsFile(record);
   }
   pClrMem(&record, sizeof record);
   return files;

@@ -12,8 +12,10 @@
 // Attaching does not touch the spool: each attached file is compressed by the
 // unit library and cut into 3576-byte attachment payloads that are appended
 // to the account's pending-attachment file POST\E (no suffix, so no delivery
-// takes it). Send copies those records behind the message block and deletes
-// the pending file; Exit with pending records asks first.
+// takes it); the last record of each file carries kFileEndMark, so that a
+// reader can tell two files of one name apart. Send copies those records
+// behind the message block and deletes the pending file; Exit with pending
+// records asks first.
 //
 // A spool file is only ever written new: when another mail of the same
 // sender already waits under this minute's stamp, the mail gets the next free

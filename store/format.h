@@ -46,7 +46,8 @@
 //
 // BlockPayload, 3576 bytes (message / attachment chunk)
 //   +0     3519  content        message text (<= 3518 chars) / file chunk (<= 3519 bytes)
-//   +3519     1  zero
+//   +3519     1  zero           zero; kFileEndMark on the last chunk of each
+//                               file this system's writer attaches
 //   +3520    48  tag            "[MSG]" / the attachment's file name
 //   +3568     8  contentLength  decimal text
 //
@@ -131,6 +132,11 @@ constexpr const char* kMessageTag = "[MSG]";
 constexpr const char* kStatusNew = "[N]";
 constexpr const char* kStatusOpened = "[O]";
 constexpr const char* kAccessMarker = "[-]";
+// Where an attached file ends, in the byte after its last chunk's content,
+// which readers of other systems never look at. Without it (mails from other
+// writers) a file ends where the tag changes or a chunk is short, and two
+// files of one name run together when the first fills its last chunk.
+constexpr char kFileEndMark = 'E';
 constexpr const char* kIdAlphabet = "abcdefghijklmnopqrstuvwxyz1234567890";
 constexpr const char* kNameAlphabet = "abcdefghijklmnopqrstuvwxyz 1234567890";
 

@@ -11,8 +11,10 @@
 //       "[=]" spool file when TOADDRESS names this machine, else "[@]".
 //   vlpost --read FOLDER ID OUTDIR
 //       extracts every mail of account ID's mailbox into OUTDIR: the message
-//       as mail-N.txt and each attachment, decompressed, under its own name.
-//       Prints one line per mail.
+//       as mail-N.txt and each attachment, decompressed, under its own name
+//       (numbered, "name(2).ext", when an earlier one took it). Prints one
+//       line per mail; a damaged mail is named on stderr, the others are
+//       read all the same, and the exit code is then 1.
 //   vlpost --call FOLDER
 //       asks the machine running in FOLDER for a posting pass at its next
 //       15-second tick, whatever its courier setting, as the writer's Send
@@ -25,10 +27,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "accounts/mail_common.h"
 #include "config/config.h"
 #include "console/helpers.h"
 #include "platform/unit.h"
@@ -200,6 +202,7 @@ int PostMail(const std::string& folder, const std::vector<std::string>& args) {
       std::memcpy(b.payload.content, a.compressed.data() + at, n);
       SetSlot(b.payload.tag, a.tag.c_str());
       SetSlot(b.payload.contentLength, std::to_string(n).c_str());
+      if (at + n == a.compressed.size()) mailui::MarkFileEnd(b.payload);
       blocks.push_back(b);
     }
   }
@@ -214,6 +217,60 @@ int PostMail(const std::string& folder, const std::vector<std::string>& args) {
   return 0;
 }
 
+// One attached file of a mail as the chain carries it, still compressed.
+struct ChainFile {
+  std::string tag;
+  std::string packed;
+};
+
+// The message and the attachments of one mail file, in the order of the
+// chain: a file ends at the chunk that says so (ChunkEndsFile) or where the
+// tag changes, so two files of one name stay two. Empty text when the mail
+// is whole, else what is wrong with it.
+std::string ReadChain(const char* mailPath, const MailHeader& entry, std::string& message,
+                      std::vector<ChainFile>& files) {
+  const int32_t blocks = SlotNumber(entry.totalBlocks, sizeof entry.totalBlocks);
+  if (blocks < 1 || pFileSize(mailPath) != int64_t(blocks) * kBlockSize) return "mail file damaged or missing";
+  bool ended = true;
+  for (int32_t k = 1; k <= blocks; ++k) {
+    MailBlock block{};
+    if (ReadBlockHeader(mailPath, BlockPosition(k), block) != kBlockSize) return "mail file cannot be read";
+    if (k == 1) {
+      vlData(-1, &block.payload, kPayloadSize);
+      int32_t n = SlotNumber(block.payload.contentLength, sizeof block.payload.contentLength);
+      if (n < 0 || n > kMessageMaxLength) n = 0;
+      message.assign(block.payload.content, size_t(n));
+      continue;
+    }
+    const int32_t n = SlotNumber(block.payload.contentLength, sizeof block.payload.contentLength);
+    if (n < 0 || n > kContentSize) return "bad chunk length in block " + std::to_string(k);
+    const std::string tag = SlotString(block.payload.tag, sizeof block.payload.tag);
+    if (ended || files.back().tag != tag) files.push_back({tag, std::string()});
+    files.back().packed.append(block.payload.content, size_t(n));
+    ended = mailui::ChunkEndsFile(block.payload) == 1;
+  }
+  return "";
+}
+
+// Writes and unpacks the files of one mail into outDir, each under a name
+// that no earlier file of this run took. Empty text when all unpacked.
+std::string SaveChainFiles(const std::vector<ChainFile>& files, const std::string& outDir,
+                           std::vector<std::string>& taken) {
+  std::string problems;
+  for (const ChainFile& file : files) {
+    char name[mailui::kMaxBareName + 1];
+    mailui::SaveNameFor(file.tag.c_str(), taken, name);
+    taken.push_back(name);
+    const std::string target = outDir + "/" + name;
+    std::ofstream(target, std::ios::binary | std::ios::trunc) << file.packed;
+    const char* done = vlOptimize(-1, target.c_str(), 0, 2024);
+    if (done == nullptr || done[0] == 0) problems += (problems.empty() ? "cannot decompress " : ", ") + std::string(name);
+  }
+  return problems;
+}
+
+// Every mail of the mailbox is read, whatever became of the one before; a
+// damaged mail is named on stderr and makes the exit code 1.
 int ReadMailbox(const std::string& folder, const std::string& rawId, const std::string& outDir) {
   std::string error;
   if (!OpenMachine(folder, error)) return Fail(error);
@@ -225,6 +282,8 @@ int ReadMailbox(const std::string& folder, const std::string& rawId, const std::
   fs::create_directories(outDir, ec);
   const int32_t size = pFileSize(index.c_str());
   const int32_t entries = size > 0 ? size / kHeaderSize : 0;
+  std::vector<std::string> taken;
+  int failed = 0;
   for (int32_t i = 1; i <= entries; ++i) {
     MailHeader entry{};
     pFileIO(-1, index.c_str(), IndexEntryPosition(i), &entry, kHeaderSize);
@@ -233,37 +292,25 @@ int ReadMailbox(const std::string& folder, const std::string& rawId, const std::
     SlotText(entry.sender, sender);
     SlotText(entry.postedAt, postedAt);
     char mailPath[kPathSize] = {};
-    if (BuildMailPath(accountFolder, sender, postedAt, kLocalSuffix, mailPath) != 1) return Fail("bad mail name");
-    std::map<std::string, std::string> files;
     std::string message;
-    const int32_t blocks = SlotNumber(entry.totalBlocks, sizeof entry.totalBlocks);
-    for (int32_t k = 1; k <= blocks; ++k) {
-      MailBlock block{};
-      if (ReadBlockHeader(mailPath, BlockPosition(k), block) != kBlockSize) return Fail("mail file too short");
-      if (k == 1) {
-        vlData(-1, &block.payload, kPayloadSize);
-        int32_t n = SlotNumber(block.payload.contentLength, sizeof block.payload.contentLength);
-        if (n < 0 || n > kMessageMaxLength) n = 0;
-        message.assign(block.payload.content, size_t(n));
-        continue;
-      }
-      const int32_t n = SlotNumber(block.payload.contentLength, sizeof block.payload.contentLength);
-      if (n < 0 || n > kContentSize) return Fail("bad chunk length");
-      files[SlotString(block.payload.tag, sizeof block.payload.tag)].append(block.payload.content, size_t(n));
+    std::vector<ChainFile> files;
+    std::string problem = BuildMailPath(accountFolder, sender, postedAt, kLocalSuffix, mailPath) == 1
+                              ? ReadChain(mailPath, entry, message, files)
+                              : "bad mail name";
+    if (problem.empty()) {
+      std::ofstream(outDir + "/mail-" + std::to_string(i) + ".txt", std::ios::binary) << message;
+      problem = SaveChainFiles(files, outDir, taken);
     }
-    std::ofstream(outDir + "/mail-" + std::to_string(i) + ".txt", std::ios::binary) << message;
-    for (const auto& [tag, data] : files) {
-      if (tag.empty() || tag.find('/') != std::string::npos || tag == "." || tag == "..") return Fail("bad attachment name");
-      const std::string target = outDir + "/" + tag;
-      std::ofstream(target, std::ios::binary) << data;
-      const char* done = vlOptimize(-1, target.c_str(), 0, 2024);
-      if (done == nullptr || done[0] == 0) return Fail("cannot decompress " + tag);
+    if (!problem.empty()) {
+      Fail("mail " + std::to_string(i) + ": " + problem);
+      ++failed;
+      continue;
     }
     std::printf("mail %d from %s subject %s attachments %zu\n", i, sender,
                 SlotString(entry.subject, sizeof entry.subject).c_str(), files.size());
   }
   std::printf("mails %d\n", entries);
-  return 0;
+  return failed == 0 ? 0 : 1;
 }
 
 // The request file in the machine folder; the running program's tick takes it.

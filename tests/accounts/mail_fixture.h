@@ -144,6 +144,41 @@ inline Bytes AttachmentBlock(BlockText t, int number, const std::string& tag, co
   return block;
 }
 
+// The packed form of a file, as the writer attaches it.
+inline Bytes Packed(const MailMachine& m, const Bytes& bytes) {
+  fs::path file = m.Root() / "pack.tmp";
+  WriteAll(file, bytes);
+  const char* packed = vlOptimize(1, Classic(file).c_str(), 0, 0);
+  Bytes result;
+  if (packed != nullptr && packed[0] != 0) {
+    result = ReadAll(packed);
+    fs::remove(packed);
+  }
+  fs::remove(file);
+  return result;
+}
+
+// A mail file carrying the given files, packed and cut into chunks as a
+// writer of any system does (no end marks); t's block and file counts are
+// set to match.
+inline Bytes ChainWithFiles(const MailMachine& m, BlockText& t,
+                            const std::vector<std::pair<std::string, Bytes>>& files) {
+  std::vector<std::pair<std::string, Bytes>> chunks;
+  for (const auto& [name, bytes] : files) {
+    Bytes packed = Packed(m, bytes);
+    for (size_t at = 0; at < packed.size(); at += kContentSize)
+      chunks.push_back({name, Bytes(packed.begin() + at, packed.begin() + std::min(packed.size(), at + kContentSize))});
+  }
+  t.totalBlocks = std::to_string(1 + chunks.size());
+  t.attachmentCount = std::to_string(files.size());
+  Bytes mail = MessageBlock(t, "files");
+  for (size_t i = 0; i < chunks.size(); i++) {
+    Bytes b = AttachmentBlock(t, static_cast<int>(i + 2), chunks[i].first, chunks[i].second);
+    mail.insert(mail.end(), b.begin(), b.end());
+  }
+  return mail;
+}
+
 // A delivered mail: the mail file in the account folder and its index entry
 // appended, as local delivery leaves them.
 inline void Deliver(const MailMachine& m, const std::string& id, const BlockText& t, const Bytes& mailFile) {
