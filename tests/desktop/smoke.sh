@@ -2,7 +2,9 @@
 # Desktop smoke test: runs the real program on a fresh demo machine under the
 # virtual X server that CTest starts (xvfb-run), drives it with a VL_SCRIPT,
 # and photographs each window when the script says it is ready. Each picture
-# must show the window at its computed place and size, and must not be blank.
+# must show the window at its computed place and size, and must not be blank;
+# a message box with a long caption must show it whole, and the console its
+# etched edge.
 # The pictures stay in OUTDIR for a person to look at.
 #   smoke.sh VELLORAN VLINIT VLPOST OUTDIR
 set -euo pipefail
@@ -85,29 +87,47 @@ SCRIPT
   close_program
 } > "$work/script"
 
-(cd "$work/m" && VL_SCRIPT="$work/script" VL_SCRIPT_LOG="$work/log" exec "$velloran") &
-pid=$!
-
 source "$(dirname "${BASH_SOURCE[0]}")/watch.sh"
 
 # Expected rectangles on a 1280 x 1024 screen: the console is 900 x 200,
 # centred horizontally and 220 pixels above the vertical centre. Every other
 # window is checked against the place the dialog manager computed for it.
 declare -A want=([console]="190 192 900 200")
-deadline=$((SECONDS + 150))
-while :; do
-  [ $SECONDS -lt $deadline ] || fail "timed out"
-  if ! kill -0 "$pid" 2>/dev/null; then
-    grep -qs '^end$' "$work/log" || fail "the program ended early"
-    break
-  fi
-  look_at_log "$work/log"
-  sleep 0.2
-done
-# The last step answered the close question with Yes: the program ends with 0.
-code=0
-wait "$pid" || code=$?
-pid=""
-[ "$code" -eq 0 ] || fail "the program ended with $code"
-check_pictures console about setting mailbox reader writer chooser question information
+
+# run_program FOLDER SCRIPT LOG: plays the script in the machine folder,
+# photographs what it announces, and wants the program to end with 0 (the
+# last step answers the close question with Yes).
+run_program() {
+  (cd "$1" && VL_SCRIPT="$2" VL_SCRIPT_LOG="$3" exec "$velloran") &
+  pid=$!
+  local deadline=$((SECONDS + 150)) code=0
+  while :; do
+    [ $SECONDS -lt $deadline ] || fail "timed out"
+    if ! kill -0 "$pid" 2>/dev/null; then
+      grep -qs '^end$' "$3" || fail "the program ended early"
+      break
+    fi
+    look_at_log "$3"
+    sleep 0.2
+  done
+  wait "$pid" || code=$?
+  pid=""
+  [ "$code" -eq 0 ] || fail "the program ended with $code"
+}
+run_program "$work/m" "$work/script" "$work/log"
+
+# A box whose caption is much longer than its text: a machine whose Signal
+# setting selects no communication path reports "DCE not found on this com
+# port" over its port number at start-up. The caption must show whole.
+"$vlinit" "$work/n" --machid 402 --control-id admin --control-key secret --signal 2 > /dev/null
+{
+  echo 'snapbox dce "DCE not found on this com port"'
+  echo 'answer "DCE not found on this com port" 1'
+  printf 'wait Velloran\nrestore Velloran\n'
+  close_program
+} > "$work/dce.script"
+run_program "$work/n" "$work/dce.script" "$work/dce.log"
+check_pictures console about setting mailbox reader writer chooser question information dce
+caption_whole dce
+etched_edge console
 echo "desktop smoke: passed"

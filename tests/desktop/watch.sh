@@ -63,3 +63,29 @@ check_pictures() {
     case " $handled " in *" $n "*) ;; *) fail "no picture of $n" ;; esac
   done
 }
+
+# The caption of a photographed box shows whole: the last pixels of its
+# caption bar before the clip (the close box and its margin) hold no text.
+# White text is the brightest thing on the bar; the gradient under it ends
+# in light blue, whose red stays far below white.
+caption_whole() {
+  local name=$1 width strip=12 border=3 tail=20 brightest
+  width=$(identify -format '%w' "$out/$name.png")
+  brightest=$(convert "$out/$name.png" -crop "${strip}x15+$((width - border - tail - strip))+$((border + 1))" +repage \
+    -channel RGB -separate -evaluate-sequence min -format '%[fx:maxima]' info:)
+  awk -v b="$brightest" 'BEGIN { exit !(b < 0.8) }' || fail "$name: the caption is cut at the close box (brightness $brightest)"
+  echo "desktop: $name caption whole (brightest $brightest before the close box)"
+}
+
+# A painted dialog has its etched edge round the client area: its dark line
+# runs just inside the window's own frame, on the left and at the bottom.
+etched_edge() {
+  local name=$1 size left bottom w h
+  size=$(identify -format '%w %h' "$out/$name.png")
+  read -r w h <<< "$size"
+  read -r left bottom < <(convert "$out/$name.png" \
+    -format "%[fx:p{3,$((h / 2))}.intensity] %[fx:p{$((w / 2)),$((h - 5))}.intensity]\n" info:)
+  awk -v l="$left" -v b="$bottom" 'BEGIN { exit !(l < 0.6 && b < 0.6) }' ||
+    fail "$name: no etched edge round the client area (left $left, bottom $bottom)"
+  echo "desktop: $name has its etched edge"
+}

@@ -87,6 +87,13 @@ void openMessage(OpenBox& open) {
   int bodyH = std::max(hasIcon ? 32 : 0, th);
   int clientH = kGap + bodyH + kGap + kButtonHeight + kGap;
   int width = clientW + 2 * WA_BORDER, height = clientH + 2 * WA_BORDER + WA_CAPTION;
+  // The caption is often the longer text ("DCE not found on this com port"
+  // over a port number): the box grows so that it shows whole.
+  int captionWidth = std::min(FrameWindow::widthForCaption(toUtf8(box.caption), false), waScreenWidth());
+  if (captionWidth > width) {
+    clientW += captionWidth - width;
+    width = captionWidth;
+  }
   int left, top;
   placeOver(box.owner, width, height, left, top);
 

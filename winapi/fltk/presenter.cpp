@@ -463,6 +463,7 @@ class FlPresenter : public WaPresenter {
       if (win == nullptr) return;
       if (what & WA_TEXT) win->caption(toUtf8(w.text));
       if (what & WA_ICON) showIcon(*win, w);
+      if (what & WA_PAINTED) win->etched(w.frames > 0);
       if (what & (WA_RECT | WA_VISIBLE)) placeDialog(w.handle, *win);
       if (what & WA_FOCUS) {
         if (waGetFocus() == w.handle && win->shown()) Fl::focus(win);

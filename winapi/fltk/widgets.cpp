@@ -20,6 +20,11 @@ Fl_Color captionEndColour(bool active) {
 namespace {
 
 constexpr int kCloseBoxSize = 14;
+// The caption's text starts this far into the bar and is clipped this far
+// before its right end (the close box and its margin).
+constexpr int kCaptionLead = 4, kCaptionTail = kCloseBoxSize + 6;
+
+void captionFont(bool tool) { fl_font(FL_HELVETICA_BOLD, tool ? 11 : 12); }
 
 Fl_Color blend(Fl_Color a, Fl_Color b, int step, int steps) {
   return fl_color_average(b, a, steps <= 1 ? 0.0f : float(step) / float(steps - 1));
@@ -33,9 +38,10 @@ void drawCaptionBar(int x, int y, int w, int h, const std::string& text, bool ac
     fl_yxline(x + i, y, y + h - 1);
   }
   fl_color(FL_WHITE);
-  fl_font(FL_HELVETICA_BOLD, tool ? 11 : 12);
-  fl_push_clip(x + 4, y, w - 4 - kCloseBoxSize - 6, h);
-  fl_draw(text.c_str(), x + 4, y, w - 8, h, Fl_Align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE), nullptr, 0);
+  captionFont(tool);
+  fl_push_clip(x + kCaptionLead, y, w - kCaptionLead - kCaptionTail, h);
+  fl_draw(text.c_str(), x + kCaptionLead, y, w - 2 * kCaptionLead, h, Fl_Align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE),
+          nullptr, 0);
   fl_pop_clip();
 }
 
@@ -67,6 +73,18 @@ void FrameWindow::caption(const std::string& utf8) {
   redraw();
 }
 
+int FrameWindow::widthForCaption(const std::string& utf8, bool toolWindow) {
+  captionFont(toolWindow);
+  const int text = int(fl_width(utf8.c_str()) + 0.999);
+  return 2 * WA_BORDER + kCaptionLead + text + kCaptionRoom + kCaptionTail;
+}
+
+void FrameWindow::etched(bool on) {
+  if (etched_ == on) return;
+  etched_ = on;
+  damage(FL_DAMAGE_ALL);
+}
+
 void FrameWindow::active(bool on) {
   if (active_ == on) return;
   active_ = on;
@@ -84,7 +102,16 @@ bool FrameWindow::inCloseBox(int x, int y) const {
 }
 
 void FrameWindow::draw() {
-  Fl_Double_Window::draw();
+  // The background and the etched edge go under the controls, which are
+  // drawn over them as the classic platform's child windows are.
+  if (damage() & ~FL_DAMAGE_CHILD) {
+    draw_box(box(), 0, 0, w(), h(), color());
+    if (etched_) {
+      Frame client = clientArea(RECT{0, 0, w(), h()}, captioned_);
+      fl_draw_box(FL_ENGRAVED_FRAME, client.left, client.top, client.width, client.height, color());
+    }
+  }
+  draw_children();
   fl_draw_box(FL_UP_FRAME, 0, 0, w(), h(), faceColour());
   fl_color(faceColour());
   fl_rect(1, 1, w() - 2, h() - 2);

@@ -27,6 +27,12 @@ class FrameWindow : public Fl_Double_Window {
   FrameWindow(int x, int y, int w, int h, bool captioned, bool toolWindow, bool closeBox);
   void caption(const std::string& utf8);
   const std::string& caption() const { return caption_; }
+  // The outer width at which the caption shows whole, with kCaptionRoom
+  // pixels of bar to spare before the close box.
+  static int widthForCaption(const std::string& utf8, bool toolWindow);
+  static constexpr int kCaptionRoom = 16;
+  // The etched edge round the client area (the dialog's paint draws it).
+  void etched(bool on);
   void active(bool on);
   bool captioned() const { return captioned_; }
   // Called with the window's new position after a drag of the caption.
@@ -49,6 +55,7 @@ class FrameWindow : public Fl_Double_Window {
   std::string caption_;
   bool captioned_, toolWindow_, closeBox_;
   bool active_ = true;
+  bool etched_ = false;
   bool dragging_ = false;
   int grabX_ = 0, grabY_ = 0;
 };
