@@ -80,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   });
   OpenAccount(desk.console, &desk.context);
   const bool expected = size > 0 && OpensWith(Bytes(data, data + size));
+  Trace(std::string("login ") + (opened ? "opened" : "refused"));
   FUZZ_CHECK(opened == expected, opened ? "opened" : "not opened");
   if (opened) {
     FUZZ_CHECK(folder == storebytes::Classic(m.AccountFolder("bob")), folder);
@@ -102,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (name.rfind(bobs, 0) == 0) continue;
     FUZZ_CHECK(after.count(name) && after.at(name) == bytes, name + " was touched by the removal");
   }
+  Trace(std::string("removal ") + (fs::exists(m.AccountFolder("bob")) ? "kept bob's folder" : "removed bob's folder"));
   size_t folders = 0;
   for (const auto& [name, bytes] : after) {
     if (name == "VL.INI") continue;

@@ -63,6 +63,8 @@ void CheckPicker(mailtest::MailDesk& desk, const Bytes& book) {
     FUZZ_CHECK(position >= 1 && (position - 1) % kContactSize == 0 && size_t(position - 1) / kContactSize < whole,
                "row position " + std::to_string(position));
   }
+  Trace("picker " + std::string(shown ? "shown, " : "not shown, ") + std::to_string(rows.size()) + " rows, picked '" +
+        out + "'");
   if (picked == 1) {
     FUZZ_CHECK(!rows.empty(), "picked from no row");
     const size_t i = size_t(rows[0].data - 1) / kContactSize;
@@ -100,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckAdd(before.at(book), after.at(book), mail.sender);
   CheckOnlyOneStatusChanged(before.at(index), after.at(index));
   const Bytes added = after.at(book);
+  Trace("book " + std::to_string(before.at(book).size()) + " -> " + std::to_string(added.size()) + " bytes");
 
   CheckPicker(desk, added);
   after = Snapshot(m.Root());

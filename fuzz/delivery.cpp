@@ -159,6 +159,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t p = 0; p < parts.size(); ++p) store->PutSpool(SpecOf(p), parts[p]);
   ResetDelivery();
   FUZZ_CHECK(DeliverLocalMails() == 1, "the run failed");
+  Trace("delivered " + std::to_string(Delivery().delivered) + ", restamped " + std::to_string(Delivery().renamed) +
+        ", unknown " + std::to_string(Delivery().unknownAccount) + ", damaged " + std::to_string(Delivery().damaged) +
+        ", kept " + std::to_string(Delivery().kept));
   CheckRun(parts);
   Restore();
   return 0;

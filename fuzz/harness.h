@@ -43,6 +43,13 @@ using Tree = std::map<std::string, Bytes>;
     if (!(condition)) ::fuzz::Fail(std::string(#condition) + ": " + (what)); \
   } while (0)
 
+// With VL_FUZZ_TRACE set, a target says what one input did (to see that
+// the seeds reach what the invariants are about).
+inline void Trace(const std::string& text) {
+  static const bool on = getenv("VL_FUZZ_TRACE") != nullptr;
+  if (on) fprintf(stderr, "==fuzz== %s\n", text.c_str());
+}
+
 inline Bytes ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

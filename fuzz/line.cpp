@@ -155,6 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckState();
   }
   CheckFolder();
+  Trace("POST holds " + std::to_string(Snapshot(machine->Post()).size()) + " files");
   Clear();
   return 0;
 }

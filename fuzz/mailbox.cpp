@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const Tree after = Snapshot(m.Root());
   const std::string index = fs::relative(m.MailboxIndex("bob"), m.Root()).string();
+  Trace("rows " + std::to_string(session.rows) + ", index changed: " + (before.at(index) != after.at(index) ? "yes" : "no"));
   FUZZ_CHECK(session.rows <= size / kHeaderSize, std::to_string(session.rows) + " rows");
   CheckOnlyOneStatusChanged(before.at(index), after.at(index));
   Tree others = after;

@@ -51,6 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(name.rfind(".vlunit-", 0) != 0, "the unpacker left " + name);
     it = after.erase(it);
   }
+  Trace("rows " + std::to_string(session.rows) + (session.saved ? ", saved " : ", not saved ") +
+        std::to_string(Snapshot(saved).size()) + " files");
   FUZZ_CHECK(after == before, "the session changed:" + Difference(before, after));
   CheckOutside({m.Root()});
   return 0;

@@ -93,7 +93,12 @@ void ConfigSeeds() {
   Bytes longSettings = settings;
   Append(longSettings, Text("tail kept"));
   Seed("config", "long-settings", Joined({unit, longSettings}));
-  Seed("config", "full-slots", Joined({Bytes(512, 'A'), Bytes(512, 'B')}));
+  // Records from elsewhere: no slot terminated anywhere.
+  Bytes x(kRecordSize, 'x');
+  Bytes y(kRecordSize, 'y');
+  vlData(1, x.data(), kRecordSize);
+  vlData(1, y.data(), kRecordSize);
+  Seed("config", "unterminated", Joined({x, y}));
 }
 
 // Line events: 0 carrier on, 1 carrier off, 2 data (length, bytes).

@@ -65,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Bytes expected;
   const bool decodable = ReferenceDecode(data, size, expected);
   const Bytes after = ReadFile(file);
+  Trace(std::string(answer[0] == 0 ? "refused" : "unpacked") + ", " + std::to_string(after.size()) + " bytes");
   if (answer[0] == 0) {
     FUZZ_CHECK(after == before, "a refused file was changed");
     FUZZ_CHECK(!decodable, "a sound stream was refused");
