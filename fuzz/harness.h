@@ -6,7 +6,8 @@
 // it) and the current folder is an empty folder "cwd" inside it, so a
 // relative path or a stray temporary file would land where the checks look.
 // After every input CheckOutside() insists that the scratch folder holds
-// nothing but the machine folders and an empty "cwd".
+// nothing but the machine folders and an empty "cwd". After a crash the
+// scratch folder is kept, to look at what the input left.
 //
 // A broken invariant prints what broke and aborts: libFuzzer keeps the input
 // as a crash artifact, exactly as for a sanitizer report.
