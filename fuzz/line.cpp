@@ -17,7 +17,8 @@
 // and after every input:
 //  - POST holds, besides what was there, only received mails: encoded
 //    names with "[=]" (complete: block i says it is block i, the last says
-//    it is the last) or "[~]" (whole blocks);
+//    it is the last) or "[~]" (whole blocks); the program folder gains at
+//    most the receiver's journal;
 //  - the remote spool file and the account waiting there are untouched;
 //  - nothing is written outside the machine folder.
 #include <regex>
@@ -26,6 +27,7 @@
 #include "fuzz/harness.h"
 #include "link/link.h"
 #include "platform/unit.h"
+#include "store/journal.h"
 #include "tests/link/link_fixture.h"
 #include "toolkit/files.h"
 
@@ -53,6 +55,9 @@ bool IsReceivedName(const std::string& name) {
   static const std::regex pattern("POST/([0-9a-z][0-9a-z])+\\[[=~]\\]");
   return std::regex_match(name, pattern);
 }
+
+// The receiver's journal of the mails it took, its part and a damaged one set aside.
+bool IsJournalName(const std::string& name) { return name.rfind(kReceivedJournalName, 0) == 0; }
 
 std::string HeaderText(const Bytes& header, size_t offset, size_t width) {
   return linktest::TextAt(header, offset, width);
@@ -96,16 +101,18 @@ void CheckFolder() {
   }
   for (const auto& [name, bytes] : now) {
     if (kept.count(name)) continue;
+    if (IsJournalName(name)) continue;
     FUZZ_CHECK(IsReceivedName(name), "a file the line may not make: " + name);
     CheckReceivedMail(name, bytes);
   }
   CheckOutside({machine->Root()});
 }
 
-// Back to the machine as it was: the received files go, the state is reset.
+// Back to the machine as it was: the received files and the journal go, the
+// state is reset.
 void Clear() {
-  for (const auto& entry : fs::directory_iterator(machine->Post()))
-    if (!kept.count("POST/" + entry.path().filename().string())) fs::remove(entry.path());
+  for (const auto& [name, bytes] : Snapshot(machine->Root()))
+    if (!kept.count(name)) fs::remove_all(machine->Root() / name);
   ResetLink();
   machine->TakeStatusHistory();
   machine->TakeProgressHistory();
