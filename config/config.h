@@ -57,6 +57,9 @@ constexpr FieldSlot Answer{100, 16};
 // A live record: 512 bytes, kept unscrambled.
 struct ConfigRecord {
   char bytes[kRecordSize];
+  // Never read from or written to a file: a slot left unterminated by a file
+  // from elsewhere makes Text() run on, but it ends here, not past the record.
+  char end = 0;
   // The field's text (zero-terminated inside its slot as long as writers keep
   // to width - 1 characters; SetText enforces it).
   char* Text(FieldSlot slot) { return bytes + slot.offset; }

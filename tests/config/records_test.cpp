@@ -159,6 +159,19 @@ TEST_F(RecordFile, ShortFileGivesItsBytesFollowedByZeros) {
   }
 }
 
+TEST_F(RecordFile, ATextLeftUnterminatedByTheFileEndsWithTheRecord) {
+  // A record made elsewhere need not hold a single zero; whatever lies after
+  // the record in memory must never become part of a field's text.
+  Put(Scrambled(Bytes(kRecordSize, 'q')));
+  struct {
+    ConfigRecord record;
+    char after[16];
+  } held;
+  std::memset(held.after, 'z', sizeof held.after);
+  ASSERT_EQ(ReadRecord(path_.c_str(), held.record), kRecordSize);
+  EXPECT_EQ(std::string(held.record.Text(SettingsField::Answer)), std::string(kRecordSize - 100, 'q'));
+}
+
 TEST_F(RecordFile, MissingFileReadsAsNothing) {
   ConfigRecord record;
   std::memset(record.bytes, 0xEE, kRecordSize);

@@ -1,0 +1,168 @@
+// The receiving side of the line: any sequence of library events through
+// OnLinkEvent, on the link tests' machine (MachID 400, virtual clock, the
+// program's console window).
+//
+// Input: a sequence of events, each an operation byte (taken modulo 4) and
+// its arguments:
+//   0  carrier on                 1  carrier off
+//   2  data: length (2 bytes, little-endian), then that many bytes (fewer
+//      at the end of the input)
+//   3  another line change: type byte (mod 7), state byte (mod 3)
+//
+// Invariants, after every event:
+//  - the call state follows the carrier; the receiving state is one of its
+//    three phases, a block never holds more than one block's bytes (a whole one
+//    only after it was refused), and the
+//    part file of the mail being received holds exactly its stored blocks;
+// and after every input:
+//  - POST holds, besides what was there, only received mails: encoded
+//    names with "[=]" (complete: block i says it is block i, the last says
+//    it is the last) or "[~]" (whole blocks); the program folder gains at
+//    most the receiver's journal;
+//  - the remote spool file and the account waiting there are untouched;
+//  - nothing is written outside the machine folder.
+#include <regex>
+
+#include "config/config.h"
+#include "fuzz/harness.h"
+#include "link/link.h"
+#include "platform/unit.h"
+#include "store/journal.h"
+#include "tests/link/link_fixture.h"
+#include "toolkit/files.h"
+
+using namespace fuzz;
+
+namespace {
+
+class LineMachine : public linktest::LinkFixture {
+ public:
+  void TestBody() override {}
+  void Start() { SetUp(); }
+  void Stop() { TearDown(); }
+  using LinkFixture::AllFiles;
+  using LinkFixture::Post;
+  using LinkFixture::PutRemote;
+  using LinkFixture::Root;
+  using LinkFixture::TakeProgressHistory;
+  using LinkFixture::TakeStatusHistory;
+};
+
+LineMachine* machine = nullptr;
+Tree kept;  // what was in the folder before the line spoke
+
+bool IsReceivedName(const std::string& name) {
+  static const std::regex pattern("POST/([0-9a-z][0-9a-z])+\\[[=~]\\]");
+  return std::regex_match(name, pattern);
+}
+
+// The receiver's journal of the mails it took, its part and a damaged one set aside.
+bool IsJournalName(const std::string& name) { return name.rfind(kReceivedJournalName, 0) == 0; }
+
+std::string HeaderText(const Bytes& header, size_t offset, size_t width) {
+  return linktest::TextAt(header, offset, width);
+}
+
+void CheckReceivedMail(const std::string& name, const Bytes& bytes) {
+  FUZZ_CHECK(!bytes.empty() && bytes.size() % kBlockSize == 0, name + " is not whole blocks");
+  if (name.back() != ']' || name[name.size() - 2] != '=') return;
+  const size_t blocks = bytes.size() / kBlockSize;
+  for (size_t k = 1; k <= blocks; ++k) {
+    const Bytes block(bytes.begin() + long((k - 1) * kBlockSize), bytes.begin() + long(k * kBlockSize));
+    const Bytes header = linktest::HeaderOf(block);
+    FUZZ_CHECK(HeaderText(header, 0, 8) == "[ML]", name + ": a block without the marker");
+    FUZZ_CHECK(HeaderText(header, 234, 9) == std::to_string(k), name + ": block out of order");
+    if (k == blocks)
+      FUZZ_CHECK(HeaderText(header, 243, 9) == HeaderText(header, 234, 9), name + ": complete without its last block");
+  }
+}
+
+void CheckState() {
+  const LinkState& link = Link();
+  FUZZ_CHECK(link.lineBusy == link.cd, "line busy without the carrier or the reverse");
+  FUZZ_CHECK(link.callState == (link.cd == 1 ? -1 : 0), "call state " + std::to_string(link.callState));
+  const ReceiveWork& w = link.receive;
+  FUZZ_CHECK(w.state == kReceiveIdle || w.state == kReceiveMail || w.state == kReceiveRefused, "receive phase");
+  FUZZ_CHECK(w.blockBytes >= 0 && w.blockBytes <= kBlockSize, "block bytes " + std::to_string(w.blockBytes));
+  if (w.state == kReceiveMail) {
+    FUZZ_CHECK(w.blockBytes < kBlockSize, "a whole block left unstored");
+    FUZZ_CHECK(w.writePosition >= 1 && (w.writePosition - 1) % kBlockSize == 0, "write position");
+    const int32_t stored = pFileSize(w.partPath);
+    FUZZ_CHECK(stored == int32_t(w.writePosition - 1) || (stored == -1 && w.writePosition == 1),
+               "part file holds " + std::to_string(stored) + " bytes, stored " + std::to_string(w.writePosition - 1));
+  }
+}
+
+void CheckFolder() {
+  const Tree now = Snapshot(machine->Root());
+  for (const auto& [name, bytes] : kept) {
+    auto found = now.find(name);
+    FUZZ_CHECK(found != now.end() && found->second == bytes, name + " was touched");
+  }
+  for (const auto& [name, bytes] : now) {
+    if (kept.count(name)) continue;
+    if (IsJournalName(name)) continue;
+    FUZZ_CHECK(IsReceivedName(name), "a file the line may not make: " + name);
+    CheckReceivedMail(name, bytes);
+  }
+  CheckOutside({machine->Root()});
+}
+
+// Back to the machine as it was: the received files and the journal go, the
+// state is reset.
+void Clear() {
+  for (const auto& [name, bytes] : Snapshot(machine->Root()))
+    if (!kept.count(name)) fs::remove_all(machine->Root() / name);
+  ResetLink();
+  machine->TakeStatusHistory();
+  machine->TakeProgressHistory();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  EnterScratch();
+  machine = new LineMachine;
+  machine->Start();
+  // A mail waiting to go out and an account: the line must leave both alone.
+  linktest::MailSpec outgoing;
+  outgoing.destination = "carl@402";
+  machine->PutRemote(outgoing);
+  fs::create_directory(machine->Root() / (linktest::Encoded("bob") + "[@]"));
+  linktest::WriteAll(machine->Root() / (linktest::Encoded("bob") + "[@]") / (linktest::Encoded("bob") + "[@]"),
+                     Bytes(512, 7));
+  kept = Snapshot(machine->Root());
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Input in(data, size);
+  while (!in.Empty()) {
+    switch (in.Byte() % 4) {
+      case 0:
+        OnLinkEvent(4, 1, nullptr, 0);
+        break;
+      case 1:
+        OnLinkEvent(4, 0, nullptr, 0);
+        break;
+      case 2: {
+        const Bytes bytes = in.Take(in.Word());
+        // The library never hands over an empty buffer; a zero length may come.
+        OnLinkEvent(5, 0, bytes.empty() ? nullptr : reinterpret_cast<const char*>(bytes.data()),
+                    int32_t(bytes.size()));
+        break;
+      }
+      default: {
+        const int32_t type = in.Byte() % 7;
+        const int32_t state = in.Byte() % 3;
+        OnLinkEvent(type, state, nullptr, 0);
+        break;
+      }
+    }
+    CheckState();
+  }
+  CheckFolder();
+  Trace("POST holds " + std::to_string(Snapshot(machine->Post()).size()) + " files");
+  Clear();
+  return 0;
+}
