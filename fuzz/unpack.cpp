@@ -4,7 +4,7 @@
 //  - refused (empty answer): the file is byte for byte and mode for mode what
 //    it was, and liblzma's own decoder refuses it too or it breaks a bound;
 //  - accepted: the file holds exactly what liblzma's own decoder makes of the
-//    input, within the library's expansion bounds;
+//    input, and no more than the largest attachment;
 //  - the folder holds that one file only (no temporary left behind), and
 //    nothing was written outside it.
 #include <lzma.h>
@@ -23,7 +23,7 @@ fs::path folder;
 
 // liblzma's own stream decoder under the unpacker's memory limit; false
 // when it refuses the input, bytes follow the stream, or the output would
-// break the bounds.
+// be larger than the largest attachment.
 bool ReferenceDecode(const uint8_t* data, size_t size, Bytes& out) {
   out.clear();
   lzma_stream stream = LZMA_STREAM_INIT;
@@ -37,7 +37,7 @@ bool ReferenceDecode(const uint8_t* data, size_t size, Bytes& out) {
     stream.avail_out = sizeof chunk;
     ret = lzma_code(&stream, LZMA_FINISH);
     out.insert(out.end(), chunk, chunk + (sizeof chunk - stream.avail_out));
-    if (!unitlib::ExpansionAllowed(size, out.size())) ret = LZMA_MEMLIMIT_ERROR;
+    if (out.size() > unitlib::kMaxOutput) ret = LZMA_MEMLIMIT_ERROR;
   }
   const bool whole = ret == LZMA_STREAM_END && stream.avail_in == 0;
   lzma_end(&stream);
