@@ -1,8 +1,7 @@
 // Local delivery (DeliverLocalMails) over spool files of any bytes, on the
 // store tests' machine: accounts bob and carl, bob already holding another
 // mail of the fixtures' default name (so a mail of that name is restamped),
-// and a
-// mail for another machine waiting in POST.
+// and a mail for another machine waiting in POST.
 //
 // Input: up to three spool files separated by kPartSeparator, written to POST
 // as "[=]" files under three mail names.

@@ -33,8 +33,8 @@ run_one() {
     status=CRASH
   fi
   local runs rate
-  runs=$(awk -F: '/stat::number_of_executed_units/ {gsub(/ /, "", $2); print $2}' $out/run-$t.log)
-  rate=$(awk -F: '/stat::average_exec_per_sec/ {gsub(/ /, "", $2); print $2}' $out/run-$t.log)
+  runs=$(awk -F: '/stat::number_of_executed_units/ {gsub(/ /, "", $NF); print $NF}' $out/run-$t.log)
+  rate=$(awk -F: '/stat::average_exec_per_sec/ {gsub(/ /, "", $NF); print $NF}' $out/run-$t.log)
   printf '%-14s %-6s %10s executions %6s/s  (%s)\n' "$t" "$status" "${runs:-?}" "${rate:-?}" $out/run-$t.log
   [ $status = ok ]
 }
