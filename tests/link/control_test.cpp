@@ -94,19 +94,37 @@ TEST_F(LinkControl, DialReachesThePeerAndHangUpReadiesTheModem) {
   EXPECT_TRUE(RunUntil([&] { return !a.carrier; }, 5000));
 }
 
-TEST_F(LinkControl, DialWithoutAnswerGivesUpAfter70Seconds) {
+// A dial nobody answers: the wait ends when the modem reports that its own
+// wait for the answer is over (S7, reported as the carrier off), and at
+// 70 s at the latest when the modem would wait longer.
+struct UnansweredDial {
+  const char* what;
+  const char* initCmd;
+  uint32_t least, most;
+};
+
+class UnansweredDials : public LinkControl, public ::testing::WithParamInterface<UnansweredDial> {};
+
+TEST_P(UnansweredDials, GiveUpWhenTheModemDoesOrAfter70Seconds) {
+  const UnansweredDial& c = GetParam();
   Peer& a = AddPeer("401");
   a.Close();
   a.autoAnswer = false;
   a.Open();
+  Config().settings.SetText(SettingsField::InitCmd, c.initCmd);
   BringLinkUp();
   const uint32_t start = waNow();
   EXPECT_EQ(DialMachine("401"), 0);
   const uint32_t spent = waNow() - start;
-  EXPECT_GE(spent, 70000u);
-  EXPECT_LT(spent, 72100u);
+  EXPECT_GE(spent, c.least);
+  EXPECT_LT(spent, c.most);
   EXPECT_EQ(Link().callState, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, UnansweredDials,
+                         ::testing::Values(UnansweredDial{"modem gives up after 60 s", "S0=1S7=60", 60000, 62100},
+                                           UnansweredDial{"modem would wait 90 s", "S0=1S7=90", 70000, 72100}),
+                         CaseName<UnansweredDial>);
 
 // Dials refused before anything is sent to the modem.
 struct RefusedDial {
@@ -297,9 +315,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, WaitForOkOnALine,
 // The other machine has mail for this one and ticks in step with this one:
 // its ticks come at the same instants, a tick that finds its pass still
 // running does nothing, and its pass dials at the very instant this
-// machine's would. Like this machine it waits 70 s for a carrier with its
-// answering off and answers again after a failed dial, but it never steps out
-// of the common rhythm by itself.
+// machine's would. Like this machine it waits for a carrier with its
+// answering off until its modem reports the dial over (or 70 s), and answers
+// again after a failed dial, but it never steps out of the common rhythm by
+// itself.
 class InStepMachine {
  public:
   InStepMachine(Peer& peer, const MailSpec& mail, uint32_t firstTick)
@@ -343,6 +362,7 @@ class InStepMachine {
           if (peer_.carrier) break;
           peer_.Dial("400");
           since_ = now;
+          dropsBefore_ = peer_.log.carrierOff;
           step_ = Step::Calling;
         }
         break;
@@ -351,7 +371,7 @@ class InStepMachine {
           oks_ = peer_.log.oks;
           peer_.Send(announce_);
           step_ = Step::Announced;
-        } else if (now - since_ >= kCarrierLimitMs) {
+        } else if (peer_.log.carrierOff > dropsBefore_ || now - since_ >= kCarrierLimitMs) {
           ++failedDials;
           peer_.HangUp();  // reopened: answering by itself again
           step_ = Step::Idle;
@@ -383,7 +403,7 @@ class InStepMachine {
   Bytes mail_, announce_;
   Step step_ = Step::Idle;
   uint32_t nextTick_, look_ = 0, dialAt_ = 0, since_ = 0;
-  int oks_ = 0;
+  int oks_ = 0, dropsBefore_ = 0;
 };
 
 TEST_F(LinkControl, TwoMachinesThatDialEachOtherInTheSameInstantBothDeliver) {
