@@ -1,5 +1,7 @@
 #include "tests/soak/check.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -60,11 +62,13 @@ void AccountFolderLeftOvers(const fs::path& account, std::vector<fs::path>& out)
   }
 }
 
+// What `vlpost --read` said of one mailbox: every entry it read whole, with
+// its count of attachments, and every entry it found damaged, with why.
 struct Reading {
-  int entries = 0;       // mails vlpost listed
-  std::vector<int> attachmentCounts;
-  bool complete = false;
-  std::string failure;
+  int entries = 0;
+  std::map<int, int> attachmentCounts;   // entry -> attachments, whole entries
+  std::map<int, std::string> problems;   // entry -> what is wrong with it
+  std::string failure;                   // the mailbox as a whole could not be read
 };
 
 Reading ReadMailbox(const std::string& vlpost, const fs::path& folder, const std::string& account,
@@ -73,17 +77,27 @@ Reading ReadMailbox(const std::string& vlpost, const fs::path& folder, const std
   fs::remove_all(out, ignored);
   std::string output;
   Reading r;
-  r.complete = programs::RunToolOutput({vlpost, "--read", folder.string(), account, out.string()}, output) == 0;
+  const int code = programs::RunToolOutput({vlpost, "--read", folder.string(), account, out.string()}, output);
   std::istringstream lines(output);
+  bool counted = false;
   for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("mail ", 0) == 0) {
-      ++r.entries;
+    int entry = 0, attachments = 0, total = 0;
+    char problem[512] = {};
+    if (std::sscanf(line.c_str(), "mail %d from", &entry) == 1) {
       const size_t at = line.rfind(" attachments ");
-      r.attachmentCounts.push_back(at == std::string::npos ? -1 : std::atoi(line.c_str() + at + 13));
-    } else if (line.rfind("mails ", 0) != 0) {
+      if (at != std::string::npos) attachments = std::atoi(line.c_str() + at + 13);
+      r.attachmentCounts[entry] = attachments;
+    } else if (std::sscanf(line.c_str(), "vlpost: mail %d: %511[^\n]", &entry, problem) == 2) {
+      r.problems[entry] = problem;
+    } else if (std::sscanf(line.c_str(), "mails %d", &total) == 1) {
+      r.entries = total;
+      counted = true;
+    } else {
       r.failure += (r.failure.empty() ? "" : " / ") + line;
     }
   }
+  if (!counted || (code != 0 && r.problems.empty())) r.failure = "exit code " + std::to_string(code) + ": " + r.failure;
+  else r.failure.clear();
   return r;
 }
 
@@ -141,18 +155,22 @@ Verdict Check(const std::string& vlpost, const std::vector<MailPlan>& mails, con
       const std::string where = std::string(account) + "@" + machines[machine].letter;
       const fs::path out = scratch / where;
       const Reading r = ReadMailbox(vlpost, machines[machine].folder, account, out);
-      if (!r.complete) {
+      if (!r.failure.empty()) {
         ++v.corrupted;
-        v.findings.push_back("mailbox " + where + " cannot be read past entry " + std::to_string(r.entries) + ": " +
-                             r.failure);
+        v.findings.push_back("mailbox " + where + " cannot be read: " + r.failure);
       }
       for (int entry = 1; entry <= r.entries; ++entry) {
+        const auto problem = r.problems.find(entry);
+        const auto whole = r.attachmentCounts.find(entry);
         const std::string text = ReadFile(out / ("mail-" + std::to_string(entry) + ".txt"));
         const int n = MailNumber(text);
+        const std::string place = "mailbox " + where + " entry " + std::to_string(entry);
         if (n < 1 || n > int(mails.size())) {
+          // A damaged entry whose text was not even written belongs to no
+          // known mail; the mail it was is then also counted lost.
           ++v.corrupted;
-          v.findings.push_back("mailbox " + where + " entry " + std::to_string(entry) + " is no mail of this run: \"" +
-                               text.substr(0, 60) + "\"");
+          v.findings.push_back(place + (problem != r.problems.end() ? " damaged: " + problem->second
+                                                                    : " is no mail of this run: \"" + text.substr(0, 60) + "\""));
           continue;
         }
         const MailPlan& m = mails[size_t(n - 1)];
@@ -162,10 +180,12 @@ Verdict Check(const std::string& vlpost, const std::vector<MailPlan>& mails, con
           continue;
         }
         if (++copies[n] > 1) continue;  // its files are those of the first copy
-        const std::string damage = CompareCopy(m, out, entry, r.attachmentCounts[size_t(entry - 1)]);
+        const std::string damage = problem != r.problems.end() ? problem->second
+                                   : whole == r.attachmentCounts.end() ? std::string("not listed")
+                                                                       : CompareCopy(m, out, entry, whole->second);
         if (!damage.empty()) {
           ++v.corrupted;
-          v.findings.push_back(Who(m) + " corrupted: " + damage);
+          v.findings.push_back(Who(m) + " corrupted (" + place + "): " + damage);
         }
       }
     }
