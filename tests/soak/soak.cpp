@@ -52,6 +52,7 @@ using namespace soak;
 
 constexpr double kCallRequestEvery = 15;  // seconds at least between two pass requests to one machine
 constexpr double kTriggerPatience = 40;   // seconds an armed fault waits for a call
+constexpr double kBacklogPatience = 15;   // the same while more faults wait behind it
 constexpr double kDeliveryPatience = 60;  // seconds an armed fault waits for a delivery
 constexpr double kQuietLook = 2;          // seconds between two looks for quiet
 constexpr int kQuietLooks = 3;            // looks in a row that must find quiet
@@ -250,6 +251,7 @@ class Soak {
   int armedFault_ = 0;
   double armedAt_ = 0;
   int faultsDone_ = 0;
+  double lastFaultAt_ = 0;
   std::mutex noticesMutex_;
   std::vector<Notice> notices_;
   bool callRefused_ = false;
@@ -450,6 +452,7 @@ void Soak::StartFault(const FaultPlan& fault) {
     return;
   }
   ++faultsDone_;
+  lastFaultAt_ = journal_.Now();
   KillMachine(*m, fault.restartAfter,
               DescribeFault(fault) + ": killed " + m->letter + note + " during " + relay_.DescribeCalls());
 }
@@ -470,11 +473,12 @@ void Soak::HandleFaults(double now) {
     StartFault(fault);
   }
   if (armedFault_ != 0 && !relay_.Armed()) armedFault_ = 0;
-  if (armedFault_ != 0 && now - armedAt_ > kTriggerPatience) {
+  const double patience = waitingTriggers_.empty() ? kTriggerPatience : kBacklogPatience;
+  if (armedFault_ != 0 && now - armedAt_ > patience) {
     // No call came: a kill at this moment keeps the count of faults.
     relay_.Disarm();
     FaultPlan fault = plan_.faults[size_t(armedFault_ - 1)];
-    journal_.Line(DescribeFault(fault) + ": no call within " + std::to_string(int(kTriggerPatience)) +
+    journal_.Line(DescribeFault(fault) + ": no call within " + std::to_string(int(patience)) +
                   " s, a kill -9 of " + char('A' + fault.machine) + " instead");
     fault.kind = FaultKind::Kill;
     armedFault_ = 0;
@@ -525,6 +529,7 @@ void Soak::HandleDeliveryKills(double now) {
       return;
     }
     ++faultsDone_;
+    lastFaultAt_ = journal_.Now();
     KillMachine(m, fault.restartAfter,
                 DescribeFault(fault) + ": killed " + m.letter + " in a delivery; its spool: " + SpoolText(m));
     return;
@@ -555,6 +560,7 @@ void Soak::TakeNotices() {
   for (const Notice& n : notices) {
     const FaultPlan& fault = plan_.faults[size_t(n.fault - 1)];
     ++faultsDone_;
+    lastFaultAt_ = journal_.Now();
     std::string what = DescribeFault(fault);
     if (n.machine >= 0 && machines_[n.machine].restartAt >= 0) {
       journal_.Line(what + ": " + machines_[n.machine].letter + " was down already; a kill -9 a little later");
@@ -654,7 +660,7 @@ int Soak::Run() {
   }
   root_ = pattern;
   journal_.Open(root_ / "soak.log");
-  if (options_.window <= 0) options_.window = std::max(90.0, 6.0 * options_.faults + 2.0 * options_.mails);
+  if (options_.window <= 0) options_.window = std::max(90.0, 10.0 * options_.faults + 2.0 * options_.mails);
   plan_ = MakePlan(options_.seed, options_.mails, options_.faults, options_.window);
   posted_.assign(plan_.mails.size(), false);
   spoolNames_.assign(plan_.mails.size(), "");
@@ -681,9 +687,12 @@ int Soak::Run() {
   machines_[1].restartAt = plan_.secondStart;
 
   bool quiet = false;
-  const double deadline = options_.window + options_.quietLimit;
+  // The machines get quietLimit seconds after the window, or after the last
+  // fault when faults that waited for a call ran on past it; never more than
+  // a second window.
+  const double latest = 2 * options_.window + options_.quietLimit;
   double now = 0;
-  while ((now = journal_.Now()) < deadline) {
+  while ((now = journal_.Now()) < std::min(latest, std::max(options_.window, lastFaultAt_) + options_.quietLimit)) {
     TakeNotices();
     WatchLogs(now);
     KeepMachinesRunning(now);
