@@ -86,10 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mailtest::MailMachine& m = desk.machine;
   m.MakeAccount("bob");
   const mailtest::BlockText mail;
-  storebytes::WriteAll(m.MailFile("bob", mail.sender, mail.postedAt), mailtest::MessageBlock(mail, "hello bob"));
-  Bytes entry = mailtest::Header(mail);
-  vlData(1, entry.data(), kHeaderSize);
-  storebytes::WriteAll(m.MailboxIndex("bob"), entry);
+  FileBobsMail(m, mail);
+  IndexBobsMail(m, mail);
   WriteFile(m.ContactBook("bob"), data, size);
   const Tree before = Snapshot(m.Root());
   const std::string book = fs::relative(m.ContactBook("bob"), m.Root()).string();

@@ -71,6 +71,18 @@ inline void RunSession(mailtest::MailDesk& desk, const std::string& id, MailSess
 }
 
 // The index as it was, but for the status slot of at most one whole entry.
+// The fixtures' one mail of bob: its mail file holds a message block.
+inline void FileBobsMail(mailtest::MailMachine& m, const mailtest::BlockText& mail) {
+  storebytes::WriteAll(m.MailFile("bob", mail.sender, mail.postedAt), mailtest::MessageBlock(mail, "hello bob"));
+}
+
+// The index entry of that mail, scrambled as the mailbox keeps it.
+inline void IndexBobsMail(mailtest::MailMachine& m, const mailtest::BlockText& mail) {
+  Bytes entry = mailtest::Header(mail);
+  vlData(1, entry.data(), kHeaderSize);
+  storebytes::WriteAll(m.MailboxIndex("bob"), entry);
+}
+
 inline void CheckOnlyOneStatusChanged(const Bytes& before, const Bytes& after) {
   FUZZ_CHECK(before.size() == after.size(), "the index changed its size");
   int changedEntry = -1;

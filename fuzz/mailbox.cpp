@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mailtest::MailMachine& m = desk.machine;
   m.MakeAccount("bob");
   const mailtest::BlockText mail;
-  storebytes::WriteAll(m.MailFile("bob", mail.sender, mail.postedAt), mailtest::MessageBlock(mail, "hello bob"));
+  FileBobsMail(m, mail);
   WriteFile(m.MailboxIndex("bob"), data, size);
   const Tree before = Snapshot(m.Root());
 

@@ -27,9 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const mailtest::BlockText mail;
   const fs::path file = m.MailFile("bob", mail.sender, mail.postedAt);
   WriteFile(file, data, size);
-  Bytes entry = mailtest::Header(mail);
-  vlData(1, entry.data(), kHeaderSize);
-  storebytes::WriteAll(m.MailboxIndex("bob"), entry);
+  IndexBobsMail(m, mail);
   const Tree before = Snapshot(m.Root());
 
   MailSession session;
