@@ -45,11 +45,6 @@ bool OpensWith(Bytes record) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  EnterScratch();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mailtest::MailDesk desk;
   mailtest::MailMachine& m = desk.machine;

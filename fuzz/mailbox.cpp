@@ -12,11 +12,6 @@
 
 using namespace fuzz;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  EnterScratch();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mailtest::MailDesk desk;
   mailtest::MailMachine& m = desk.machine;
