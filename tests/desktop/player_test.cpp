@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "winapi/fltk/script.h"
 #include "winapi/headless/driver.h"
 #include "winapi/loop.h"
@@ -31,7 +33,8 @@ void SetLater(void* p) {
   waSendMessage(s->control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(s->text.c_str()));
 }
 
-const std::string kLogPath = testing::TempDir() + "player.log";
+// One log per process: ctest runs the two tests of this file side by side.
+const std::string kLogPath = testing::TempDir() + "player-" + std::to_string(getpid()) + ".log";
 
 // Plays steps while the clock runs for at most ms; returns the virtual
 // time at which the player stopped (done or failed).
