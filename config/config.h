@@ -16,10 +16,14 @@
 //  120   18    (not used)                   36   48    Initialization CMD
 //  138    6    account count                84   16    Dial
 //  144    4    Redial                      100   16    Answer
-//  148    4    Enable ECourier             116  396    (not used)
-//  152    4    ECourier interval
-//  156    4    Auto Aux. Port
+//  148    4    Enable ECourier             116    4    (not used)
+//  152    4    ECourier interval           120    4    Plain callers
+//  156    4    Auto Aux. Port              124  388    (not used)
 //  160  352    (not used)
+//
+// Plain callers (read by AcceptsPlainCallers, link/secure.h): "0" refuses
+// callers that do not prove a machine key; anything else, the zero bytes of
+// files older than the field included, accepts them.
 #pragma once
 #include <stdint.h>
 
@@ -52,6 +56,7 @@ constexpr FieldSlot SetCmd{20, 16};
 constexpr FieldSlot InitCmd{36, 48};
 constexpr FieldSlot Dial{84, 16};
 constexpr FieldSlot Answer{100, 16};
+constexpr FieldSlot PlainCallers{120, 4};
 }  // namespace SettingsField
 
 // A live record: 512 bytes, kept unscrambled.
