@@ -1,9 +1,16 @@
 // vlinit -- makes a machine's program folder: the unit file "VL.INI" and the
 // settings file "Velloran.INI" (scrambled 512-byte records, written with the
-// program's own record code), and on request the communication library's
-// port settings "ruk_comm.ini" for a virtual modem.
+// program's own record code), the machine's key pair "MACHINE.KEY" (readable
+// by its owner only), and on request the communication library's port
+// settings "ruk_comm.ini" for a virtual modem.
 //
 //   vlinit FOLDER --machid ID --control-id ID --control-key KEY [options]
+//   vlinit FOLDER --show-key | --make-key [--force] | --add-peer ID KEYHEX
+//
+// The second form works on a machine folder that exists: it prints the
+// machine's public key, gives a machine made without one its key pair, or
+// adds (or replaces) a machine and its public key in "KNOWN.TXT", the list the
+// program checks callers against. The secret key is never printed.
 //
 // Every value is checked before anything is written: ids against the id
 // alphabet (folded to lower case first, as the program folds typed ids),
@@ -12,6 +19,10 @@
 // kept unless --force is given. Exit code 0 on success, 2 when the command
 // line is refused (a bad value, or files that exist without --force), 1 when
 // the files cannot be written.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -23,6 +34,7 @@
 
 #include "commlib/settings.h"
 #include "config/config.h"
+#include "link/secure.h"
 
 namespace fs = std::filesystem;
 
@@ -32,6 +44,7 @@ constexpr char kIdAlphabet[] = "abcdefghijklmnopqrstuvwxyz1234567890";
 constexpr char kUnitFile[] = "VL.INI";
 constexpr char kSettingsFile[] = "Velloran.INI";
 constexpr char kCommFile[] = "ruk_comm.ini";
+constexpr char kPartSuffix[] = "[~]";  // KNOWN.TXT while it is rewritten
 // The program keeps every path in 256 bytes and sees its folder as "C:" plus
 // the host path; the longest name it adds is "\Velloran.INI".
 constexpr size_t kMaxFolderLength = 255 - 2 - 13;
@@ -80,12 +93,18 @@ const std::vector<FieldRule>& Rules() {
       {"init-cmd", Record::Settings, SettingsField::InitCmd, Rule::Text, 0, 46, 0, 0, {}, "V1S0=1"},
       {"dial", Record::Settings, SettingsField::Dial, Rule::Text, 0, 14, 0, 0, {}, "DT"},
       {"answer", Record::Settings, SettingsField::Answer, Rule::Text, 0, 14, 0, 0, {}, "A"},
+      {"plain-callers", Record::Settings, SettingsField::PlainCallers, Rule::Number, 0, 0, 0, 1, {}, "1"},
   };
   return rules;
 }
 
+// What a run does: make a machine, or one thing on a machine that exists.
+enum class Mode { Make, ShowKey, MakeKey, AddPeer };
+
 struct CommandLine {
+  Mode mode = Mode::Make;
   std::string folder;
+  std::string peerId, peerKey;                // --add-peer
   std::map<std::string, std::string> values;  // option name -> value as given
   std::string virtualModem;                   // listen address, empty: no comm file
   std::vector<std::string> phonebook;         // NUMBER=HOST:PORT
@@ -105,22 +124,38 @@ void Usage(FILE* out) {
                "  --set-cmd TEXT (E0)  --init-cmd TEXT (V1S0=1)  --dial TEXT (DT)  --answer TEXT (A)\n"
                "  --redial 0-3 (0)     --ecourier 0|1 (1)   --interval 5|10|15|20|25|30 (5)\n"
                "  --auto-aux 0|1 (0)   --force (replace existing files)\n"
+               "  --plain-callers 0|1 (1)   1 takes calls from machines that prove no key\n"
                "  --virtual-modem HOST:PORT   also write ruk_comm.ini: the port is a virtual\n"
                "                              modem taking calls on HOST:PORT\n"
                "  --phonebook NUMBER=HOST:PORT   where a dialled number is reached (repeatable)\n"
-               "ids: 1-22 of a-z 0-9; keys: 1-14 printable characters.\n");
+               "ids: 1-22 of a-z 0-9; keys: 1-14 printable characters.\n"
+               "usage: vlinit FOLDER --show-key            print this machine's public key\n"
+               "       vlinit FOLDER --make-key [--force]  give a machine its key pair\n"
+               "       vlinit FOLDER --add-peer ID KEYHEX  add or replace a known machine\n"
+               "public keys: 64 hex digits, as --show-key prints them.\n");
 }
 
 void Help() {
   std::printf(
-      "vlinit -- makes a machine's program folder: the unit file VL.INI and the\n"
-      "settings file Velloran.INI, and with --virtual-modem the communication\n"
-      "library's port settings ruk_comm.ini. Start the program in that folder.\n\n");
+      "vlinit -- makes a machine's program folder: the unit file VL.INI, the\n"
+      "settings file Velloran.INI, the machine's key pair MACHINE.KEY (readable by\n"
+      "its owner only; the public key is printed), and with --virtual-modem the\n"
+      "communication library's port settings ruk_comm.ini. Start the program in\n"
+      "that folder. On a machine that exists it prints the public key, makes a\n"
+      "key pair for a machine made without one, or adds a machine and its public\n"
+      "key to KNOWN.TXT, the machines whose calls are checked by key.\n\n");
   Usage(stdout);
   std::printf(
       "\nEvery value is checked before anything is written; existing files are kept\n"
       "unless --force is given. Exit code 0 when the machine is ready, 2 when the\n"
-      "command line is refused (nothing written), 1 when the files cannot be written.\n");
+      "command line is refused (nothing written), 1 when the files cannot be read\n"
+      "or written.\n");
+}
+
+int Refuse(const Refusal& why, bool withUsage) {
+  std::fprintf(stderr, "vlinit: %s\n", why.message.c_str());
+  if (withUsage) Usage(stderr);
+  return 2;
 }
 
 const FieldRule* FindRule(const std::string& option) {
@@ -140,6 +175,15 @@ bool Parse(int argc, char** argv, CommandLine& line, Refusal& why) {
     }
     if (word == "--force") {
       line.force = true;
+      continue;
+    }
+    if (word == "--show-key" || word == "--make-key" || word == "--add-peer") {
+      if (line.mode != Mode::Make) return why = {"one of --show-key, --make-key, --add-peer at a time"}, false;
+      line.mode = word == "--show-key" ? Mode::ShowKey : word == "--make-key" ? Mode::MakeKey : Mode::AddPeer;
+      if (line.mode != Mode::AddPeer) continue;
+      if (i + 2 >= argc) return why = {"--add-peer needs a machine id and a key"}, false;
+      line.peerId = argv[++i];
+      line.peerKey = argv[++i];
       continue;
     }
     if (word.rfind("--", 0) != 0) {
@@ -169,6 +213,10 @@ bool Parse(int argc, char** argv, CommandLine& line, Refusal& why) {
     }
   }
   if (!line.help && line.folder.empty()) return why = {"no folder given"}, false;
+  const bool others = !line.values.empty() || !line.virtualModem.empty() || !line.phonebook.empty();
+  if (line.mode != Mode::Make && others) return why = {"--show-key, --make-key and --add-peer take no other options"}, false;
+  if (line.force && (line.mode == Mode::ShowKey || line.mode == Mode::AddPeer))
+    return why = {"--force goes with making a machine or its key only"}, false;
   return true;
 }
 
@@ -237,6 +285,7 @@ bool CheckValue(const FieldRule& rule, std::string value, std::string& stored, R
 
 struct Machine {
   ConfigRecord unit{}, settings{};
+  MachineKey key{};
   std::string commText;  // empty: no comm file
 };
 
@@ -250,6 +299,7 @@ bool BuildRecords(const CommandLine& line, Machine& machine, Refusal& why) {
     (rule.record == Record::Unit ? machine.unit : machine.settings).SetText(rule.slot, stored.c_str());
   }
   machine.unit.SetText(UnitField::AccountCount, "0");
+  if (!MakeMachineKey(machine.key)) return why = {"the crypto library cannot start: no key pair can be made"}, false;
   return true;
 }
 
@@ -310,7 +360,7 @@ bool PrepareFolder(const CommandLine& line, const Machine& machine, Target& targ
            false;
   if (fs::exists(target.folder, ec) && !fs::is_directory(target.folder, ec))
     return why = {"not a folder: " + text}, false;
-  target.files = {target.folder / kUnitFile, target.folder / kSettingsFile};
+  target.files = {target.folder / kUnitFile, target.folder / kSettingsFile, target.folder / kMachineKeyName};
   if (!machine.commText.empty()) target.files.push_back(target.folder / kCommFile);
   for (const fs::path& file : target.files) {
     if (!fs::exists(fs::symlink_status(file, ec))) continue;
@@ -319,6 +369,27 @@ bool PrepareFolder(const CommandLine& line, const Machine& machine, Target& targ
       return why = {file.string() + " exists and is not a plain file"}, false;
   }
   return true;
+}
+
+// The key file is made new, never through an existing file or link, and is
+// its owner's alone whatever the umask.
+bool WriteSecret(const fs::path& path, const MachineKey& key) {
+  unsigned char record[kMachineKeyFileSize];
+  MachineKeyRecord(key, record);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  bool ok = fd >= 0 && fchmod(fd, 0600) == 0 && write(fd, record, sizeof record) == ssize_t(sizeof record) &&
+            fsync(fd) == 0;
+  if (fd >= 0) ok = close(fd) == 0 && ok;
+  std::memset(record, 0, sizeof record);
+  MachineKey back;
+  return ok && LoadMachineKey(path.c_str(), back) == kKeyRead &&
+         std::memcmp(back.publicKey.bytes, key.publicKey.bytes, kPublicKeySize) == 0;
+}
+
+std::string KeyText(const PublicKey& key) {
+  char hex[kKeyHexSize + 1];
+  PublicKeyHex(key, hex);
+  return hex;
 }
 
 bool WriteText(const fs::path& path, const std::string& text) {
@@ -345,11 +416,12 @@ bool WriteMachine(Machine& machine, const Target& target, std::string& error) {
   for (const fs::path& file : target.files) fs::remove(file, ec);
   WriteRecord(target.files[0].c_str(), machine.unit);
   WriteRecord(target.files[1].c_str(), machine.settings);
-  bool ok = RecordIsOnDisk(target.files[0], machine.unit) && RecordIsOnDisk(target.files[1], machine.settings);
+  bool ok = RecordIsOnDisk(target.files[0], machine.unit) && RecordIsOnDisk(target.files[1], machine.settings) &&
+            WriteSecret(target.files[2], machine.key);
   if (ok && !machine.commText.empty()) {
     comm::SettingsFile check;
     std::string why;
-    ok = WriteText(target.files[2], machine.commText) && comm::readSettingsFile(target.files[2].string(), check, why);
+    ok = WriteText(target.files[3], machine.commText) && comm::readSettingsFile(target.files[3].string(), check, why);
     if (!why.empty()) error = why;
   }
   if (!ok) {
@@ -363,15 +435,128 @@ bool WriteMachine(Machine& machine, const Target& target, std::string& error) {
 void Report(const Target& target, const Machine& machine) {
   std::printf("vlinit: machine %s ready in %s\n", machine.unit.Text(UnitField::MachID), target.folder.c_str());
   for (const fs::path& file : target.files) std::printf("  %s\n", file.filename().c_str());
+  std::printf("public key: %s\n", KeyText(machine.key.publicKey).c_str());
+}
+
+// --- on a machine that exists ------------------------------------------------------
+
+bool ExistingMachine(const CommandLine& line, fs::path& folder, Refusal& why) {
+  std::error_code ec;
+  folder = fs::absolute(line.folder, ec).lexically_normal();
+  if (ec || !fs::is_regular_file(folder / kUnitFile, ec))
+    return why = {"not a machine folder (no " + std::string(kUnitFile) + "): " + Quoted(line.folder)}, false;
+  return true;
+}
+
+int ShowKey(const fs::path& folder) {
+  MachineKey key;
+  switch (LoadMachineKey((folder / kMachineKeyName).c_str(), key)) {
+    case kKeyRead:
+      std::printf("%s\n", KeyText(key.publicKey).c_str());
+      return 0;
+    case kKeyMissing:
+      std::fprintf(stderr, "vlinit: no %s in %s (vlinit FOLDER --make-key makes one)\n", kMachineKeyName, folder.c_str());
+      return 1;
+    default:
+      std::fprintf(stderr, "vlinit: %s in %s is damaged\n", kMachineKeyName, folder.c_str());
+      return 1;
+  }
+}
+
+int MakeKey(const fs::path& folder, bool force) {
+  const fs::path path = folder / kMachineKeyName;
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(path, ec))) {
+    if (!force) return std::fprintf(stderr, "vlinit: %s exists (use --force to replace it)\n", path.c_str()), 2;
+    if (!fs::is_regular_file(fs::symlink_status(path, ec)))
+      return std::fprintf(stderr, "vlinit: %s exists and is not a plain file\n", path.c_str()), 2;
+  }
+  MachineKey key;
+  if (!MakeMachineKey(key)) return std::fprintf(stderr, "vlinit: the crypto library cannot start\n"), 1;
+  fs::remove(path, ec);
+  if (!WriteSecret(path, key)) {
+    fs::remove(path, ec);
+    return std::fprintf(stderr, "vlinit: cannot write %s\n", path.c_str()), 1;
+  }
+  std::printf("vlinit: %s made in %s\npublic key: %s\n", kMachineKeyName, folder.c_str(), KeyText(key.publicKey).c_str());
+  return 0;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The list with the peer's line put in place of its old one, or added at
+// the end; every other line (comments too) stays as it was.
+std::string WithPeer(const std::string& text, const std::string& id, const std::string& entry, bool& replaced) {
+  std::string out;
+  replaced = false;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    std::string lineText = text.substr(at, end - at);
+    const size_t start = lineText.find_first_not_of(" \t");
+    const size_t stop = start == std::string::npos ? start : lineText.find_first_of(" \t\r\n", start);
+    if (start != std::string::npos && lineText.compare(start, stop - start, id) == 0 && stop - start == id.size()) {
+      lineText = entry + "\n";
+      replaced = true;
+    }
+    out += lineText;
+    at = end;
+  }
+  if (!replaced) out += (out.empty() || out.back() == '\n' ? "" : "\n") + entry + "\n";
+  return out;
+}
+
+int AddPeer(const CommandLine& line, const fs::path& folder) {
+  std::string id;
+  Refusal why;
+  const FieldRule idRule{"add-peer", Record::Unit, UnitField::MachID, Rule::Id, 1, kMachineIdLimit, 0, 0, {}, nullptr};
+  if (!CheckValue(idRule, line.peerId, id, why)) return Refuse(why, false);
+  PublicKey key;
+  const char* reason = "";
+  if (!PublicKeyFromHex(line.peerKey.c_str(), int32_t(line.peerKey.size()), key, &reason))
+    return Refuse({"--add-peer " + id + ": " + reason + ", not " + Quoted(line.peerKey)}, false);
+  const fs::path path = folder / kKnownMachinesName;
+  std::error_code ec;
+  const bool exists = fs::exists(fs::symlink_status(path, ec));
+  if (exists && !fs::is_regular_file(fs::symlink_status(path, ec)))
+    return Refuse({path.string() + " is not a plain file"}, false);
+  std::string text = exists ? ReadText(path)
+                            : "# machines whose calls are checked by key: machine id, public key\n";
+  KnownMachines known;
+  KnownProblem problem;
+  if (exists && LoadKnownMachines(path.c_str(), known, problem) != kKnownRead) {
+    std::fprintf(stderr, "vlinit: %s line %d: %s (mend it first; nothing was changed)\n", path.c_str(),
+                 int(problem.line), problem.reason);
+    return 1;
+  }
+  bool replaced = false;
+  text = WithPeer(text, id, id + " " + KeyText(key), replaced);
+  if (!ParseKnownMachines(text.data(), int32_t(text.size()), known, problem))
+    return Refuse({std::string("the list would be refused: ") + problem.reason}, false);
+  const fs::path part = path.string() + kPartSuffix;
+  if (!WriteText(part, text) || (fs::rename(part, path, ec), ec)) {
+    fs::remove(part, ec);
+    return std::fprintf(stderr, "vlinit: cannot write %s\n", path.c_str()), 1;
+  }
+  std::printf("vlinit: %s %s %s\n", id.c_str(), replaced ? "replaced in" : "added to", path.c_str());
+  return 0;
+}
+
+int OnExistingMachine(const CommandLine& line) {
+  fs::path folder;
+  Refusal why;
+  if (!ExistingMachine(line, folder, why)) return Refuse(why, false);
+  switch (line.mode) {
+    case Mode::ShowKey: return ShowKey(folder);
+    case Mode::MakeKey: return MakeKey(folder, line.force);
+    default: return AddPeer(line, folder);
+  }
 }
 
 }  // namespace
-
-int Refuse(const Refusal& why, bool withUsage) {
-  std::fprintf(stderr, "vlinit: %s\n", why.message.c_str());
-  if (withUsage) Usage(stderr);
-  return 2;
-}
 
 int main(int argc, char** argv) {
   CommandLine line;
@@ -383,6 +568,7 @@ int main(int argc, char** argv) {
     Help();
     return 0;
   }
+  if (line.mode != Mode::Make) return OnExistingMachine(line);
   if (!BuildRecords(line, machine, why) || !BuildCommText(line, machine, why)) return Refuse(why, false);
   if (!PrepareFolder(line, machine, target, why)) return Refuse(why, false);
   std::string error;

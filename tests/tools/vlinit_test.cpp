@@ -14,6 +14,7 @@
 
 #include "commlib/settings.h"
 #include "config/config.h"
+#include "link/secure.h"
 
 namespace {
 
@@ -129,12 +130,13 @@ TEST_F(Vlinit, DefaultsMakeAReadyMachine) {
       {"InitCmd", false, SettingsField::InitCmd, "V1S0=1"},
       {"Dial", false, SettingsField::Dial, "DT"},
       {"Answer", false, SettingsField::Answer, "A"},
+      {"PlainCallers", false, SettingsField::PlainCallers, "1"},
   };
   ConfigRecord unit = Record("VL.INI"), settings = Record("Velloran.INI");
   ExpectFields(unit, settings, fields);
   ExpectOnlyFields(unit, true, fields);
   ExpectOnlyFields(settings, false, fields);
-  EXPECT_EQ(FilesMade().size(), 2u);  // no port settings unless asked
+  EXPECT_EQ(FilesMade().size(), 3u);  // the two records and the key; no port settings unless asked
 }
 
 TEST_F(Vlinit, StoresEveryOptionInItsField) {
@@ -142,7 +144,7 @@ TEST_F(Vlinit, StoresEveryOptionInItsField) {
                      "--control-id", "ADMIN", "--control-key", "Se cret!", "--signal", "3", "--port", "07",
                      "--aux-port=32", "--baud", "256000", "--set-cmd", "&F", "--init-cmd", "E0V1S0=2&C1&D2",
                      "--dial", "DP", "--answer", "", "--redial", "3", "--ecourier", "0", "--interval", "30",
-                     "--auto-aux", "1"};
+                     "--auto-aux", "1", "--plain-callers", "0"};
   ASSERT_EQ(Run(args), 0) << Log();
   ExpectFields(Record("VL.INI"), Record("Velloran.INI"),
                {
@@ -163,6 +165,7 @@ TEST_F(Vlinit, StoresEveryOptionInItsField) {
                    {"InitCmd", false, SettingsField::InitCmd, "E0V1S0=2&C1&D2"},
                    {"Dial", false, SettingsField::Dial, "DP"},
                    {"Answer empty", false, SettingsField::Answer, ""},
+                   {"PlainCallers", false, SettingsField::PlainCallers, "0"},
                });
 }
 
@@ -286,7 +289,8 @@ TEST_F(Vlinit, RefusesFoldersThatCannotServe) {
 
 TEST_F(Vlinit, HelpDescribesTheOptionsAndWritesNothing) {
   EXPECT_EQ(Run({"--help"}), 0);
-  for (const char* option : {"--machid", "--control-key", "--virtual-modem", "--phonebook", "--force"})
+  for (const char* option : {"--machid", "--control-key", "--virtual-modem", "--phonebook", "--force", "--plain-callers",
+                             "--show-key", "--make-key", "--add-peer"})
     EXPECT_NE(Log().find(option), std::string::npos) << option;
   EXPECT_TRUE(FilesMade().empty());
 }
@@ -326,6 +330,85 @@ TEST_F(Vlinit, WritesPortSettingsTheLibraryAccepts) {
   EXPECT_EQ(second->address.port, 7403);
   EXPECT_EQ(comm::findNumber(file.phonebook, "402")->address.port, 7402);
   EXPECT_STREQ(Record("Velloran.INI").Text(SettingsField::Port), "4");
+}
+
+std::string Hex(const unsigned char* bytes) {
+  PublicKey key;
+  std::memcpy(key.bytes, bytes, kPublicKeySize);
+  char hex[kKeyHexSize + 1];
+  PublicKeyHex(key, hex);
+  return hex;
+}
+
+TEST_F(Vlinit, MachineKeyIsItsOwnersAloneAndOnlyItsPublicHalfIsShown) {
+  ASSERT_EQ(Run(kMinimal), 0) << Log();
+  const fs::path keyFile = machine_ / "MACHINE.KEY";
+  const fs::perms ownerOnly = fs::perms::owner_read | fs::perms::owner_write;
+  EXPECT_EQ(fs::status(keyFile).permissions() & fs::perms::all, ownerOnly);
+  MachineKey key;
+  ASSERT_EQ(LoadMachineKey(keyFile.c_str(), key), kKeyRead);
+  const std::string publicHex = Hex(key.publicKey.bytes), seedHex = Hex(key.secretKey);
+  EXPECT_NE(Log().find("public key: " + publicHex + "\n"), std::string::npos) << Log();
+  EXPECT_EQ(Log().find(seedHex.substr(0, 16)), std::string::npos);
+  ASSERT_EQ(Run({"--show-key"}), 0) << Log();
+  EXPECT_EQ(Log(), publicHex + "\n");
+
+  // A key is replaced only on request: peers know this machine by it.
+  const std::string before = ReadAll(keyFile);
+  EXPECT_EQ(Run(kMinimal), 2);
+  EXPECT_EQ(Run({"--make-key"}), 2);
+  EXPECT_NE(Log().find("--force"), std::string::npos);
+  EXPECT_EQ(ReadAll(keyFile), before);
+  ASSERT_EQ(Run({"--make-key", "--force"}), 0) << Log();
+  EXPECT_NE(ReadAll(keyFile), before);
+  EXPECT_EQ(fs::status(keyFile).permissions() & fs::perms::all, ownerOnly);
+  ASSERT_EQ(LoadMachineKey(keyFile.c_str(), key), kKeyRead);
+  EXPECT_NE(Log().find("public key: " + Hex(key.publicKey.bytes)), std::string::npos);
+
+  EXPECT_EQ(RunVlinit({(root_ / "nowhere").string(), "--show-key"}, root_ / "log.txt"), 2);
+  EXPECT_NE(Log().find("not a machine folder"), std::string::npos);
+}
+
+TEST_F(Vlinit, AddPeerKeepsAListTheProgramAccepts) {
+  ASSERT_EQ(Run(kMinimal), 0) << Log();
+  ASSERT_EQ(Run({"--show-key"}), 0);
+  const std::string own = Log().substr(0, kKeyHexSize);
+  MachineKey other;
+  ASSERT_EQ(MakeMachineKey(other), 1);
+  const std::string peer = Hex(other.publicKey.bytes);
+
+  ASSERT_EQ(Run({"--add-peer", "402", peer}), 0) << Log();
+  ASSERT_EQ(Run({"--add-peer", "HARBOUR", peer}), 0) << Log();
+  ASSERT_EQ(Run({"--add-peer", "402", own}), 0) << Log();
+  EXPECT_NE(Log().find("402 replaced"), std::string::npos) << Log();
+  const fs::path list = machine_ / "KNOWN.TXT";
+  KnownMachines known;
+  KnownProblem problem;
+  ASSERT_EQ(LoadKnownMachines(list.c_str(), known, problem), kKnownRead) << problem.reason;
+  EXPECT_EQ(known.count, 2);
+  ASSERT_NE(FindKnownMachine(known, "402"), nullptr);
+  ASSERT_NE(FindKnownMachine(known, "harbour"), nullptr);
+  EXPECT_EQ(Hex(FindKnownMachine(known, "402")->bytes), own);
+  EXPECT_EQ(Hex(FindKnownMachine(known, "harbour")->bytes), peer);
+
+  const std::string text = ReadAll(list);
+  const RefusalCase refused[] = {
+      {"short key", "--add-peer 403: a key is 64 hex digits", {"--add-peer", "403", peer.substr(1)}},
+      {"no key", "--add-peer needs a machine id and a key", {"--add-peer", "403"}},
+      {"id with a dash", "--add-peer takes only", {"--add-peer", "4-3", peer}},
+      {"key of no key pair", "--add-peer 403: not a public key", {"--add-peer", "403", std::string(64, '0')}},
+  };
+  for (const RefusalCase& c : refused) {
+    EXPECT_EQ(Run(c.args), 2) << c.what;
+    EXPECT_NE(Log().find(std::string("vlinit: ") + c.says), std::string::npos) << Log();
+  }
+  EXPECT_EQ(ReadAll(list), text);
+
+  // A list the program would refuse is mended by a person, not written over.
+  std::ofstream(list, std::ios::app) << "404\n";
+  EXPECT_EQ(Run({"--add-peer", "405", peer}), 1);
+  EXPECT_NE(Log().find("line 4: a line holds a machine id and a key"), std::string::npos) << Log();
+  EXPECT_EQ(ReadAll(list), text + "404\n");
 }
 
 }  // namespace
