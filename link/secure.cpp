@@ -333,7 +333,7 @@ int32_t AcceptsPlainCallers(const ConfigRecord& settings) {
 
 int32_t SecureHello(SecureHandshake& hs, const char* ownId, const KnownMachines& known, const char* dialledId,
                     unsigned char (&hello)[kHelloSize]) {
-  if (hs.role != 0 || hs.step != 0) return Refuse(hs, kSecureOutOfStep);
+  if (hs.role != 0 || hs.step != kSecureStepNone) return Refuse(hs, kSecureOutOfStep);
   const int32_t ownLength = ownId ? int32_t(strnlen(ownId, kMachineIdSlot)) : 0;
   if (!Ready() || !IsMachineId(ownId, ownLength)) return Refuse(hs, kSecureNoKey);
   const PublicKey* peer = FindKnownMachine(known, dialledId);
@@ -352,7 +352,7 @@ int32_t SecureHello(SecureHandshake& hs, const char* ownId, const KnownMachines&
 
 int32_t SecureReply(SecureHandshake& hs, const MachineKey& own, const KnownMachines& known, const unsigned char* hello,
                     int32_t length, unsigned char (&reply)[kReplySize]) {
-  if (hs.role != 0 || hs.step != 0) return Refuse(hs, kSecureOutOfStep);
+  if (hs.role != 0 || hs.step != kSecureStepNone) return Refuse(hs, kSecureOutOfStep);
   if (!Ready()) return Refuse(hs, kSecureNoKey);
   if (hello == nullptr || length != kHelloSize || std::memcmp(hello, kHelloMarker, kMarkerSize) != 0 ||
       !IdSlotSound(hello + HelloAt::callerId) || !IdSlotSound(hello + HelloAt::dialledId))

@@ -63,6 +63,10 @@
 //           confirm; the channel is open.
 //   callee: hello arrives -> SecureReply (looks up the caller's id) -> send
 //           reply; confirm arrives -> SecureAccept; the channel is open.
+// What the keys prove is the ids in the hello, so the line protocol holds the
+// call to them: the callee answers only a hello whose dialled id names this
+// machine (as it answers only an announce addressed here), and takes only
+// announces whose sender machine is the caller's id.
 // A negative result is a refusal (SecureRefusalText names it for the status
 // line). After a refusal or the open channel the handshake keeps the ids and
 // the other machine's key, wipes every secret and takes no further message;
