@@ -49,7 +49,10 @@ namespace {
 
 // sz -b: the file goes as it is, never translated as text. -8: data
 // subpackets may grow to 8 KiB, so the framing of each (about 6 bytes with
-// its CRC-32) weighs less; a common extension that every lrzsz rz takes.
+// its CRC-32) weighs less; a common extension that every lrzsz rz takes. It
+// is ZMODEM at its best on a clean line; a corrupted byte then costs more,
+// since rz finds it only at the end of its subpacket (1 MiB, one byte in
+// 100 000 corrupted: 0.79 of the line with -8, 0.85 with 1 KiB subpackets).
 // Escaping stays ZMODEM's default (XON, XOFF, DLE, ZDLE and high-bit twins,
 // CR after "@"): that is what every ZMODEM peer expects. On random data the
 // escapes and the framing cost 2.9 % of the line (1 MiB takes 1 078 540
