@@ -16,7 +16,7 @@
 //  120   18    (not used)                   36   48    Initialization CMD
 //  138    6    account count                84   16    Dial
 //  144    4    Redial                      100   16    Answer
-//  148    4    Enable ECourier             116    4    (not used)
+//  148    4    Enable ECourier             116    4    Line Protocol ("0": plain only)
 //  152    4    ECourier interval           120    4    Plain callers
 //  156    4    Auto Aux. Port              124  388    (not used)
 //  160  352    (not used)
@@ -56,6 +56,9 @@ constexpr FieldSlot SetCmd{20, 16};
 constexpr FieldSlot InitCmd{36, 48};
 constexpr FieldSlot Dial{84, 16};
 constexpr FieldSlot Answer{100, 16};
+// Bytes older files leave zero, which readers of the original layout never
+// look at: empty means the machine speaks the extended line protocol.
+constexpr FieldSlot LineProtocol{116, 4};
 constexpr FieldSlot PlainCallers{120, 4};
 }  // namespace SettingsField
 

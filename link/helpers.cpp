@@ -48,8 +48,9 @@ bool FitsMachineSlot(const char* machineId) {
   return length > 0;
 }
 
-void SendToLine(const void* bytes, int32_t length) {
-  pRS232IO(1, Link().portHandle, bytes, length);
+bool SendToLine(const void* bytes, int32_t length) {
+  const bool taken = pRS232IO(1, Link().portHandle, bytes, length) == length;
   // A call on which this machine still answers is not a silent one.
   Link().watch.quietSince = uint32_t(pTiming());
+  return taken;
 }

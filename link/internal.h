@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "store/journal.h"
+
 // Status line: a new message replaces the line, further pieces are appended.
 void StatusNew(const char* text);
 void StatusAdd(const char* text);
@@ -22,8 +24,9 @@ int32_t SlotTextLength(const char* slot, int32_t slotWidth);
 // A machine ID fits the 24-byte machine slots: 1 to 23 characters.
 bool FitsMachineSlot(const char* machineId);
 
-// Writes one whole protocol message to the line.
-void SendToLine(const void* bytes, int32_t length);
+// Writes one whole protocol message to the line. False when the library did
+// not take it (its transmit queue is full, or the port is gone).
+bool SendToLine(const void* bytes, int32_t length);
 // The carrier is gone: both roles return to idle.
 void EndCallForBothRoles();
 // Event type 5: bytes received.
@@ -33,3 +36,23 @@ void OnLineData(const char* data, int32_t length);
 // and whatever runs inside a later pause (a receiver clearing old part files,
 // a pass) may start another; a file added meanwhile waits for the next run.
 std::vector<std::string> ListSpoolFiles(const char* suffix);
+
+// Receiving, shared by the plain and the extended protocol (receiver.cpp).
+constexpr const char* kPartSuffix = "[~]";    // a mail still arriving
+constexpr const char* kResumeSuffix = "[#]";  // what the part file beside it is a part of
+// An announce from the line: checked, then taken plain or with frames.
+void ReceiveAnnounce(const char* data, int32_t length);
+// The line broke the protocol or the disk failed: nothing more of this mail
+// is taken; the status line says why.
+void RefuseReceive(const char* why);
+// The program folder keeps its margin once the rest of a mail of total blocks,
+// stored of them already, and its delivered copy are written.
+bool RoomForMail(int32_t total, int32_t stored);
+enum class KeptBlock { Stored, Last, Refused };
+// Checks the block in the receive work against the mail, writes it at its
+// place in the part file and reads it back.
+KeptBlock KeepBlock();
+// The part file holds the whole mail whose chain has this digest: file it
+// (or drop it as a copy of a mail filed before) and remember it in the
+// journal. False (and refused) when it could not be filed.
+bool FileReceivedMail(const MailDigest& digest);

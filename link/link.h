@@ -66,6 +66,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "link/extended.h"
 #include "store/format.h"
 #include "store/journal.h"
 
@@ -109,7 +110,7 @@ struct SendWork {
   char block[kBlockSize];
   char destinationMachine[kMachineSlotSize];
   char announce[kAnnounceSize];
-  DigestWork digest;                     // over the blocks sent of the current mail
+  MailDigest chainDigest;                // of the whole chain, taken before it is announced
 };
 
 // The receiving role: one mail, kept from one data event to the next.
@@ -162,6 +163,8 @@ struct LinkState {
   char lineText[kCommandBufferSize];     // the last short message from the line, as text
   SendWork send;
   ReceiveWork receive;
+  ExtendedSend xsend;                    // the sending role's frames (link/extended.h)
+  ExtendedReceive xreceive;              // the receiving role's frames
   LineWatch watch;
 };
 

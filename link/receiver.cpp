@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "link/extended.h"
 #include "link/internal.h"
 #include "link/link.h"
 #include "platform/unit.h"
@@ -13,8 +14,6 @@
 #include "toolkit/text.h"
 
 namespace {
-
-constexpr const char* kPartSuffix = "[~]";  // a mail still arriving
 
 ReceiveWork& work() { return Link().receive; }
 
@@ -76,28 +75,24 @@ void StartWork() {
   ClearCommandBuffers();
 }
 
-// The line broke the protocol or the disk failed: the sender's wait runs out
-// and it keeps its spool file; nothing more is taken until the carrier drops.
-void Refuse(const char* why) {
+}  // namespace
+
+void RefuseReceive(const char* why) {
   work().state = kReceiveRefused;
   StatusNew(why);
   ShowProgress(0, 100);
 }
 
-// Free space of the program folder once the given bytes are written; an
-// unknown amount lets the mail go on (a failed write still stops it).
-bool LeavesMargin(int64_t bytes) {
+// Free space of the program folder once the rest of the mail and the copy
+// local delivery makes of its whole chain are written; an unknown amount lets
+// the mail go on (a failed write still stops it).
+bool RoomForMail(int32_t total, int32_t stored) {
+  const int64_t needed = int64_t(total - stored) * kBlockSize + int64_t(total) * kBlockSize;
   const int64_t free = tkFreeBytes(Config().programFolder);
-  return free < 0 || free - bytes >= limits.freeMarginBytes;
+  return free < 0 || free - needed >= limits.freeMarginBytes;
 }
 
-// What a mail still needs: the rest of its part file, and the copy local
-// delivery makes of the whole chain before the spool file goes.
-int64_t BytesStillNeeded(int32_t total, int32_t stored) {
-  return int64_t(total - stored) * kBlockSize + int64_t(total) * kBlockSize;
-}
-
-void TakeAnnounce(const char* data, int32_t length) {
+void ReceiveAnnounce(const char* data, int32_t length) {
   StartWork();
   ReceiveWork& w = work();
   if (length != kAnnounceSize) return;
@@ -118,8 +113,9 @@ void TakeAnnounce(const char* data, int32_t length) {
   BuildReceivePath(a.name, stem, kPartSuffix, w.partPath);
   if (w.spoolPath[0] == 0 || w.partPath[0] == 0) return;
   RemoveStaleParts();
+  if (AcceptExtended()) return;
   // Not even the shortest mail (and its delivered copy) would fit: silence.
-  if (!LeavesMargin(BytesStillNeeded(1, 0))) {
+  if (!RoomForMail(1, 0)) {
     StatusNew(kNoRoom);
     return;
   }
@@ -130,6 +126,8 @@ void TakeAnnounce(const char* data, int32_t length) {
   w.state = kReceiveMail;
   ShowProgress(0, 100);
 }
+
+namespace {
 
 // What the header of a block just gathered says, before it is stored.
 struct BlockFacts {
@@ -244,13 +242,10 @@ Filing FileMail(const MailDigest& digest, const char* journal, char* stamp) {
   return pFileSize(target) == size ? Filing::Restamped : Filing::Failed;
 }
 
-// The last block is stored: file the mail and remember it. The journal is
-// written only once the mail is in place, so a stop in between costs at most
-// a copy, never the mail. False when the mail could not be filed.
-bool FinishMail() {
+}  // namespace
+
+bool FileReceivedMail(const MailDigest& digest) {
   ReceiveWork& w = work();
-  MailDigest digest;
-  DigestFinish(w.digest, digest);
   char journal[kPathSize];
   BuildJournalPath(kReceivedJournalName, journal);
   char stamp[sizeof(MailHeader::postedAt)] = {};
@@ -258,12 +253,11 @@ bool FinishMail() {
   if (filing == Filing::NoVariant || filing == Filing::Failed) {
     // A disk that failed gets back what the part file took from it.
     if (filing == Filing::Failed) pFileDel(w.partPath);
-    Refuse(filing == Filing::NoVariant ? kNoVariant : kNotWritten);
+    RefuseReceive(filing == Filing::NoVariant ? kNoVariant : kNotWritten);
     return false;
   }
   const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
   const int32_t recorded = JournalRecord(journal, a.name, digest, w.totalBlocks, JournalToday());
-  SendOk();
   StatusNew("Comm Action Is Ok : Bytes Received - ");
   StatusAddNumber(w.writePosition);
   if (filing == Filing::Again) StatusAdd(" (received before: not filed again)");
@@ -277,29 +271,28 @@ bool FinishMail() {
   return true;
 }
 
-// A whole block has arrived: check it, store it, read it back, and answer.
-void StoreBlock() {
+KeptBlock KeepBlock() {
   ReceiveWork& w = work();
   const BlockFacts facts = ReadFacts(w.block);
   if (!FollowsTheMail(facts)) {
-    Refuse(kOutOfOrder);
-    return;
+    RefuseReceive(kOutOfOrder);
+    return KeptBlock::Refused;
   }
   if (facts.total > limits.maxBlocks) {
-    Refuse(kTooLong);
+    RefuseReceive(kTooLong);
     StatusAddNumber(uint32_t(facts.total));
     StatusAdd(")");
-    return;
+    return KeptBlock::Refused;
   }
-  if (!LeavesMargin(BytesStillNeeded(facts.total, facts.number - 1))) {
-    Refuse(kNoRoom);
-    return;
+  if (!RoomForMail(facts.total, facts.number - 1)) {
+    RefuseReceive(kNoRoom);
+    return KeptBlock::Refused;
   }
   if (!WriteBlock()) {
     // Whatever filled the disk, this mail's part no longer takes from it.
     pFileDel(w.partPath);
-    Refuse(kNotWritten);
-    return;
+    RefuseReceive(kNotWritten);
+    return KeptBlock::Refused;
   }
   w.totalBlocks = facts.total;
   w.writePosition += kBlockSize;
@@ -309,10 +302,29 @@ void StoreBlock() {
   pClrMem(w.block, kBlockSize);
   w.blockBytes = 0;
   ++w.expectedBlock;
-  if (facts.last) {
-    if (!FinishMail()) return;
-    w.state = kReceiveIdle;
-    ShowProgress(0, 100);
+  return facts.last ? KeptBlock::Last : KeptBlock::Stored;
+}
+
+namespace {
+
+// The last block is stored: file the mail, remember it, and answer.
+void FinishMail() {
+  ReceiveWork& w = work();
+  MailDigest digest;
+  DigestFinish(w.digest, digest);
+  if (!FileReceivedMail(digest)) return;
+  SendOk();
+  w.state = kReceiveIdle;
+  ShowProgress(0, 100);
+}
+
+// A whole block has arrived: check it, store it, read it back, and answer.
+void StoreBlock() {
+  ReceiveWork& w = work();
+  const KeptBlock kept = KeepBlock();
+  if (kept == KeptBlock::Refused) return;
+  if (kept == KeptBlock::Last) {
+    FinishMail();
     return;
   }
   SendOk();
@@ -325,7 +337,7 @@ void StoreBlock() {
 void TakeBlockData(const char* data, int32_t length) {
   ReceiveWork& w = work();
   if (length > kBlockSize - w.blockBytes) {
-    Refuse(kOutOfOrder);
+    RefuseReceive(kOutOfOrder);
     return;
   }
   pCopyMem(data, w.block + w.blockBytes, length);
@@ -334,9 +346,13 @@ void TakeBlockData(const char* data, int32_t length) {
 }
 
 void ReceiverData(const char* data, int32_t length) {
+  if (Link().xreceive.callFramed == 1) {
+    ExtendedReceiverData(data, length);
+    return;
+  }
   switch (work().state) {
     case kReceiveIdle:
-      if (!IsMessage(length, "[END]")) TakeAnnounce(data, length);
+      if (!IsMessage(length, "[END]")) ReceiveAnnounce(data, length);
       break;
     case kReceiveMail:
       TakeBlockData(data, length);
@@ -346,8 +362,9 @@ void ReceiverData(const char* data, int32_t length) {
   }
 }
 
-void SenderData(int32_t length) {
+void SenderData(const char* data, int32_t length) {
   LinkState& link = Link();
+  if (ExtendedSenderData(data, length)) return;
   if ((link.send.state == 0 || link.send.state == 1) && link.okFlag == -1 && IsMessage(length, "[OK]"))
     link.okFlag = 1;
 }
@@ -356,6 +373,7 @@ void SenderData(int32_t length) {
 
 void EndCallForBothRoles() {
   Link().send.state = 0;
+  ForgetFramedCall();
   work().state = kReceiveIdle;
   work().blockBytes = 0;
 }
@@ -388,5 +406,5 @@ void OnLineData(const char* data, int32_t length) {
   if (link.callState == -1)
     ReceiverData(data, length);
   else if (link.callState == 1)
-    SenderData(length);
+    SenderData(data, length);
 }

@@ -6,6 +6,7 @@
 
 #include "config/config.h"
 #include "console/console.h"
+#include "link/extended.h"
 #include "link/internal.h"
 #include "link/link.h"
 #include "platform/unit.h"
@@ -88,6 +89,7 @@ bool BuildAnnounce() {
   SetSlot(a.marker, kMailMarker);
   AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, a.senderMachId, sizeof a.senderMachId);
   AppendSlot(Config().unit.Text(UnitField::Owner), UnitField::Owner.width, a.senderOwner, sizeof a.senderOwner);
+  OfferExtension(a, int32_t(w.spoolSize / kBlockSize), w.chainDigest);
   return true;
 }
 
@@ -139,8 +141,9 @@ FileOutcome SendBlocks() {
     if (IsFirstBlock(header()) == 1) PrepareMail();
     vlData(1, &header(), kHeaderSize);
     if (link.callState != 1 || w.state != 1) return FileOutcome::Left;
+    if (PeerRepliedExtended())
+      return SendMailExtended(w.spoolPath, total) == ExtendedOutcome::Sent ? FileOutcome::Sent : FileOutcome::Left;
     SendToLine(w.block, kBlockSize);
-    DigestAdd(w.digest, w.block, kBlockSize);
     if (WaitForOk(kOkLimitMs) != 1) {
       HangUp();
       return FileOutcome::Left;
@@ -157,11 +160,9 @@ void RememberSent() {
   TransferAnnounce announce;
   pCopyMem(w.announce, &announce, kAnnounceSize);
   vlData(-1, &announce, kAnnounceSize);
-  MailDigest digest;
-  DigestFinish(w.digest, digest);
   char journal[kPathSize];
   if (BuildJournalPath(kSentJournalName, journal) == 1 &&
-      JournalRecord(journal, announce.name, digest, int32_t(w.spoolSize / kBlockSize), JournalToday()) ==
+      JournalRecord(journal, announce.name, w.chainDigest, int32_t(w.spoolSize / kBlockSize), JournalToday()) ==
           kJournalNotWritten)
     StatusAdd(" (sent journal not written)");
   pClrMem(&announce, sizeof announce);
@@ -186,7 +187,7 @@ void PostOneFile() {
   if (size == -1 || size == 0) return;
   w.spoolSize = uint32_t(size);
   if (IsMailComplete(w.spoolPath, size) != 1) return;
-  DigestStart(w.digest);
+  if (DigestFile(w.spoolPath, w.chainDigest) != 1) return;
   switch (SendBlocks()) {
     case FileOutcome::Sent:
       RememberSent();
@@ -220,7 +221,7 @@ int32_t AnnounceMail(const char* machineId, char* announce, int32_t length) {
   StatusNew("Verifying Velloran@");
   StatusAdd(machineId);
   StatusAdd("...");
-  if (announce != nullptr && length > 0) SendToLine(announce, length);
+  if (announce != nullptr && length > 0) SendAnnounceRecord(announce, length);
   const int32_t answered = WaitForOk(kOkLimitMs);
   StatusNew("Velloran@");
   StatusAdd(machineId);
@@ -249,8 +250,10 @@ int32_t DeliverRemoteMails() {
   const bool anyFound = !names.empty();
 
   if (anyFound && link.callState == 1) {
-    SendToLine("[END]", kEndBytes);
-    pDoEvent(kEndPauseMs);
+    if (!EndFramedCall()) {
+      SendToLine("[END]", kEndBytes);
+      pDoEvent(kEndPauseMs);
+    }
     HangUp();
   }
   pClrMem(link.connectedMachine, kMachineSlotSize);

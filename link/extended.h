@@ -1,0 +1,224 @@
+// link/extended.h -- the extended line protocol, spoken only between machines
+// of this system, beside the plain one of link/link.h.
+//
+// Principles of operation
+//
+// A plain peer must never see a byte the plain protocol does not have. So an
+// extended sender offers the extension inside the announce's spare zero bytes,
+// which a plain receiver never reads; a plain receiver answers "[OK]" and the
+// call goes on as plain. An extended receiver answers with a Reply frame, which
+// no plain sender waits for (it compares the answer with "[OK]"), and a plain
+// sender never makes the offer, so it never gets one. From the Reply on, both
+// machines speak frames until the carrier drops.
+//
+// ExtendedOffer, at TransferAnnounce +229 (inside the scrambled record)
+//   +0   4  magic         "VLX" 0x1A
+//   +4   1  version       1
+//   +5   1  capabilities  bit 0 frames, bit 1 resume, bit 2 journal, bit 3 end of call
+//   +6   4  totalBlocks   little-endian: blocks of the chain
+//   +10 32  digest        BLAKE2b-256 of the whole chain as spooled
+//   +42 241 zero
+//
+// Frame: every message after the Reply, in both directions
+//   +0   1  sync          0xA5
+//   +1   1  type          see FrameType
+//   +2   1  mail          which mail of the call (0 the first, counting on)
+//   +3   4  number        little-endian: a block number, a count, or 0
+//   +7   2  length        little-endian: payload bytes, 0 .. 4096
+//   +9   2  header check  CRC-32 of bytes +0..+8, low 16 bits
+//   +11  n  payload
+//   +11+n 4 check         CRC-32 of bytes +0 .. +10+n, little-endian
+// The header check lets a reader that lost its place find the next frame
+// without waiting for the length a damaged header claims. CRC-32 is zlib's.
+// The mail byte keeps the tail of one mail (a block sent again, its ack)
+// from ever counting for the next one.
+//
+// The exchange, one call:
+//
+//   sender                                          receiver
+//   TransferAnnounce + ExtendedOffer  ------->      checks as for the plain protocol
+//                                     <-------      Reply: number = blocks held,
+//                                                   payload: 'S' send / 'H' have it / 'N' refused
+//                                                   (also in the middle of a mail: refused)
+//   Block 1 (whole)  Data 2  Data 3 ...  ------->   up to kWindow blocks unacknowledged
+//                                     <-------      Ack n: blocks 1..n stored in order
+//                                     <-------      Nak k: block k damaged or missing
+//   (resends of Nak'd blocks, then more blocks)
+//                                     <-------      Ack total: digest checked, mail filed
+//   Announce frame (next mail's TransferAnnounce) ->  ... Reply, blocks, acks as above
+//   End                                -------->
+//                                     <-------      EndAnswer; the caller hangs up at once
+//
+// Blocks travel as their payload only: the header of block 1 travels once and
+// the receiver makes block k's header from it (blockNumber k, nothing else
+// changed). A block whose header is not made that way (a writer elsewhere)
+// travels whole. A payload whose tag (the attachment's name) is the block
+// before's leaves it out, and no payload carries its trailing zeros:
+//
+//   Data 'D'   payload +0 .. +3575                    trailing zeros left out
+//   Same 'S'   payload +0 .. +3519, then +3568 .. +3575 (tag as the block before),
+//              trailing zeros left out The receiver writes blocks in order into the part file,
+// keeping up to kWindow early ones in memory, and files the mail only when the
+// digest of what it wrote is the announced one.
+//
+// Resume: beside a part file "[~]" the receiver keeps "[#]" with the offer's
+// digest and block count; an announce of the same name and digest is answered
+// with the number of whole blocks the part file holds, and the sender goes on
+// from the next one. Exactly once: a mail in the receiver's journal (or in
+// POST already) is answered 'H' and the sender deletes its spool file.
+//
+// The switch: the setting LineProtocol "0" makes a machine plain only (no
+// offer made, offers ignored).
+#pragma once
+#include <stdint.h>
+
+#include "store/format.h"
+#include "store/journal.h"
+
+// The offer in the announce's spare bytes.
+constexpr int32_t kOfferOffset = 229;
+constexpr char kOfferMagic[4] = {'V', 'L', 'X', 0x1A};
+constexpr uint8_t kOfferVersion = 1;
+constexpr uint8_t kCapFrames = 1, kCapResume = 2, kCapJournal = 4, kCapEnd = 8;
+constexpr uint8_t kOwnCapabilities = kCapFrames | kCapResume | kCapJournal | kCapEnd;
+
+struct ExtendedOffer {
+  uint8_t capabilities;
+  int32_t totalBlocks;
+  MailDigest digest;
+};
+
+// Frames.
+constexpr uint8_t kFrameSync = 0xA5;
+constexpr int32_t kFrameHeadBytes = 11;
+constexpr int32_t kFrameCheckBytes = 4;
+constexpr int32_t kFrameOverhead = kFrameHeadBytes + kFrameCheckBytes;
+constexpr int32_t kFrameMaxPayload = kBlockSize;
+constexpr int32_t kFrameMaxBytes = kFrameOverhead + kFrameMaxPayload;
+
+enum FrameType : uint8_t {
+  kFrameReply = 'R',     // receiver: answer to an offer; number = blocks held
+  kFrameAnnounce = 'M',  // sender: the next mail's TransferAnnounce (512, scrambled)
+  kFrameBlock = 'B',     // sender: block number, whole (4096)
+  kFrameData = 'D',      // sender: block number's payload, trailing zeros left out
+  kFrameSameTag = 'S',   // sender: the same without the tag, which is the block before's
+  kFrameAck = 'A',       // receiver: blocks 1..number stored in order
+  kFrameNak = 'K',       // receiver: block number damaged or missing, send it again
+  kFrameEnd = 'E',       // sender: no more mail in this call
+  kFrameEndAnswer = 'F', // receiver: end seen, hang up
+};
+
+// Reply payload (1 byte).
+constexpr char kReplySend = 'S', kReplyHave = 'H', kReplyRefused = 'N';
+
+// Tunables.
+constexpr int32_t kWindow = 8;               // blocks sent and not yet acknowledged
+constexpr int32_t kStreamSliceMs = 10;       // the sender's pump while it streams
+constexpr uint32_t kResendAfterMs = 5000;    // no ack that long: send the oldest block again
+constexpr uint32_t kEndAnswerMs = 3000;      // how long the caller waits for the EndAnswer
+
+// One frame as read from the line.
+struct Frame {
+  uint8_t type;
+  uint8_t mail;
+  uint32_t number;
+  int32_t length;
+  const char* payload;   // the reader's payload: valid until the next Take
+};
+
+// Gathers line bytes and cuts them into frames, whatever the library's
+// splitting and whatever a noisy line did to them.
+struct FrameReader {
+  char bytes[2 * kFrameMaxBytes + kBlockSize];
+  int32_t count;
+  char payload[kFrameMaxPayload];  // the last frame's payload
+};
+
+enum class FrameRead { None, Frame, Damaged };
+
+// Writes one frame into out (capacity kFrameMaxBytes); returns its length.
+int32_t BuildFrame(uint8_t type, uint8_t mail, uint32_t number, const void* payload, int32_t length, char* out);
+// Adds line bytes; false when they do not fit (the reader then starts afresh).
+bool FrameReaderAdd(FrameReader& reader, const char* data, int32_t length);
+// The next frame in the reader. Damaged: a frame whose header held but whose
+// payload did not (type and number are filled in, nothing else).
+FrameRead FrameReaderTake(FrameReader& reader, Frame& frame);
+
+// The offer in an unscrambled TransferAnnounce.
+void WriteOffer(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest);
+bool ReadOffer(const TransferAnnounce& announce, ExtendedOffer& offer);
+
+// Block k's header made from block 1's (both scrambled as stored).
+void MakeBlockHeader(const char* firstHeader, int32_t k, char* header);
+// A payload as a Data or Same frame carries it (see above): its bytes into
+// out (kPayloadSize), their count, and the frame type.
+int32_t PackPayload(const BlockPayload& payload, const char* tagBefore, char* out, uint8_t& type);
+// The payload back from a frame of either type; false when it cannot be one.
+bool UnpackPayload(uint8_t type, const char* packed, int32_t length, const char* tagBefore, BlockPayload& payload);
+
+// The machine speaks the extended protocol (its LineProtocol setting is not "0").
+bool ExtendedEnabled();
+
+// --- the sending role (extended_sender.cpp) ---
+
+struct ExtendedSend {
+  int32_t offered;             // the announce on the line carries an offer
+  int32_t callFramed;          // this call speaks frames (the peer replied to an offer)
+  uint8_t mail;                // the current mail's number in the call
+  int32_t replied;             // a Reply to the current announce arrived
+  char replyStatus;            // kReplySend / kReplyHave / kReplyRefused
+  int32_t held;                // Reply's number: blocks the peer holds
+  int32_t acked;               // blocks acknowledged in order
+  int32_t naks[kWindow];       // blocks asked for again, 0 = free slot
+  int32_t refused;             // a Reply 'N' came during the stream
+  int32_t endAnswered;
+  FrameReader reader;
+  char firstHeader[kHeaderSize];
+  char frame[kFrameMaxBytes];
+};
+
+// What became of a mail sent with frames.
+enum class ExtendedOutcome { Sent, Left };
+
+// The mail's chain size and digest go into the announce (when enabled).
+void OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest);
+// Sends the announce: as a frame in a framed call, else as the plain record.
+void SendAnnounceRecord(const char* announce, int32_t length);
+// Bytes for the sending role; true when they were frames of this protocol.
+bool ExtendedSenderData(const char* data, int32_t length);
+// After an announce was answered: did the peer reply with a frame?
+bool PeerRepliedExtended();
+// Streams the mail of spoolPath (totalBlocks blocks) as the Reply asked.
+ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t totalBlocks);
+// Ends a framed call: End, a short wait for the EndAnswer. False when the
+// call was not framed (the plain end follows).
+bool EndFramedCall();
+
+// --- the receiving role (extended_receiver.cpp) ---
+
+struct ExtendedReceive {
+  int32_t callFramed;          // this call speaks frames (we replied to an offer)
+  uint8_t mail;                // the current mail's number in the call
+  uint8_t announcedMail;       // the mail number of the announce being checked
+  ExtendedOffer offer;
+  int32_t finishedBlocks;      // blocks of the mail last filed in this call (for acks asked again)
+  FrameReader reader;
+  int32_t nakked;              // the block last asked for again
+  char firstHeader[kHeaderSize];
+  int32_t haveFirstHeader;
+  char lastTag[sizeof(BlockPayload::tag)];  // the tag of the last block stored
+  int32_t early[kWindow];      // block numbers kept in memory, 0 = free
+  int32_t earlyLength[kWindow];
+  uint8_t earlyType[kWindow];
+  char earlyBytes[kWindow][kBlockSize];
+  char frame[kFrameMaxBytes];
+};
+
+// The announce in the receive buffer passed the plain checks and carries an
+// offer: reply and take the mail with frames. False when it carries none (or
+// the machine is plain only): the plain protocol goes on.
+bool AcceptExtended();
+// Bytes of a framed call, between mails or during one.
+void ExtendedReceiverData(const char* data, int32_t length);
+// The carrier is gone: the next call starts plain.
+void ForgetFramedCall();

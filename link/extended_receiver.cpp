@@ -1,0 +1,335 @@
+// The receiving role of the extended protocol: the Reply to an offer (send,
+// go on from the blocks held, or already have it), then blocks taken in any
+// order within the window, written in order, acknowledged, and filed only
+// when the digest of the whole chain is the announced one.
+#include <cstring>
+
+#include "config/config.h"
+#include "link/extended.h"
+#include "link/internal.h"
+#include "link/link.h"
+#include "toolkit/files.h"
+#include "toolkit/text.h"
+
+namespace {
+
+ExtendedReceive& xwork() { return Link().xreceive; }
+ReceiveWork& work() { return Link().receive; }
+
+constexpr const char* kNotAsAnnounced = "Mail refused: its blocks do not give the digest it was announced with";
+constexpr const char* kTooLongOffer = "Mail refused: longer than the longest mail (blocks: ";
+constexpr const char* kNoRoomOffer = "Mail refused: too little free space in the program folder";
+constexpr const char* kNoNote = "Mail not received: it could not be written to POST (disk full?)";
+
+// The resume note beside a part file: which mail the part file is a part of.
+//   +0  4  "VLX#"   +4  4  totalBlocks, little-endian   +8  32  digest
+constexpr char kNoteMagic[4] = {'V', 'L', 'X', '#'};
+constexpr int32_t kNoteBytes = 40;
+
+void SendFrame(uint8_t type, uint32_t number, const void* payload, int32_t length) {
+  ExtendedReceive& x = xwork();
+  const int32_t n = BuildFrame(type, x.mail, number, payload, length, x.frame);
+  SendToLine(x.frame, n);
+}
+
+void Reply(int32_t held, char status) { SendFrame(kFrameReply, uint32_t(held), &status, 1); }
+void Ack(int32_t stored) { SendFrame(kFrameAck, uint32_t(stored), nullptr, 0); }
+void Nak(int32_t k) { SendFrame(kFrameNak, uint32_t(k), nullptr, 0); }
+
+// A refusal the sender hears at once, instead of after its wait runs out.
+void RefuseFramed(const char* why) {
+  RefuseReceive(why);
+  Reply(0, kReplyRefused);
+}
+
+// POST\<name>[#], beside the part file.
+bool NotePath(char* path) {
+  const ReceiveWork& w = work();
+  const int32_t stem = pLen(w.partPath) - pLen(kPartSuffix);
+  if (stem <= 0) return false;
+  pClrMem(path, kPathSize);
+  pCopyMem(w.partPath, path, stem);
+  return AppendBounded(kResumeSuffix, path, kPathSize) == 1;
+}
+
+void MakeNote(char* note) {
+  const ExtendedOffer& offer = xwork().offer;
+  pClrMem(note, kNoteBytes);
+  std::memcpy(note, kNoteMagic, sizeof kNoteMagic);
+  for (int32_t i = 0; i < 4; ++i) note[4 + i] = char((uint32_t(offer.totalBlocks) >> (8 * i)) & 0xff);
+  std::memcpy(note + 8, offer.digest.bytes, kDigestSize);
+}
+
+bool WriteNote() {
+  char path[kPathSize], note[kNoteBytes];
+  if (!NotePath(path)) return false;
+  MakeNote(note);
+  pFileDel(path);
+  return pFileIO(1, path, 1, note, kNoteBytes) == kNoteBytes;
+}
+
+void DeleteNote() {
+  char path[kPathSize];
+  if (NotePath(path)) pFileDel(path);
+}
+
+// Whole blocks a part file left by an earlier call holds of this very mail
+// (its note names the same digest and length); they are read again into the
+// running digest. 0 when there is nothing to go on from.
+int32_t HeldBlocks() {
+  ReceiveWork& w = work();
+  ExtendedReceive& x = xwork();
+  char path[kPathSize], note[kNoteBytes], expected[kNoteBytes];
+  if (!NotePath(path) || pFileSize(path) != kNoteBytes || pFileIO(-1, path, 1, note, kNoteBytes) != kNoteBytes) return 0;
+  MakeNote(expected);
+  if (std::memcmp(note, expected, kNoteBytes) != 0) return 0;
+  const int32_t held = pFileSize(w.partPath) / kBlockSize;
+  if (held <= 0 || held >= x.offer.totalBlocks) return 0;
+  for (int32_t k = 1; k <= held; ++k) {
+    if (pFileIO(-1, w.partPath, BlockPosition(k), w.readBack, kBlockSize) != kBlockSize) {
+      DigestStart(w.digest);
+      return 0;
+    }
+    if (k == 1) std::memcpy(x.firstHeader, w.readBack + kPayloadSize, kHeaderSize);
+    std::memcpy(x.lastTag, reinterpret_cast<MailBlock*>(w.readBack)->payload.tag, sizeof x.lastTag);
+    DigestAdd(w.digest, w.readBack, kBlockSize);
+  }
+  pClrMem(w.readBack, kBlockSize);
+  x.haveFirstHeader = 1;
+  w.writePosition = uint32_t(held) * kBlockSize + 1;
+  w.expectedBlock = held + 1;
+  w.totalBlocks = x.offer.totalBlocks;
+  return held;
+}
+
+// This machine holds the mail already: in its journal, or in POST.
+bool HoldsAlready() {
+  const ReceiveWork& w = work();
+  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
+  char journal[kPathSize];
+  if (BuildJournalPath(kReceivedJournalName, journal) == 1 &&
+      JournalLookup(journal, a.name, xwork().offer.digest) == kJournalKnown)
+    return true;
+  MailDigest present;
+  return DigestFile(w.spoolPath, present) == 1 && SameDigest(present, xwork().offer.digest) == 1;
+}
+
+void ForgetEarly() {
+  ExtendedReceive& x = xwork();
+  pClrMem(x.early, sizeof x.early);
+}
+
+void KeepEarly(const Frame& frame) {
+  ExtendedReceive& x = xwork();
+  for (int32_t n : x.early)
+    if (n == int32_t(frame.number)) return;
+  for (int32_t i = 0; i < kWindow; ++i)
+    if (x.early[i] == 0) {
+      x.early[i] = int32_t(frame.number);
+      x.earlyType[i] = frame.type;
+      x.earlyLength[i] = frame.length;
+      std::memcpy(x.earlyBytes[i], frame.payload, size_t(frame.length));
+      return;
+    }
+}
+
+// The mail's last block is stored: check the digest, file, acknowledge.
+void FinishFramedMail() {
+  ReceiveWork& w = work();
+  ExtendedReceive& x = xwork();
+  MailDigest got;
+  DigestFinish(w.digest, got);
+  if (SameDigest(got, x.offer.digest) != 1) {
+    pFileDel(w.partPath);
+    DeleteNote();
+    RefuseFramed(kNotAsAnnounced);
+    return;
+  }
+  if (!FileReceivedMail(got)) {
+    Reply(0, kReplyRefused);
+    return;
+  }
+  DeleteNote();
+  x.finishedBlocks = x.offer.totalBlocks;
+  w.state = kReceiveIdle;
+  Ack(x.finishedBlocks);
+  ShowProgress(0, 100);
+}
+
+// The next block in order, from its frame: whole, or its payload with the
+// header made from the first block's. False when the mail was refused.
+bool StoreFrameBlock(uint8_t type, const char* payload, int32_t length) {
+  ReceiveWork& w = work();
+  ExtendedReceive& x = xwork();
+  pClrMem(w.block, kBlockSize);
+  if (type == kFrameBlock && length == kBlockSize) {
+    std::memcpy(w.block, payload, kBlockSize);
+  } else if (x.haveFirstHeader == 1 && w.expectedBlock > 1 &&
+             UnpackPayload(type, payload, length, x.lastTag, reinterpret_cast<MailBlock*>(w.block)->payload)) {
+    MakeBlockHeader(x.firstHeader, w.expectedBlock, w.block + kPayloadSize);
+  } else {
+    RefuseFramed("Mail refused: its blocks do not follow the announced mail");
+    return false;
+  }
+  if (w.expectedBlock == 1) {
+    std::memcpy(x.firstHeader, w.block + kPayloadSize, kHeaderSize);
+    x.haveFirstHeader = 1;
+  }
+  std::memcpy(x.lastTag, reinterpret_cast<MailBlock*>(w.block)->payload.tag, sizeof x.lastTag);
+  const KeptBlock kept = KeepBlock();
+  if (kept == KeptBlock::Refused) {
+    Reply(0, kReplyRefused);
+    return false;
+  }
+  if (w.totalBlocks != x.offer.totalBlocks) {
+    RefuseFramed("Mail refused: its blocks do not follow the announced mail");
+    return false;
+  }
+  if (kept == KeptBlock::Last) FinishFramedMail();
+  return true;
+}
+
+// Stores the blocks kept early that now follow in order.
+void StoreEarlyInOrder() {
+  ReceiveWork& w = work();
+  ExtendedReceive& x = xwork();
+  for (bool found = true; found && w.state == kReceiveMail;) {
+    found = false;
+    for (int32_t i = 0; i < kWindow; ++i)
+      if (x.early[i] == w.expectedBlock) {
+        x.early[i] = 0;
+        found = true;
+        if (!StoreFrameBlock(x.earlyType[i], x.earlyBytes[i], x.earlyLength[i])) return;
+        break;
+      }
+  }
+}
+
+void TakeBlockFrame(const Frame& frame) {
+  ReceiveWork& w = work();
+  ExtendedReceive& x = xwork();
+  const int64_t k = frame.number;
+  if (k < 1 || k > x.offer.totalBlocks) return;
+  if (k < w.expectedBlock) {
+    Ack(w.expectedBlock - 1);  // a block sent again: say again how far we are
+    return;
+  }
+  if (k >= int64_t(w.expectedBlock) + kWindow) return;  // beyond the window: it comes again
+  if (k > w.expectedBlock) {
+    KeepEarly(frame);
+    if (x.nakked != w.expectedBlock) {
+      Nak(w.expectedBlock);
+      x.nakked = w.expectedBlock;
+    }
+    return;
+  }
+  if (!StoreFrameBlock(frame.type, frame.payload, frame.length)) return;
+  StoreEarlyInOrder();
+  if (w.state == kReceiveMail) Ack(w.expectedBlock - 1);
+  StatusNew("Comm Action Is Ok : Bytes Received - ");
+  StatusAddNumber(w.writePosition - 1);
+}
+
+void TakeFrame(const Frame& frame) {
+  ReceiveWork& w = work();
+  ExtendedReceive& x = xwork();
+  switch (frame.type) {
+    case kFrameAnnounce:
+      if (frame.mail == x.mail && w.state == kReceiveMail) return;  // the same mail again: already replied
+      x.announcedMail = frame.mail;
+      ReceiveAnnounce(frame.payload, frame.length);
+      return;
+    case kFrameBlock:
+    case kFrameData:
+    case kFrameSameTag:
+      if (frame.mail != x.mail) return;
+      if (w.state == kReceiveMail)
+        TakeBlockFrame(frame);
+      else if (x.finishedBlocks > 0)
+        Ack(x.finishedBlocks);  // the sender missed the last ack
+      return;
+    case kFrameEnd:
+      SendFrame(kFrameEndAnswer, 0, nullptr, 0);
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace
+
+bool AcceptExtended() {
+  ReceiveWork& w = work();
+  ExtendedReceive& x = xwork();
+  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
+  ExtendedOffer offer;
+  if (!ExtendedEnabled() || !ReadOffer(a, offer)) return false;
+  x.callFramed = 1;
+  x.mail = x.announcedMail;
+  x.offer = offer;
+  x.nakked = 0;
+  x.haveFirstHeader = 0;
+  x.finishedBlocks = 0;
+  ForgetEarly();
+  if (offer.totalBlocks < 1 || offer.totalBlocks > ReceiverLimits().maxBlocks) {
+    StatusNew(kTooLongOffer);
+    StatusAddNumber(uint32_t(offer.totalBlocks < 0 ? 0 : offer.totalBlocks));
+    StatusAdd(")");
+    Reply(0, kReplyRefused);
+    return true;
+  }
+  if (HoldsAlready()) {
+    StatusNew("Comm Action Is Ok : mail received before: not sent again");
+    Reply(0, kReplyHave);
+    return true;
+  }
+  const int32_t held = HeldBlocks();
+  if (!RoomForMail(offer.totalBlocks, held)) {
+    StatusNew(kNoRoomOffer);
+    Reply(0, kReplyRefused);
+    return true;
+  }
+  if (held == 0) {
+    pFileDel(w.partPath);
+    if (!WriteNote()) {
+      StatusNew(kNoNote);
+      Reply(0, kReplyRefused);
+      return true;
+    }
+  }
+  w.state = kReceiveMail;
+  ShowProgress(held, offer.totalBlocks);
+  if (held > 0) {
+    StatusNew("Comm Action Is Ok : going on from block ");
+    StatusAddNumber(uint32_t(held + 1));
+  }
+  Reply(held, kReplySend);
+  return true;
+}
+
+void ExtendedReceiverData(const char* data, int32_t length) {
+  ExtendedReceive& x = xwork();
+  FrameReaderAdd(x.reader, data, length);
+  Frame frame;
+  for (FrameRead r; (r = FrameReaderTake(x.reader, frame)) != FrameRead::None;) {
+    if (r == FrameRead::Frame) {
+      TakeFrame(frame);
+    } else if (frame.mail == x.mail && work().state == kReceiveMail && int64_t(frame.number) >= work().expectedBlock &&
+               int64_t(frame.number) <= x.offer.totalBlocks) {
+      Nak(int32_t(frame.number));  // damaged on the way: send it again
+      if (int32_t(frame.number) == work().expectedBlock) x.nakked = work().expectedBlock;
+    }
+  }
+}
+
+void ForgetFramedCall() {
+  LinkState& link = Link();
+  link.xsend.callFramed = 0;
+  link.xsend.offered = 0;
+  link.xsend.mail = 0;
+  link.xsend.reader.count = 0;
+  link.xreceive.callFramed = 0;
+  link.xreceive.mail = 0;
+  link.xreceive.announcedMail = 0;
+  link.xreceive.reader.count = 0;
+}
