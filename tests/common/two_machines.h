@@ -37,6 +37,7 @@ struct Machine {
   int dataEvents = 0;
   uint64_t bytesIn = 0;
   uint32_t firstDataAt = 0, secondDataAt = 0, lastDataAt = 0;
+  std::string received;  // every byte, in order
 };
 
 inline Machine*& Active() {
@@ -86,6 +87,7 @@ int32_t OnEvent(int32_t type, int32_t state, const char* data, int32_t length) {
     ++m.dataEvents;
     m.lastDataAt = waNow();
     m.bytesIn += uint64_t(length);
+    m.received.append(data, size_t(length));
   }
   const int32_t result = OnLinkEvent(type, state, data, length);
   if (before != nullptr) Activate(before);
@@ -111,6 +113,7 @@ Machine& Start(const fs::path& root, const std::string& id, bool extended, const
   m.dataEvents = 0;
   m.bytesIn = 0;
   m.firstDataAt = m.secondDataAt = m.lastDataAt = 0;
+  m.received.clear();
   fs::create_directories(root / "POST");
   if (m.comm == nullptr && N != 0) m.comm = commCreate();
   {
