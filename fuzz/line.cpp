@@ -17,7 +17,8 @@
 // and after every input:
 //  - POST holds, besides what was there, only received mails: encoded
 //    names with "[=]" (complete: block i says it is block i, the last says
-//    it is the last) or "[~]" (whole blocks); the program folder gains at
+//    it is the last) or "[~]" (whole blocks), and beside a part file the
+//    extended receiver's note of what it is a part of, "[#]" (40 bytes); the program folder gains at
 //    most the receiver's journal;
 //  - the remote spool file and the account waiting there are untouched;
 //  - nothing is written outside the machine folder.
@@ -52,7 +53,7 @@ LineMachine* machine = nullptr;
 Tree kept;  // what was in the folder before the line spoke
 
 bool IsReceivedName(const std::string& name) {
-  static const std::regex pattern("POST/([0-9a-z][0-9a-z])+\\[[=~]\\]");
+  static const std::regex pattern("POST/([0-9a-z][0-9a-z])+\\[[=~#]\\]");
   return std::regex_match(name, pattern);
 }
 
@@ -64,6 +65,10 @@ std::string HeaderText(const Bytes& header, size_t offset, size_t width) {
 }
 
 void CheckReceivedMail(const std::string& name, const Bytes& bytes) {
+  if (name.size() > 3 && name.compare(name.size() - 3, 3, "[#]") == 0) {
+    FUZZ_CHECK(bytes.size() == 40, name + " is not a resume note");
+    return;
+  }
   FUZZ_CHECK(!bytes.empty() && bytes.size() % kBlockSize == 0, name + " is not whole blocks");
   if (name.back() != ']' || name[name.size() - 2] != '=') return;
   const size_t blocks = bytes.size() / kBlockSize;

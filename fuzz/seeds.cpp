@@ -5,6 +5,7 @@
 
 #include "config/config.h"
 #include "fuzz/harness.h"
+#include "link/extended.h"
 #include "platform/unit.h"
 #include "tests/accounts/mail_fixture.h"
 #include "tests/link/link_fixture.h"
@@ -109,6 +110,43 @@ void Data(Bytes& events, const Bytes& bytes) {
   Append(events, bytes);
 }
 
+Bytes Frame(uint8_t type, uint8_t mail, uint32_t number, const void* payload, int32_t length) {
+  Bytes frame(kFrameMaxBytes);
+  frame.resize(size_t(BuildFrame(type, mail, number, payload, length, reinterpret_cast<char*>(frame.data()))));
+  return frame;
+}
+
+// A two-block mail in the extended protocol: the announce with its offer,
+// block 1 whole, block 2 packed and split across events, a second announce
+// as a frame, the end of the call.
+Bytes ExtendedMailEvents(const linktest::MailSpec& spec, const std::string& name) {
+  const Bytes mail = linktest::MakeMail(spec);
+  Bytes announce = linktest::MakeAnnounce(name, "400");
+  vlData(-1, announce.data(), kAnnounceSize);
+  DigestWork work;
+  DigestStart(work);
+  DigestAdd(work, mail.data(), int32_t(mail.size()));
+  MailDigest digest;
+  DigestFinish(work, digest);
+  WriteOffer(*reinterpret_cast<TransferAnnounce*>(announce.data()), spec.blocks, digest);
+  vlData(1, announce.data(), kAnnounceSize);
+  Bytes events = {0};
+  Data(events, announce);
+  Data(events, Frame(kFrameBlock, 0, 1, mail.data(), kBlockSize));
+  const auto& second = *reinterpret_cast<const MailBlock*>(mail.data() + kBlockSize);
+  const auto& first = *reinterpret_cast<const MailBlock*>(mail.data());
+  char packed[kPayloadSize];
+  uint8_t type = 0;
+  const int32_t length = PackPayload(second.payload, first.payload.tag, packed, type);
+  const Bytes data = Frame(type, 0, 2, packed, length);
+  Data(events, Bytes(data.begin(), data.begin() + 100));
+  Data(events, Bytes(data.begin() + 100, data.end()));
+  Data(events, Frame(kFrameAnnounce, 1, 0, announce.data(), kAnnounceSize));
+  Data(events, Frame(kFrameEnd, 1, 0, nullptr, 0));
+  events.push_back(1);
+  return events;
+}
+
 void LineSeeds() {
   linktest::MailSpec one;
   one.destination = "bob@400";
@@ -150,6 +188,8 @@ void LineSeeds() {
   Data(events, linktest::MakeAnnounce(name1, "401"));
   Data(events, Text("[OK]"));
   Seed("line", "refused-announces", events);
+
+  Seed("line", "extended-mail", ExtendedMailEvents(two, name2));
 }
 
 void DeliverySeeds() {

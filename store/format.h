@@ -75,7 +75,7 @@
 //   +161  12  marker           "[ML]"
 //   +173  24  sender's MachID
 //   +197  32  sender's Owner
-//   +229 283  zero
+//   +229 283  zero             (an extended sender's offer: link/extended.h)
 //
 // ContactEntry, 256 bytes, scrambled by itself
 //   +0   32  ownerName

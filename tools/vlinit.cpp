@@ -93,6 +93,8 @@ const std::vector<FieldRule>& Rules() {
       {"init-cmd", Record::Settings, SettingsField::InitCmd, Rule::Text, 0, 46, 0, 0, {}, "V1S0=1"},
       {"dial", Record::Settings, SettingsField::Dial, Rule::Text, 0, 14, 0, 0, {}, "DT"},
       {"answer", Record::Settings, SettingsField::Answer, Rule::Text, 0, 14, 0, 0, {}, "A"},
+      // 0: the machine speaks only the plain line protocol.
+      {"line-protocol", Record::Settings, SettingsField::LineProtocol, Rule::Number, 0, 0, 0, 1, {}, "1"},
       {"plain-callers", Record::Settings, SettingsField::PlainCallers, Rule::Number, 0, 0, 0, 1, {}, "1"},
   };
   return rules;
@@ -122,6 +124,7 @@ void Usage(FILE* out) {
                "  --online-machid ID   --owner TEXT (30)    --signal 1-3 (1)     --port 1-32 (1)\n"
                "  --aux-port 1-32 (2)  --baud 56000|57600|115200|128000|256000 (56000)\n"
                "  --set-cmd TEXT (E0)  --init-cmd TEXT (V1S0=1)  --dial TEXT (DT)  --answer TEXT (A)\n"
+               "  --line-protocol 0|1 (1: the extended protocol with machines that speak it; 0: plain only)\n"
                "  --redial 0-3 (0)     --ecourier 0|1 (1)   --interval 5|10|15|20|25|30 (5)\n"
                "  --auto-aux 0|1 (0)   --force (replace existing files)\n"
                "  --plain-callers 0|1 (1)   1 takes calls from machines that prove no key\n"

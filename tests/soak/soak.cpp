@@ -7,6 +7,7 @@
 // when all four are 0.
 //
 //   vlsoak [--mails N] [--faults N] [--seed N] [--window S] [--quiet-limit S]
+//          [--line-protocol plain|extended]
 //          [--work DIR] [--keep] [--modem KEY=VALUE]...
 //
 // The machines (A = 401 with ann and amy, B = 402 with bob and ben) are made
@@ -69,6 +70,7 @@ struct Options {
   fs::path work;
   bool keep = false;
   std::vector<std::string> modem;  // KEY=VALUE lines for both virtual modems
+  std::string lineProtocol = "1";  // vlinit's --line-protocol for both machines
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -85,6 +87,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     const bool numeric = end != value.c_str() && *end == 0 && number >= 0;
     if (option == "--work") {
       o.work = value;
+    } else if (option == "--line-protocol") {
+      if (value != "plain" && value != "extended") return false;
+      o.lineProtocol = value == "plain" ? "0" : "1";
     } else if (option == "--modem") {
       if (value.find('=') == std::string::npos) return false;
       o.modem.push_back(value);
@@ -267,7 +272,7 @@ bool Soak::MakeMachine(Machine& m, const std::string& otherId, uint16_t otherPor
   if (!Tool({VL_VLINIT, m.folder.string(), "--machid", m.id, "--owner", std::string("soak machine ") + m.letter,
              "--control-id", "admin", "--control-key", "secret", "--ecourier", "0", "--virtual-modem",
              "127.0.0.1:" + std::to_string(m.modemPort), "--phonebook",
-             otherId + "=127.0.0.1:" + std::to_string(otherPort)}))
+             otherId + "=127.0.0.1:" + std::to_string(otherPort), "--line-protocol", options_.lineProtocol}))
     return false;
   if (options_.modem.empty()) return true;
   // Extra settings of the modem go into its port's section.
@@ -759,6 +764,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: vlsoak [--mails N] [--faults N] [--seed N] [--window SECONDS] [--quiet-limit SECONDS]\n"
+                 "              [--line-protocol plain|extended]\n"
                  "              [--work DIR] [--keep] [--modem KEY=VALUE]...\n");
     return 2;
   }
