@@ -14,10 +14,12 @@
 // ExtendedOffer, at TransferAnnounce +229 (inside the scrambled record)
 //   +0   4  magic         "VLX" 0x1A
 //   +4   1  version       1
-//   +5   1  capabilities  bit 0 frames, bit 1 resume, bit 2 journal, bit 3 end of call
+//   +5   1  capabilities  bit 0 frames, bit 1 resume, bit 2 journal, bit 3 end of call,
+//                         bit 4 keys: a hello follows
 //   +6   4  totalBlocks   little-endian: blocks of the chain
 //   +10 32  digest        BLAKE2b-256 of the whole chain as spooled
-//   +42 241 zero
+//   +42 84  hello         the handshake's first message (link/secure.h), with bit 4
+//   +126 157 zero
 //
 // Frame: every message after the Reply, in both directions
 //   +0   1  sync          0xA5
@@ -61,6 +63,24 @@
 // keeping up to kWindow early ones in memory, and files the mail only when the
 // digest of what it wrote is the announced one.
 //
+// Keys (link/secure.h). A caller that has a machine key and knows the key of
+// the machine it dials puts a hello in its first offer; the callee answers
+// with a Reply 'A' carrying its handshake reply, the caller proves its own key
+// in a Confirm, and only then does the callee say what it does with the mail,
+// in a sealed Reply:
+//
+//   TransferAnnounce + offer + hello   ------->
+//                                     <-------      Reply 'A' + handshake reply (140)
+//   Confirm (108)                      ------->      the caller's key proven; its MachID
+//                                                   must be the announce's sender
+//                                     <-------      Reply 'S'/'H'/'N' ... sealed
+//   every frame from here on sealed, both ways
+//
+// A sealed frame's payload is SecureSeal's output, with the frame's type, mail
+// and number as additional data, so none of them can be changed either. A
+// frame that fails to open ends the call: nothing more is taken from it, and
+// the mail it was carrying is not filed.
+//
 // Resume: beside a part file "[~]" the receiver keeps "[#]" with the offer's
 // digest and block count; an announce of the same name and digest is answered
 // with the number of whole blocks the part file holds, and the sender goes on
@@ -72,6 +92,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "link/secure.h"
 #include "store/format.h"
 #include "store/journal.h"
 
@@ -79,13 +100,15 @@
 constexpr int32_t kOfferOffset = 229;
 constexpr char kOfferMagic[4] = {'V', 'L', 'X', 0x1A};
 constexpr uint8_t kOfferVersion = 1;
-constexpr uint8_t kCapFrames = 1, kCapResume = 2, kCapJournal = 4, kCapEnd = 8;
+constexpr uint8_t kCapFrames = 1, kCapResume = 2, kCapJournal = 4, kCapEnd = 8, kCapKeys = 16;
+constexpr int32_t kOfferHelloAt = 42;
 constexpr uint8_t kOwnCapabilities = kCapFrames | kCapResume | kCapJournal | kCapEnd;
 
 struct ExtendedOffer {
   uint8_t capabilities;
   int32_t totalBlocks;
   MailDigest digest;
+  unsigned char hello[kHelloSize];  // with kCapKeys
 };
 
 // Frames.
@@ -93,7 +116,7 @@ constexpr uint8_t kFrameSync = 0xA5;
 constexpr int32_t kFrameHeadBytes = 11;
 constexpr int32_t kFrameCheckBytes = 4;
 constexpr int32_t kFrameOverhead = kFrameHeadBytes + kFrameCheckBytes;
-constexpr int32_t kFrameMaxPayload = kBlockSize;
+constexpr int32_t kFrameMaxPayload = kBlockSize + kSealOverhead;
 constexpr int32_t kFrameMaxBytes = kFrameOverhead + kFrameMaxPayload;
 
 enum FrameType : uint8_t {
@@ -106,10 +129,12 @@ enum FrameType : uint8_t {
   kFrameNak = 'K',       // receiver: block number damaged or missing, send it again
   kFrameEnd = 'E',       // sender: no more mail in this call
   kFrameEndAnswer = 'F', // receiver: end seen, hang up
+  kFrameConfirm = 'C',   // sender: the handshake's confirm
 };
 
 // Reply payload (1 byte).
 constexpr char kReplySend = 'S', kReplyHave = 'H', kReplyRefused = 'N';
+constexpr char kReplyProve = 'A';  // followed by the handshake reply: prove your key
 
 // Tunables.
 constexpr int32_t kWindow = 8;               // blocks sent and not yet acknowledged
@@ -144,8 +169,8 @@ bool FrameReaderAdd(FrameReader& reader, const char* data, int32_t length);
 // payload did not (type and number are filled in, nothing else).
 FrameRead FrameReaderTake(FrameReader& reader, Frame& frame);
 
-// The offer in an unscrambled TransferAnnounce.
-void WriteOffer(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest);
+// The offer in an unscrambled TransferAnnounce (hello: null, or a hello to add).
+void WriteOffer(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest, const unsigned char* hello);
 bool ReadOffer(const TransferAnnounce& announce, ExtendedOffer& offer);
 
 // Block k's header made from block 1's (both scrambled as stored).
@@ -159,12 +184,46 @@ bool UnpackPayload(uint8_t type, const char* packed, int32_t length, const char*
 // The machine speaks the extended protocol (its LineProtocol setting is not "0").
 bool ExtendedEnabled();
 
+// A frame into out (kFrameMaxBytes), its payload sealed when the channel is
+// open; its length, 0 when it could not be built.
+int32_t SealFrame(SecureChannel& channel, uint8_t type, uint8_t mail, uint32_t number, const void* payload,
+                  int32_t length, char* out);
+// A frame out, sealed when the channel is open. False when the line did not
+// take it (its queue is full) or it could not be built.
+bool SendFrameOn(SecureChannel& channel, uint8_t type, uint8_t mail, uint32_t number, const void* payload,
+                 int32_t length, char* scratch);
+// A frame in: with the channel open its payload is opened into plain
+// (kFrameMaxPayload) and the frame points there. False when it fails to open:
+// the call is to end.
+bool OpenFrameOn(SecureChannel& channel, Frame& frame, char* plain);
+
+// The machine's key and the machines it knows, from the program folder.
+// False (and a status text) when there is no usable key.
+bool LoadOwnKey(MachineKey& key);
+void LoadKnown(KnownMachines& known);
+// Machines that have once proved their key here: a plain call in their name
+// is refused from then on (PINNED.TXT in the program folder).
+bool IsPinned(const char* machineId);
+void Pin(const char* machineId);
+// Why an announce that no key stands behind is refused here: plain callers
+// are not taken, or its sender machine once proved a key here. Null when it
+// is taken.
+const char* UnauthenticatedRefusal(const TransferAnnounce& announce);
+
 // --- the sending role (extended_sender.cpp) ---
 
 struct ExtendedSend {
   int32_t offered;             // the announce on the line carries an offer
+  int32_t keysOffered;         // ... with a hello
+  int32_t callBroken;          // a handshake or a sealed frame failed: hang up
+  SecureHandshake handshake;
+  SecureChannel channel;
+  char plain[kFrameMaxPayload];
   int32_t callFramed;          // this call speaks frames (the peer replied to an offer)
   uint8_t mail;                // the current mail's number in the call
+  uint8_t pendingType;         // the block frame waiting for room on the line
+  int32_t pendingLength;
+  char pendingPayload[kBlockSize];
   int32_t replied;             // a Reply to the current announce arrived
   char replyStatus;            // kReplySend / kReplyHave / kReplyRefused
   int32_t held;                // Reply's number: blocks the peer holds
@@ -177,11 +236,15 @@ struct ExtendedSend {
   char frame[kFrameMaxBytes];
 };
 
+// The kind of call the sending role is in, for the status line: "" when plain.
+const char* CallKindText();
+
 // What became of a mail sent with frames.
 enum class ExtendedOutcome { Sent, Left };
 
-// The mail's chain size and digest go into the announce (when enabled).
-void OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest);
+// The mail's chain size and digest go into the announce (when enabled), and
+// a hello at the call's first announce when both machines have keys.
+void OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest, const char* machine);
 // Sends the announce: as a frame in a framed call, else as the plain record.
 void SendAnnounceRecord(const char* announce, int32_t length);
 // Bytes for the sending role; true when they were frames of this protocol.
@@ -198,6 +261,11 @@ bool EndFramedCall();
 
 struct ExtendedReceive {
   int32_t callFramed;          // this call speaks frames (we replied to an offer)
+  int32_t awaitingConfirm;     // a handshake reply went out: the caller's proof comes next
+  int32_t callBroken;          // a handshake or a sealed frame failed: nothing more is taken
+  SecureHandshake handshake;
+  SecureChannel channel;
+  char plain[kFrameMaxPayload];
   uint8_t mail;                // the current mail's number in the call
   uint8_t announcedMail;       // the mail number of the announce being checked
   ExtendedOffer offer;

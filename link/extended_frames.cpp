@@ -7,6 +7,7 @@
 
 #include "config/config.h"
 #include "link/extended.h"
+#include "link/internal.h"
 #include "platform/unit.h"
 #include "toolkit/text.h"
 
@@ -92,13 +93,14 @@ FrameRead FrameReaderTake(FrameReader& reader, Frame& frame) {
   }
 }
 
-void WriteOffer(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest) {
+void WriteOffer(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest, const unsigned char* hello) {
   char* offer = reinterpret_cast<char*>(&announce) + kOfferOffset;
   std::memcpy(offer, kOfferMagic, sizeof kOfferMagic);
   offer[kOfferVersionAt] = char(kOfferVersion);
-  offer[kOfferCapsAt] = char(kOwnCapabilities);
+  offer[kOfferCapsAt] = char(kOwnCapabilities | (hello != nullptr ? kCapKeys : 0));
   PutLittle(offer + kOfferBlocksAt, uint32_t(totalBlocks), 4);
   std::memcpy(offer + kOfferDigestAt, digest.bytes, kDigestSize);
+  if (hello != nullptr) std::memcpy(offer + kOfferHelloAt, hello, kHelloSize);
 }
 
 bool ReadOffer(const TransferAnnounce& announce, ExtendedOffer& offer) {
@@ -109,7 +111,37 @@ bool ReadOffer(const TransferAnnounce& announce, ExtendedOffer& offer) {
   const uint32_t blocks = GetLittle(at + kOfferBlocksAt, 4);
   offer.totalBlocks = blocks > uint32_t(kMaxMailBlocks) ? -1 : int32_t(blocks);
   std::memcpy(offer.digest.bytes, at + kOfferDigestAt, kDigestSize);
+  std::memcpy(offer.hello, at + kOfferHelloAt, kHelloSize);
   return (offer.capabilities & kCapFrames) != 0;
+}
+
+int32_t SealFrame(SecureChannel& channel, uint8_t type, uint8_t mail, uint32_t number, const void* payload,
+                  int32_t length, char* out) {
+  if (channel.open != 1) return BuildFrame(type, mail, number, payload, length, out);
+  // The head is built first so that its type, mail and number can be bound
+  // to the sealed payload.
+  char sealed[kFrameMaxPayload];
+  BuildFrame(type, mail, number, nullptr, 0, out);
+  const int32_t n = SecureSeal(channel, out + kTypeAt, kNumberAt + 4 - kTypeAt, payload, length, 0, sealed, sizeof sealed);
+  return n < 0 ? 0 : BuildFrame(type, mail, number, sealed, n, out);
+}
+
+bool SendFrameOn(SecureChannel& channel, uint8_t type, uint8_t mail, uint32_t number, const void* payload,
+                 int32_t length, char* scratch) {
+  const int32_t n = SealFrame(channel, type, mail, number, payload, length, scratch);
+  return n > 0 && SendToLine(scratch, n);
+}
+
+bool OpenFrameOn(SecureChannel& channel, Frame& frame, char* plain) {
+  if (channel.open != 1) return true;
+  char head[kFrameOverhead];  // an empty frame: its head and its check
+  BuildFrame(frame.type, frame.mail, frame.number, nullptr, 0, head);
+  const int32_t n = SecureOpen(channel, head + kTypeAt, kNumberAt + 4 - kTypeAt, frame.payload, frame.length, plain,
+                               kFrameMaxPayload);
+  if (n < 0) return false;
+  frame.payload = plain;
+  frame.length = n;
+  return true;
 }
 
 void MakeBlockHeader(const char* firstHeader, int32_t k, char* header) {

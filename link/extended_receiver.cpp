@@ -2,6 +2,8 @@
 // go on from the blocks held, or already have it), then blocks taken in any
 // order within the window, written in order, acknowledged, and filed only
 // when the digest of the whole chain is the announced one.
+#include <sodium.h>
+
 #include <cstring>
 
 #include "config/config.h"
@@ -28,8 +30,7 @@ constexpr int32_t kNoteBytes = 40;
 
 void SendFrame(uint8_t type, uint32_t number, const void* payload, int32_t length) {
   ExtendedReceive& x = xwork();
-  const int32_t n = BuildFrame(type, x.mail, number, payload, length, x.frame);
-  SendToLine(x.frame, n);
+  SendFrameOn(x.channel, type, x.mail, number, payload, length, x.frame);
 }
 
 void Reply(int32_t held, char status) { SendFrame(kFrameReply, uint32_t(held), &status, 1); }
@@ -228,11 +229,128 @@ void TakeBlockFrame(const Frame& frame) {
   if (w.state == kReceiveMail) Ack(w.expectedBlock - 1);
   StatusNew("Comm Action Is Ok : Bytes Received - ");
   StatusAddNumber(w.writePosition - 1);
+  StatusAdd(x.channel.open == 1 ? " (authenticated, encrypted)" : " (extended, not authenticated)");
 }
 
-void TakeFrame(const Frame& frame) {
+void DecideOnMail() {
   ReceiveWork& w = work();
   ExtendedReceive& x = xwork();
+  const ExtendedOffer& offer = x.offer;
+  if (offer.totalBlocks < 1 || offer.totalBlocks > ReceiverLimits().maxBlocks) {
+    StatusNew(kTooLongOffer);
+    StatusAddNumber(uint32_t(offer.totalBlocks < 0 ? 0 : offer.totalBlocks));
+    StatusAdd(")");
+    Reply(0, kReplyRefused);
+    return;
+  }
+  if (HoldsAlready()) {
+    StatusNew("Comm Action Is Ok : mail received before: not sent again");
+    Reply(0, kReplyHave);
+    return;
+  }
+  const int32_t held = HeldBlocks();
+  if (!RoomForMail(offer.totalBlocks, held)) {
+    StatusNew(kNoRoomOffer);
+    Reply(0, kReplyRefused);
+    return;
+  }
+  if (held == 0) {
+    pFileDel(w.partPath);
+    if (!WriteNote()) {
+      StatusNew(kNoNote);
+      Reply(0, kReplyRefused);
+      return;
+    }
+  }
+  w.state = kReceiveMail;
+  ShowProgress(held, offer.totalBlocks);
+  if (held > 0) {
+    StatusNew("Comm Action Is Ok : going on from block ");
+    StatusAddNumber(uint32_t(held + 1));
+  }
+  Reply(held, kReplySend);
+}
+
+// The call cannot go on: nothing more is taken from it, and the mail it was
+// carrying is not filed (its part file goes: no block of a broken call stays).
+void BreakReceive(const char* why) {
+  ReceiveWork& w = work();
+  ExtendedReceive& x = xwork();
+  x.callBroken = 1;
+  if (w.state == kReceiveMail) {
+    pFileDel(w.partPath);
+    DeleteNote();
+  }
+  w.state = kReceiveRefused;
+  StatusNew("Call from Velloran@");
+  StatusAdd(x.handshake.callerId[0] != 0 ? x.handshake.callerId : "?");
+  StatusAdd(" ended: ");
+  StatusAdd(why);
+  ShowProgress(0, 100);
+}
+
+// In a call whose caller proved its key, every announce must be that
+// machine's own.
+bool FromTheProvenMachine() {
+  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(work().announce);
+  char sender[kMachineSlotSize + 1] = {};
+  AppendSlot(a.senderMachId, sizeof a.senderMachId, sender, sizeof sender);
+  if (pCmp(sender, xwork().handshake.callerId) == 1) return true;
+  BreakReceive("it announced mail of another machine than the one that proved its key");
+  return false;
+}
+
+// An offer with a hello: answer with this machine's proof, and say nothing
+// about the mail before the caller has proved its own key.
+void StartHandshake() {
+  ExtendedReceive& x = xwork();
+  MachineKey key;
+  KnownMachines known;
+  LoadKnown(known);
+  unsigned char reply[1 + kReplySize];
+  reply[0] = kReplyProve;
+  SecureForget(x.handshake);
+  int32_t result = LoadOwnKey(key) ? SecureReply(x.handshake, key, known, x.offer.hello, kHelloSize,
+                                                  *reinterpret_cast<unsigned char(*)[kReplySize]>(reply + 1))
+                                    : kSecureNoKey;
+  sodium_memzero(&key, sizeof key);
+  char own[kMachineSlotSize + 1] = {};
+  AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, own, sizeof own);
+  if (result >= 0 && MatchMachine(own, x.handshake.dialledId) != 1) result = kSecureUnknownMachine;
+  if (result < 0) {
+    Reply(0, kReplyRefused);
+    BreakReceive(result == kSecureNoKey ? "this machine has no key" : SecureRefusalText(result));
+    return;
+  }
+  x.awaitingConfirm = 1;
+  SendFrame(kFrameReply, 0, reply, sizeof reply);
+}
+
+void TakeConfirm(const Frame& frame) {
+  ExtendedReceive& x = xwork();
+  x.awaitingConfirm = 0;
+  const int32_t result = SecureAccept(x.handshake, reinterpret_cast<const unsigned char*>(frame.payload), frame.length,
+                                      x.channel);
+  if (result < 0) {
+    BreakReceive(SecureRefusalText(result));
+    return;
+  }
+  if (!FromTheProvenMachine()) return;
+  Pin(x.handshake.callerId);
+  StatusNew("Call from Velloran@");
+  StatusAdd(x.handshake.callerId);
+  StatusAdd(": authenticated and encrypted");
+  DecideOnMail();
+}
+
+void TakeFrame(Frame& frame) {
+  ReceiveWork& w = work();
+  ExtendedReceive& x = xwork();
+  if (x.callBroken == 1) return;
+  if (!OpenFrameOn(x.channel, frame, x.plain)) {
+    BreakReceive("a frame failed its check (altered, played again or out of order)");
+    return;
+  }
   switch (frame.type) {
     case kFrameAnnounce:
       if (frame.mail == x.mail && w.state == kReceiveMail) return;  // the same mail again: already replied
@@ -250,6 +368,9 @@ void TakeFrame(const Frame& frame) {
       return;
     case kFrameEnd:
       SendFrame(kFrameEndAnswer, 0, nullptr, 0);
+      return;
+    case kFrameConfirm:
+      if (x.awaitingConfirm == 1 && frame.mail == x.mail) TakeConfirm(frame);
       return;
     default:
       return;
@@ -271,41 +392,20 @@ bool AcceptExtended() {
   x.haveFirstHeader = 0;
   x.finishedBlocks = 0;
   ForgetEarly();
-  if (offer.totalBlocks < 1 || offer.totalBlocks > ReceiverLimits().maxBlocks) {
-    StatusNew(kTooLongOffer);
-    StatusAddNumber(uint32_t(offer.totalBlocks < 0 ? 0 : offer.totalBlocks));
-    StatusAdd(")");
+  if (x.channel.open == 1) {
+    if (!FromTheProvenMachine()) return true;
+  } else if ((offer.capabilities & kCapKeys) != 0) {
+    StartHandshake();
+    return true;
+  } else if (const char* why = UnauthenticatedRefusal(a)) {
+    StatusNew(why);
     Reply(0, kReplyRefused);
     return true;
   }
-  if (HoldsAlready()) {
-    StatusNew("Comm Action Is Ok : mail received before: not sent again");
-    Reply(0, kReplyHave);
-    return true;
-  }
-  const int32_t held = HeldBlocks();
-  if (!RoomForMail(offer.totalBlocks, held)) {
-    StatusNew(kNoRoomOffer);
-    Reply(0, kReplyRefused);
-    return true;
-  }
-  if (held == 0) {
-    pFileDel(w.partPath);
-    if (!WriteNote()) {
-      StatusNew(kNoNote);
-      Reply(0, kReplyRefused);
-      return true;
-    }
-  }
-  w.state = kReceiveMail;
-  ShowProgress(held, offer.totalBlocks);
-  if (held > 0) {
-    StatusNew("Comm Action Is Ok : going on from block ");
-    StatusAddNumber(uint32_t(held + 1));
-  }
-  Reply(held, kReplySend);
+  DecideOnMail();
   return true;
 }
+
 
 void ExtendedReceiverData(const char* data, int32_t length) {
   ExtendedReceive& x = xwork();
@@ -314,7 +414,7 @@ void ExtendedReceiverData(const char* data, int32_t length) {
   for (FrameRead r; (r = FrameReaderTake(x.reader, frame)) != FrameRead::None;) {
     if (r == FrameRead::Frame) {
       TakeFrame(frame);
-    } else if (frame.mail == x.mail && work().state == kReceiveMail && int64_t(frame.number) >= work().expectedBlock &&
+    } else if (x.callBroken != 1 && frame.mail == x.mail && work().state == kReceiveMail && int64_t(frame.number) >= work().expectedBlock &&
                int64_t(frame.number) <= x.offer.totalBlocks) {
       Nak(int32_t(frame.number));  // damaged on the way: send it again
       if (int32_t(frame.number) == work().expectedBlock) x.nakked = work().expectedBlock;
@@ -324,12 +424,16 @@ void ExtendedReceiverData(const char* data, int32_t length) {
 
 void ForgetFramedCall() {
   LinkState& link = Link();
-  link.xsend.callFramed = 0;
-  link.xsend.offered = 0;
-  link.xsend.mail = 0;
-  link.xsend.reader.count = 0;
-  link.xreceive.callFramed = 0;
-  link.xreceive.mail = 0;
-  link.xreceive.announcedMail = 0;
-  link.xreceive.reader.count = 0;
+  ExtendedSend& send = link.xsend;
+  ExtendedReceive& receive = link.xreceive;
+  send.callFramed = send.offered = send.keysOffered = send.callBroken = 0;
+  send.mail = 0;
+  send.reader.count = 0;
+  SecureForget(send.handshake);
+  SecureClose(send.channel);
+  receive.callFramed = receive.awaitingConfirm = receive.callBroken = 0;
+  receive.mail = receive.announcedMail = 0;
+  receive.reader.count = 0;
+  SecureForget(receive.handshake);
+  SecureClose(receive.channel);
 }

@@ -1,7 +1,11 @@
-// The sending role of the extended protocol: the offer, the Reply, and a
-// window of blocks that flow without waiting for each acknowledgement.
+// The sending role of the extended protocol: the offer (with a hello when
+// both machines have keys), the Reply, and a window of blocks that flow
+// without waiting for each acknowledgement.
+#include <sodium.h>
+
 #include <cstring>
 
+#include "config/config.h"
 #include "link/extended.h"
 #include "link/internal.h"
 #include "link/link.h"
@@ -19,9 +23,48 @@ bool IsPlainOk(const char* data, int32_t length) {
   return length == kOkBytes && std::memcmp(data, "[OK]", size_t(kOkBytes)) == 0;
 }
 
+// The call cannot go on: a key that did not prove itself, a frame that did
+// not open. The posting pass hangs up.
+void BreakCall(const char* why) {
+  ExtendedSend& x = work();
+  x.callBroken = 1;
+  x.replied = 1;
+  x.replyStatus = kReplyRefused;
+  StatusNew("Call to Velloran@");
+  StatusAdd(Link().connectedMachine);
+  StatusAdd(" ended: ");
+  StatusAdd(why);
+  if (Link().okFlag == -1) Link().okFlag = 1;
+}
+
+// The callee's handshake reply: prove this machine's key in a Confirm. The
+// sealed Reply that says what becomes of the mail follows.
+void ProveOwnKey(const Frame& frame) {
+  ExtendedSend& x = work();
+  MachineKey key;
+  unsigned char confirm[kConfirmSize];
+  const int32_t result = LoadOwnKey(key) ? SecureConfirm(x.handshake, key, reinterpret_cast<const unsigned char*>(frame.payload) + 1,
+                                                         frame.length - 1, confirm, x.channel)
+                                         : kSecureNoKey;
+  sodium_memzero(&key, sizeof key);
+  if (result < 0) {
+    BreakCall(SecureRefusalText(result));
+    return;
+  }
+  // Sent in the clear: the channel is open for what follows it.
+  const int32_t n = BuildFrame(kFrameConfirm, x.mail, 0, confirm, kConfirmSize, x.frame);
+  SendToLine(x.frame, n);
+}
+
 void TakeReply(const Frame& frame) {
   ExtendedSend& x = work();
-  if (frame.length != 1) return;
+  if (frame.length < 1) return;
+  if (frame.payload[0] == kReplyProve) {
+    if (x.keysOffered == 1 && x.channel.open != 1) ProveOwnKey(frame);
+    return;
+  }
+  // A call that offered keys takes its answer only sealed.
+  if (frame.length != 1 || (x.keysOffered == 1 && x.channel.open != 1)) return;
   x.replyStatus = frame.payload[0];
   x.held = int32_t(frame.number);
   if (x.replied == 1 && x.replyStatus == kReplyRefused) x.refused = 1;  // a refusal in the middle of a mail
@@ -42,8 +85,13 @@ void AddNak(int32_t k) {
     }
 }
 
-void TakeFrame(const Frame& frame) {
+void TakeFrame(Frame& frame) {
   ExtendedSend& x = work();
+  if (x.callBroken == 1) return;
+  if (!OpenFrameOn(x.channel, frame, x.plain)) {
+    BreakCall("a frame failed its check (altered, played again or out of order)");
+    return;
+  }
   if (frame.mail != x.mail) return;  // the tail of an earlier mail
   switch (frame.type) {
     case kFrameReply:
@@ -77,27 +125,35 @@ int32_t TakeNak() {
   return k;
 }
 
-// Block k of the spool file as a frame: its payload packed when its header is
-// the first one's with number k, else whole. The frame's length, 0 on a read
-// error.
-int32_t BuildBlockFrame(const char* spoolPath, int32_t k) {
+// Block k of the spool file as the frame will carry it: its payload packed
+// when its header is the first one's with number k, else whole. False on a
+// read error.
+bool LoadBlockFrame(const char* spoolPath, int32_t k) {
   ExtendedSend& x = work();
   MailBlock block, before;
-  if (pFileIO(-1, spoolPath, BlockPosition(k), &block, kBlockSize) != kBlockSize) return 0;
+  if (pFileIO(-1, spoolPath, BlockPosition(k), &block, kBlockSize) != kBlockSize) return false;
   char made[kHeaderSize];
   if (k > 1) MakeBlockHeader(x.firstHeader, k, made);
-  if (k == 1 || std::memcmp(made, &block.header, kHeaderSize) != 0)
-    return BuildFrame(kFrameBlock, x.mail, uint32_t(k), &block, kBlockSize, x.frame);
-  if (pFileIO(-1, spoolPath, BlockPosition(k - 1), &before, kBlockSize) != kBlockSize) return 0;
-  char packed[kPayloadSize];
-  uint8_t type = 0;
-  const int32_t length = PackPayload(block.payload, before.payload.tag, packed, type);
-  return BuildFrame(type, x.mail, uint32_t(k), packed, length, x.frame);
+  if (k == 1 || std::memcmp(made, &block.header, kHeaderSize) != 0) {
+    x.pendingType = kFrameBlock;
+    x.pendingLength = kBlockSize;
+    std::memcpy(x.pendingPayload, &block, kBlockSize);
+    return true;
+  }
+  if (pFileIO(-1, spoolPath, BlockPosition(k - 1), &before, kBlockSize) != kBlockSize) return false;
+  x.pendingLength = PackPayload(block.payload, before.payload.tag, x.pendingPayload, x.pendingType);
+  return true;
+}
+
+void SendEmptyFrame(uint8_t type) {
+  ExtendedSend& x = work();
+  SendFrameOn(x.channel, type, x.mail, 0, nullptr, 0, x.frame);
 }
 
 void ShowAcked(int32_t total) {
   StatusNew("Comm Action Is Ok : Bytes Sent - ");
   StatusAddNumber(uint32_t(work().acked) * uint32_t(kBlockSize));
+  StatusAdd(CallKindText());
   ShowProgress(work().acked, total);
 }
 
@@ -105,6 +161,10 @@ void ShowAcked(int32_t total) {
 bool ReplyLetsBlocksGo(int32_t total, ExtendedOutcome& outcome) {
   ExtendedSend& x = work();
   outcome = ExtendedOutcome::Left;
+  if (x.callBroken == 1) {
+    HangUp();
+    return false;
+  }
   if (x.replyStatus == kReplyHave) {
     StatusNew("Velloran@");
     StatusAdd(Link().connectedMachine);
@@ -121,10 +181,38 @@ bool ReplyLetsBlocksGo(int32_t total, ExtendedOutcome& outcome) {
   return true;
 }
 
+// A hello for the machine dialled, when this machine has a key and knows
+// that machine's: into hello; false when the call goes without keys.
+bool MakeHello(const char* machine, unsigned char (&hello)[kHelloSize]) {
+  ExtendedSend& x = work();
+  KnownMachines known;
+  LoadKnown(known);
+  char own[kMachineSlotSize + 1] = {};
+  AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, own, sizeof own);
+  SecureForget(x.handshake);
+  MachineKey key;
+  const bool ready = FindKnownMachine(known, machine) != nullptr && LoadOwnKey(key) &&
+                     SecureHello(x.handshake, own, known, machine, hello) == kHelloSize;
+  sodium_memzero(&key, sizeof key);
+  return ready;
+}
+
 }  // namespace
 
-void OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest) {
-  if (ExtendedEnabled()) WriteOffer(announce, totalBlocks, digest);
+const char* CallKindText() {
+  const ExtendedSend& x = work();
+  if (x.channel.open == 1) return " (authenticated, encrypted)";
+  return x.callFramed == 1 ? " (extended, not authenticated)" : "";
+}
+
+void OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest, const char* machine) {
+  if (!ExtendedEnabled()) return;
+  ExtendedSend& x = work();
+  unsigned char hello[kHelloSize];
+  // Keys are proven once, at the first announce of a call.
+  const bool withHello = x.callFramed != 1 && MakeHello(machine, hello);
+  x.keysOffered = withHello ? 1 : 0;
+  WriteOffer(announce, totalBlocks, digest, withHello ? hello : nullptr);
 }
 
 void SendAnnounceRecord(const char* announce, int32_t length) {
@@ -133,8 +221,7 @@ void SendAnnounceRecord(const char* announce, int32_t length) {
   x.refused = 0;
   if (x.callFramed == 1) {
     ++x.mail;
-    const int32_t n = BuildFrame(kFrameAnnounce, x.mail, 0, announce, length, x.frame);
-    SendToLine(x.frame, n);
+    SendFrameOn(x.channel, kFrameAnnounce, x.mail, 0, announce, length, x.frame);
     return;
   }
   TransferAnnounce plain;
@@ -170,17 +257,21 @@ ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t total) {
   pClrMem(x.naks, sizeof x.naks);
   int32_t next = x.held + 1;
   int32_t pending = 0;        // block whose frame waits for room on the line
-  int32_t pendingBytes = 0;
   int32_t seen = x.acked;
   uint32_t progressAt = Now(), resentAt = Now();
   while (x.acked < total) {
+    if (x.callBroken == 1) {
+      HangUp();
+      return ExtendedOutcome::Left;
+    }
     if (link.callState != 1 || x.refused == 1) return ExtendedOutcome::Left;
     if (pending == 0) {
       pending = TakeNak();
       if (pending == 0 && next <= total && next <= x.acked + kWindow) pending = next;
-      if (pending != 0 && (pendingBytes = BuildBlockFrame(spoolPath, pending)) == 0) return ExtendedOutcome::Left;
+      if (pending != 0 && !LoadBlockFrame(spoolPath, pending)) return ExtendedOutcome::Left;
     }
-    if (pending != 0 && SendToLine(x.frame, pendingBytes)) {
+    if (pending != 0 &&
+        SendFrameOn(x.channel, x.pendingType, x.mail, uint32_t(pending), x.pendingPayload, x.pendingLength, x.frame)) {
       if (pending == next) ++next;
       pending = 0;
       continue;
@@ -207,10 +298,9 @@ ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t total) {
 bool EndFramedCall() {
   ExtendedSend& x = work();
   LinkState& link = Link();
-  if (x.callFramed != 1) return false;
+  if (x.callFramed != 1 || x.callBroken == 1) return x.callBroken == 1;
   x.endAnswered = 0;
-  const int32_t n = BuildFrame(kFrameEnd, x.mail, 0, nullptr, 0, x.frame);
-  SendToLine(x.frame, n);
+  SendEmptyFrame(kFrameEnd);
   const uint32_t start = Now();
   while (x.endAnswered != 1 && link.callState == 1 && Now() - start < kEndAnswerMs) pDoEvent(kStreamSliceMs);
   return true;

@@ -114,6 +114,10 @@ void ReceiveAnnounce(const char* data, int32_t length) {
   if (w.spoolPath[0] == 0 || w.partPath[0] == 0) return;
   RemoveStaleParts();
   if (AcceptExtended()) return;
+  if (const char* why = UnauthenticatedRefusal(a)) {
+    StatusNew(why);
+    return;
+  }
   // Not even the shortest mail (and its delivered copy) would fit: silence.
   if (!RoomForMail(1, 0)) {
     StatusNew(kNoRoom);

@@ -9,16 +9,14 @@
 
 #include "toolkit/files.h"
 
-using StreamState = crypto_secretstream_xchacha20poly1305_state;
-static_assert(sizeof(StreamState) <= sizeof(SecureChannel::sendState));
-static_assert(alignof(StreamState) <= 16);
 static_assert(crypto_sign_PUBLICKEYBYTES == kPublicKeySize);
 static_assert(crypto_sign_SECRETKEYBYTES == sizeof(MachineKey::secretKey));
 static_assert(crypto_sign_SEEDBYTES == 32 && crypto_sign_BYTES == 64);
 static_assert(crypto_kx_PUBLICKEYBYTES == 32 && crypto_kx_SECRETKEYBYTES == 32 && crypto_kx_SESSIONKEYBYTES == 32);
 static_assert(crypto_kdf_KEYBYTES == 32 && crypto_kdf_CONTEXTBYTES == 8);
-static_assert(crypto_secretstream_xchacha20poly1305_HEADERBYTES == 24);
-static_assert(crypto_secretstream_xchacha20poly1305_ABYTES == kSealOverhead);
+static_assert(crypto_aead_xchacha20poly1305_ietf_NPUBBYTES == 24);
+static_assert(crypto_aead_xchacha20poly1305_ietf_ABYTES + 8 == kSealOverhead);
+constexpr uint64_t kLastFrame = uint64_t(1) << 63;
 static_assert(crypto_aead_xchacha20poly1305_ietf_KEYBYTES == 32 && crypto_aead_xchacha20poly1305_ietf_ABYTES == 16);
 static_assert(crypto_aead_xchacha20poly1305_ietf_NPUBBYTES == 24);
 
@@ -27,8 +25,8 @@ namespace {
 constexpr int32_t kMarkerSize = 4;
 constexpr int32_t kCallKeySize = 32;
 constexpr int32_t kSignatureSize = 64;
-constexpr int32_t kStreamHeaderSize = 24;
-constexpr int32_t kProofSize = kSignatureSize + kStreamHeaderSize;  // signature, stream header
+constexpr int32_t kNonceBaseSize = 24;
+constexpr int32_t kProofSize = kSignatureSize + kNonceBaseSize;  // signature, nonce base of its frames
 constexpr int32_t kTagSize = 16;
 constexpr int32_t kSealedProofSize = kProofSize + kTagSize;
 constexpr int32_t kTranscriptSize = 32;
@@ -69,8 +67,6 @@ bool Ready() {
   return ready >= 0;
 }
 
-StreamState* SendState(SecureChannel& channel) { return reinterpret_cast<StreamState*>(channel.sendState); }
-StreamState* ReceiveState(SecureChannel& channel) { return reinterpret_cast<StreamState*>(channel.receiveState); }
 
 bool IsIdCharacter(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
@@ -114,15 +110,16 @@ void Subkey(const unsigned char* sessionKey, uint64_t which, unsigned char (&out
   crypto_kdf_derive_from_key(out, sizeof out, which, kKdfContext, sessionKey);
 }
 
-// This side's proof: its signature of the transcript and the header of the
-// stream it will send on, sealed under its direction's handshake key.
+// This side's proof: its signature of the transcript and the nonce base of the
+// frames it will send, sealed under its direction's handshake key.
 void SealProof(SecureHandshake& hs, const MachineKey& own, const char (&label)[kLabelSize], const unsigned char* sessionKey,
                unsigned char* out) {
   unsigned char text[kLabelSize + kTranscriptSize], proof[kProofSize], key[32];
   SignedText(hs, label, text);
   crypto_sign_detached(proof, nullptr, text, sizeof text, own.secretKey);
-  Subkey(sessionKey, kStreamSubkey, key);
-  crypto_secretstream_xchacha20poly1305_init_push(SendState(hs.channel), proof + kSignatureSize, key);
+  Subkey(sessionKey, kStreamSubkey, hs.channel.sendKey);
+  randombytes_buf(proof + kSignatureSize, kNonceBaseSize);
+  std::memcpy(hs.channel.sendNonce, proof + kSignatureSize, kNonceBaseSize);
   Subkey(sessionKey, kHandshakeSubkey, key);
   const unsigned char nonce[crypto_aead_xchacha20poly1305_ietf_NPUBBYTES] = {};
   crypto_aead_xchacha20poly1305_ietf_encrypt(out, nullptr, proof, kProofSize, hs.transcript, kTranscriptSize, nullptr,
@@ -144,11 +141,12 @@ int32_t OpenProof(SecureHandshake& hs, const char (&label)[kLabelSize], const un
     result = kSecureDamaged;
   } else {
     SignedText(hs, label, text);
-    Subkey(sessionKey, kStreamSubkey, key);
-    if (crypto_sign_verify_detached(proof, text, sizeof text, hs.peerKey.bytes) != 0)
+    if (crypto_sign_verify_detached(proof, text, sizeof text, hs.peerKey.bytes) != 0) {
       result = kSecureWrongKey;
-    else if (crypto_secretstream_xchacha20poly1305_init_pull(ReceiveState(hs.channel), proof + kSignatureSize, key) != 0)
-      result = kSecureDamaged;
+    } else {
+      Subkey(sessionKey, kStreamSubkey, hs.channel.receiveKey);
+      std::memcpy(hs.channel.receiveNonce, proof + kSignatureSize, kNonceBaseSize);
+    }
   }
   sodium_memzero(key, sizeof key);
   sodium_memzero(proof, sizeof proof);
@@ -416,34 +414,68 @@ const char* SecureRefusalText(int32_t result) {
 
 // --- channel -----------------------------------------------------------------------------
 
-int32_t SecureSeal(SecureChannel& channel, const void* plain, int32_t length, int32_t last, void* cipher,
-                   int32_t capacity) {
+namespace {
+
+// The nonce of frame counter n: the direction's base with n in its first bytes.
+void FrameNonce(const unsigned char* base, uint64_t counter, unsigned char (&nonce)[24]) {
+  std::memcpy(nonce, base, sizeof nonce);
+  for (int32_t i = 0; i < 8; ++i) nonce[i] ^= static_cast<unsigned char>(counter >> (8 * i));
+}
+
+// What the tag covers besides the bytes: the counter, then the caller's data.
+bool FrameAd(const unsigned char* counter, const void* extra, int32_t extraLength, unsigned char (&ad)[64],
+             int32_t& adLength) {
+  if (extraLength < 0 || extraLength > int32_t(sizeof ad) - 8 || (extra == nullptr && extraLength > 0)) return false;
+  std::memcpy(ad, counter, 8);
+  if (extraLength > 0) std::memcpy(ad + 8, extra, size_t(extraLength));
+  adLength = 8 + extraLength;
+  return true;
+}
+
+}  // namespace
+
+int32_t SecureSeal(SecureChannel& channel, const void* extra, int32_t extraLength, const void* plain, int32_t length,
+                   int32_t last, void* cipher, int32_t capacity) {
   if (channel.open != 1 || channel.sentLast || length < 0 || (plain == nullptr && length > 0) || cipher == nullptr ||
       capacity - kSealOverhead < length)
     return kSecureOutOfStep;
-  const unsigned char tag =
-      last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE;
-  crypto_secretstream_xchacha20poly1305_push(SendState(channel), static_cast<unsigned char*>(cipher), nullptr,
-                                             static_cast<const unsigned char*>(plain), size_t(length), nullptr, 0, tag);
+  const uint64_t counter = ++channel.sent | (last ? kLastFrame : 0);
+  unsigned char* out = static_cast<unsigned char*>(cipher);
+  for (int32_t i = 0; i < 8; ++i) out[i] = static_cast<unsigned char>(counter >> (8 * i));
+  unsigned char ad[64], nonce[24];
+  int32_t adLength = 0;
+  if (!FrameAd(out, extra, extraLength, ad, adLength)) return kSecureOutOfStep;
+  FrameNonce(channel.sendNonce, counter, nonce);
+  crypto_aead_xchacha20poly1305_ietf_encrypt(out + 8, nullptr, static_cast<const unsigned char*>(plain), size_t(length),
+                                             ad, size_t(adLength), nullptr, nonce, channel.sendKey);
   if (last) channel.sentLast = 1;
   return length + kSealOverhead;
 }
 
-int32_t SecureOpen(SecureChannel& channel, const void* cipher, int32_t length, void* plain, int32_t capacity) {
+int32_t SecureOpen(SecureChannel& channel, const void* extra, int32_t extraLength, const void* cipher, int32_t length,
+                   void* plain, int32_t capacity) {
   if (channel.open != 1) return kSecureOutOfStep;
-  // Nothing may follow the other side's last frame; a frame too big for the
-  // receiver's buffer was never sealed by a peer keeping to the protocol.
-  unsigned char tag = 0;
-  if (channel.peerEnded || cipher == nullptr || plain == nullptr || length < kSealOverhead ||
-      length - kSealOverhead > capacity ||
-      crypto_secretstream_xchacha20poly1305_pull(ReceiveState(channel), static_cast<unsigned char*>(plain), nullptr,
-                                                 &tag, static_cast<const unsigned char*>(cipher), size_t(length),
-                                                 nullptr, 0) != 0 ||
-      (tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE && tag != crypto_secretstream_xchacha20poly1305_TAG_FINAL)) {
+  const unsigned char* in = static_cast<const unsigned char*>(cipher);
+  uint64_t counter = 0;
+  if (in != nullptr && length >= kSealOverhead)
+    for (int32_t i = 7; i >= 0; --i) counter = (counter << 8) | in[i];
+  // Nothing may follow the other side's last frame, nor come again or out of
+  // order; a frame too big for the receiver's buffer was never sealed by a
+  // peer keeping to the protocol.
+  unsigned char ad[64], nonce[24];
+  int32_t adLength = 0;
+  const bool sound = !channel.peerEnded && in != nullptr && plain != nullptr && length >= kSealOverhead &&
+                     length - kSealOverhead <= capacity && (counter & ~kLastFrame) > channel.received &&
+                     FrameAd(in, extra, extraLength, ad, adLength);
+  if (sound) FrameNonce(channel.receiveNonce, counter, nonce);
+  if (!sound || crypto_aead_xchacha20poly1305_ietf_decrypt(static_cast<unsigned char*>(plain), nullptr, nullptr, in + 8,
+                                                            size_t(length - 8), ad, size_t(adLength), nonce,
+                                                            channel.receiveKey) != 0) {
     SecureClose(channel);
     return kSecureDamaged;
   }
-  if (tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) channel.peerEnded = 1;
+  channel.received = counter & ~kLastFrame;
+  if ((counter & kLastFrame) != 0) channel.peerEnded = 1;
   return length - kSealOverhead;
 }
 

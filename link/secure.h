@@ -21,8 +21,8 @@
 //
 //   caller                                              callee
 //   hello    (ids, caller's call key)          ------->  caller's id looked up
-//            <-------  reply   (callee's call key, sealed: signature, stream header)
-//   confirm  (sealed: signature, stream header) ------->
+//            <-------  reply   (callee's call key, sealed: signature, nonce base)
+//   confirm  (sealed: signature, nonce base)   ------->
 //   channel open on both sides; every frame Seal/Open
 //
 // hello, 84 bytes (clear)
@@ -37,7 +37,7 @@
 //   +36 88  sealed with the callee->caller handshake key, nonce 0,
 //           additional data: transcript after hello and reply +0..+36
 //              +0  64  callee's signature of "velloran callee" and that transcript
-//              +64 24  header of the callee->caller secretstream
+//              +64 24  nonce base of the callee->caller frames
 //   +124 16 seal's tag
 //
 // confirm, 108 bytes
@@ -45,18 +45,25 @@
 //   +4  88  sealed with the caller->callee handshake key, nonce 0,
 //           additional data: transcript after hello and the whole reply
 //              +0  64  caller's signature of "velloran caller" and that transcript
-//              +64 24  header of the caller->callee secretstream
+//              +64 24  nonce base of the caller->callee frames
 //   +92 16  seal's tag
 //
 // The transcript is a chained BLAKE2b-256: t = H(t, message part). Session
 // keys: crypto_kx's two directional keys; from each, crypto_kdf derives the
 // handshake key (1) and the stream key (2) of that direction.
 //
-// After the handshake every frame is one secretstream message (17 bytes more
-// than its plain text). A frame altered, cut short, played twice, dropped or
-// put out of order fails to open, and the first failure closes the channel
-// for good: the call must end. The last frame of a call can be sealed as the
-// last, so a receiver tells a call that ended from one cut short.
+// After the handshake every frame is sealed on its own (XChaCha20-Poly1305,
+// the direction's stream key, nonce = the direction's nonce base with the
+// frame's counter in its first 8 bytes):
+//   +0   8  counter      little-endian, 1 for the first frame; bit 63 marks the last
+//   +8   n  the frame's bytes, encrypted
+//   +8+n 16 tag          over the counter, the caller's additional data and the bytes
+// A line that loses a frame (damaged on the way, sent again later under a new
+// counter) loses nothing else: counters only have to grow. A frame altered,
+// cut short, played twice or put out of order fails to open, and the first
+// failure closes the channel for good: the call must end. The last frame of a
+// call can be sealed as the last, so a receiver tells a call that ended from
+// one cut short.
 //
 // Who does what (the line protocol calls these):
 //   caller: SecureHello -> send hello; reply arrives -> SecureConfirm -> send
@@ -86,7 +93,7 @@ constexpr int32_t kMachineIdSlot = 24;       // its slot in the handshake
 constexpr int32_t kHelloSize = 84;
 constexpr int32_t kReplySize = 140;
 constexpr int32_t kConfirmSize = 108;
-constexpr int32_t kSealOverhead = 17;        // bytes a sealed frame adds
+constexpr int32_t kSealOverhead = 24;        // bytes a sealed frame adds: counter and tag
 constexpr int32_t kKnownCapacity = 256;      // machines in KNOWN.TXT
 constexpr int32_t kKnownFileLimit = 65536;   // bytes of KNOWN.TXT
 
@@ -151,11 +158,14 @@ enum SecureStep : int32_t {
   kSecureStepRefused = -1,
 };
 
-// One direction each way, secretstream states kept opaque so that only
-// secure.cpp sees the library.
+// One direction each way: its key, its nonce base and its counter.
 struct SecureChannel {
-  alignas(16) unsigned char sendState[64];
-  alignas(16) unsigned char receiveState[64];
+  unsigned char sendKey[32];
+  unsigned char sendNonce[24];
+  unsigned char receiveKey[32];
+  unsigned char receiveNonce[24];
+  uint64_t sent;       // counter of the last frame sealed
+  uint64_t received;   // counter of the last frame opened
   int32_t open;        // 1 from the handshake until the first failure
   int32_t sentLast;    // this side sealed its last frame
   int32_t peerEnded;   // the other side's last frame was opened
@@ -221,12 +231,14 @@ void SecureForget(SecureHandshake& hs);
 const char* SecureRefusalText(int32_t result);
 
 // --- channel ---------------------------------------------------------------------
-// Seals length bytes into cipher (capacity >= length + kSealOverhead);
-// last marks the call's last frame. The sealed length, or a refusal.
-int32_t SecureSeal(SecureChannel& channel, const void* plain, int32_t length, int32_t last, void* cipher,
-                   int32_t capacity);
-// Opens the next frame into plain; its plain length, or a refusal that
-// closes the channel.
-int32_t SecureOpen(SecureChannel& channel, const void* cipher, int32_t length, void* plain, int32_t capacity);
+// Seals length bytes into cipher (capacity >= length + kSealOverhead),
+// binding the additional data (e.g. the frame's head) to them; last marks the
+// call's last frame. The sealed length, or a refusal.
+int32_t SecureSeal(SecureChannel& channel, const void* extra, int32_t extraLength, const void* plain, int32_t length,
+                   int32_t last, void* cipher, int32_t capacity);
+// Opens a frame sealed after the last one opened, with the same additional
+// data, into plain; its plain length, or a refusal that closes the channel.
+int32_t SecureOpen(SecureChannel& channel, const void* extra, int32_t extraLength, const void* cipher, int32_t length,
+                   void* plain, int32_t capacity);
 // Wipes the channel and closes it.
 void SecureClose(SecureChannel& channel);

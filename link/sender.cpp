@@ -89,7 +89,7 @@ bool BuildAnnounce() {
   SetSlot(a.marker, kMailMarker);
   AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, a.senderMachId, sizeof a.senderMachId);
   AppendSlot(Config().unit.Text(UnitField::Owner), UnitField::Owner.width, a.senderOwner, sizeof a.senderOwner);
-  OfferExtension(a, int32_t(w.spoolSize / kBlockSize), w.chainDigest);
+  OfferExtension(a, int32_t(w.spoolSize / kBlockSize), w.chainDigest, w.destinationMachine);
   return true;
 }
 
@@ -226,6 +226,7 @@ int32_t AnnounceMail(const char* machineId, char* announce, int32_t length) {
   StatusNew("Velloran@");
   StatusAdd(machineId);
   StatusAdd(answered == 1 ? " Verified OK" : " Verified NOT OK");
+  StatusAdd(CallKindText());
   return answered;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -187,3 +188,148 @@ TEST_F(ExtendedLink, AMailTheReceiverHoldsIsNotSentAgain) {
 }
 
 }  // namespace
+
+// --- calls between machines with keys ----------------------------------------------
+
+namespace {
+
+struct Keys {
+  MachineKey a, b, other;
+};
+
+std::string Hex(const MachineKey& key) {
+  char hex[kKeyHexSize + 1];
+  PublicKeyHex(key.publicKey, hex);
+  return hex;
+}
+
+void WriteKey(const fs::path& folder, const MachineKey& key) {
+  unsigned char record[kMachineKeyFileSize];
+  MachineKeyRecord(key, record);
+  linktest::WriteAll(folder / kMachineKeyName, Bytes(record, record + kMachineKeyFileSize));
+}
+
+void WriteKnown(const fs::path& folder, const std::string& id, const MachineKey& key) {
+  std::ofstream(folder / kKnownMachinesName, std::ios::trunc) << id << " " << Hex(key) << "\n";
+}
+
+class SecuredLink : public ExtendedLink {
+ protected:
+  void SetUp() override {
+    ExtendedLink::SetUp();
+    for (MachineKey* k : {&keys_.a, &keys_.b, &keys_.other}) ASSERT_EQ(MakeMachineKey(*k), 1);
+  }
+  // Both machines with their keys; a knows b; b knows 400 by the key given.
+  void StartKeyed(const MachineKey& bKnowsAs, const std::string& linesA = "") {
+    fs::create_directories(root_ / "a");
+    fs::create_directories(root_ / "b");
+    WriteKey(root_ / "a", keys_.a);
+    WriteKey(root_ / "b", keys_.b);
+    WriteKnown(root_ / "a", "401", keys_.b);
+    WriteKnown(root_ / "b", "400", bKnowsAs);
+    StartBoth(true, true, linesA);
+  }
+  Keys keys_;
+};
+
+bool Contains(const std::string& haystack, const Bytes& needle) {
+  return haystack.find(AsText(needle)) != std::string::npos;
+}
+
+}  // namespace
+
+TEST_F(SecuredLink, KnownMachinesCarryTheMailEncrypted) {
+  StartKeyed(keys_.a);
+  const Bytes mail = TestMail();
+  Post(mail);
+  EXPECT_EQ(Deliver(1), 1);
+  ASSERT_EQ(Received().size(), 1u);
+  EXPECT_TRUE(Received()[0] == mail);
+  // Nothing of the mail can be read on the line: not the attachment's name,
+  // not a run of its bytes.
+  const Bytes run(mail.begin() + 3 * kBlockSize + 100, mail.begin() + 3 * kBlockSize + 164);
+  EXPECT_FALSE(Contains(b_->received, run));
+  EXPECT_EQ(b_->received.find("file.bin"), std::string::npos);
+  EXPECT_TRUE(fs::exists(root_ / "b" / "PINNED.TXT")) << "400 proved its key";
+}
+
+TEST_F(SecuredLink, KeysThatDoNotProveThemselvesEndTheCallWithNothingStored) {
+  const struct {
+    const char* what;
+    bool bKnowsA;
+    bool wrongKey;
+  } cases[] = {{"unknown machine", false, false}, {"wrong key", true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(root_ / "a");
+    fs::remove_all(root_ / "b");
+    StartKeyed(c.wrongKey ? keys_.other : keys_.a);
+    if (!c.bKnowsA) fs::remove(root_ / "b" / kKnownMachinesName);
+    Post(TestMail());
+    Deliver(1);
+    EXPECT_TRUE(fs::exists(Spool())) << "the sender keeps its mail";
+    EXPECT_TRUE(Received().empty());
+    EXPECT_TRUE(LeftOver().empty());
+    EXPECT_FALSE(fs::exists(root_ / "b" / "PINNED.TXT"));
+    twomachines::Stop<0>();
+    twomachines::Stop<1>();
+  }
+}
+
+TEST_F(SecuredLink, APlainCallInTheNameOfAMachineThatProvedItsKeyIsRefused) {
+  StartKeyed(keys_.a);
+  const Bytes mail = TestMail();
+  Post(mail);
+  ASSERT_EQ(Deliver(1), 1);
+  twomachines::Stop<0>();
+  // The same machine id, now without its key and plain.
+  fs::remove(root_ / "a" / kMachineKeyName);
+  a_ = &twomachines::Start<0>(root_ / "a", "400", false, "",
+                              "401 = 127.0.0.1:" + std::to_string(twomachines::ListenPort(*b_)) + "\n");
+  linktest::MailSpec other;
+  other.postedAt = "7/12/2026 9:07";
+  Post(linktest::MakeMail(other));
+  Deliver(1);
+  EXPECT_TRUE(fs::exists(Spool()));
+  EXPECT_EQ(Received().size(), 1u) << "only the mail of the authenticated call";
+}
+
+// A sealed frame's head is bound to its payload: the same sealed bytes under
+// another block number (its checks made good) do not open.
+TEST_F(SecuredLink, SealedFramesRefuseAChangedHead) {
+  KnownMachines knowsB{}, knowsA{};
+  KnownProblem problem{};
+  const std::string b = "401 " + Hex(keys_.b) + "\n", a = "400 " + Hex(keys_.a) + "\n";
+  ASSERT_EQ(ParseKnownMachines(b.c_str(), int32_t(b.size()), knowsB, problem), 1);
+  ASSERT_EQ(ParseKnownMachines(a.c_str(), int32_t(a.size()), knowsA, problem), 1);
+  SecureHandshake caller{}, callee{};
+  SecureChannel sending{}, receiving{};
+  unsigned char hello[kHelloSize], reply[kReplySize], confirm[kConfirmSize];
+  ASSERT_EQ(SecureHello(caller, "400", knowsB, "401", hello), kHelloSize);
+  ASSERT_EQ(SecureReply(callee, keys_.b, knowsA, hello, kHelloSize, reply), kReplySize);
+  ASSERT_EQ(SecureConfirm(caller, keys_.a, reply, kReplySize, confirm, sending), kConfirmSize);
+  ASSERT_EQ(SecureAccept(callee, confirm, kConfirmSize, receiving), 0);
+
+  const std::string text = "block seven";
+  auto sealed = [&](uint32_t number) {
+    std::vector<char> out(kFrameMaxBytes);
+    out.resize(size_t(SealFrame(sending, kFrameData, 0, number, text.data(), int32_t(text.size()), out.data())));
+    return out;
+  };
+  auto opens = [&](const std::vector<char>& bytes) {
+    FrameReader reader{};
+    Frame frame{};
+    char plain[kFrameMaxPayload];
+    FrameReaderAdd(reader, bytes.data(), int32_t(bytes.size()));
+    return FrameReaderTake(reader, frame) == FrameRead::Frame && OpenFrameOn(receiving, frame, plain) &&
+           std::string(frame.payload, size_t(frame.length)) == text;
+  };
+  const std::vector<char> seven = sealed(7);
+  EXPECT_TRUE(opens(seven));
+  // The same sealed bytes under block number 8, head and checks rebuilt.
+  std::vector<char> moved(kFrameMaxBytes);
+  moved.resize(size_t(BuildFrame(kFrameData, 0, 8, seven.data() + kFrameHeadBytes,
+                                 int32_t(seven.size()) - kFrameOverhead, moved.data())));
+  EXPECT_FALSE(opens(moved));
+  EXPECT_EQ(receiving.open, 0) << "the first failure closes the channel";
+}

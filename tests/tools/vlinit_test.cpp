@@ -131,6 +131,7 @@ TEST_F(Vlinit, DefaultsMakeAReadyMachine) {
       {"Dial", false, SettingsField::Dial, "DT"},
       {"Answer", false, SettingsField::Answer, "A"},
       {"PlainCallers", false, SettingsField::PlainCallers, "1"},
+      {"LineProtocol", false, SettingsField::LineProtocol, "1"},
   };
   ConfigRecord unit = Record("VL.INI"), settings = Record("Velloran.INI");
   ExpectFields(unit, settings, fields);
@@ -144,7 +145,7 @@ TEST_F(Vlinit, StoresEveryOptionInItsField) {
                      "--control-id", "ADMIN", "--control-key", "Se cret!", "--signal", "3", "--port", "07",
                      "--aux-port=32", "--baud", "256000", "--set-cmd", "&F", "--init-cmd", "E0V1S0=2&C1&D2",
                      "--dial", "DP", "--answer", "", "--redial", "3", "--ecourier", "0", "--interval", "30",
-                     "--auto-aux", "1", "--plain-callers", "0"};
+                     "--auto-aux", "1", "--plain-callers", "0", "--line-protocol", "0"};
   ASSERT_EQ(Run(args), 0) << Log();
   ExpectFields(Record("VL.INI"), Record("Velloran.INI"),
                {
@@ -166,6 +167,7 @@ TEST_F(Vlinit, StoresEveryOptionInItsField) {
                    {"Dial", false, SettingsField::Dial, "DP"},
                    {"Answer empty", false, SettingsField::Answer, ""},
                    {"PlainCallers", false, SettingsField::PlainCallers, "0"},
+                   {"LineProtocol", false, SettingsField::LineProtocol, "0"},
                });
 }
 
