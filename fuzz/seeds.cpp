@@ -128,7 +128,7 @@ Bytes ExtendedMailEvents(const linktest::MailSpec& spec, const std::string& name
   DigestAdd(work, mail.data(), int32_t(mail.size()));
   MailDigest digest;
   DigestFinish(work, digest);
-  WriteOffer(*reinterpret_cast<TransferAnnounce*>(announce.data()), spec.blocks, digest);
+  WriteOffer(*reinterpret_cast<TransferAnnounce*>(announce.data()), spec.blocks, digest, nullptr);
   vlData(1, announce.data(), kAnnounceSize);
   Bytes events = {0};
   Data(events, announce);
