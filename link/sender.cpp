@@ -226,7 +226,6 @@ int32_t AnnounceMail(const char* machineId, char* announce, int32_t length) {
   StatusNew("Velloran@");
   StatusAdd(machineId);
   StatusAdd(answered == 1 ? " Verified OK" : " Verified NOT OK");
-  StatusAdd(CallKindText());
   return answered;
 }
 

@@ -13,6 +13,7 @@
 #include "link_fixture.h"
 #include "platform/unit.h"
 #include "tests/common/two_machines.h"
+#include "toolkit/files.h"
 #include "winapi/headless/driver.h"
 
 namespace {
@@ -332,4 +333,31 @@ TEST_F(SecuredLink, SealedFramesRefuseAChangedHead) {
                                  int32_t(seven.size()) - kFrameOverhead, moved.data())));
   EXPECT_FALSE(opens(moved));
   EXPECT_EQ(receiving.open, 0) << "the first failure closes the channel";
+}
+
+// A recording of an authenticated call, played to the callee again from
+// another line: the callee's fresh call key makes the recorded confirm fail,
+// and nothing of it is stored.
+TEST_F(SecuredLink, ARecordingOfAnEarlierCallPlayedAgainStoresNothing) {
+  StartKeyed(keys_.a);
+  Post(TestMail());
+  ASSERT_EQ(Deliver(1), 1);
+  const std::string recording = b_->received;
+  for (const auto& entry : fs::directory_iterator(root_ / "b" / "POST")) fs::remove(entry.path());
+  fs::remove_all(root_ / "b" / "PINNED.TXT");
+
+  linktest::Peer intruder(root_, "intruder");
+  intruder.Open({{"401", twomachines::ListenPort(*b_)}});
+  ASSERT_EQ(intruder.Dial("401"), 1);
+  pDoEvent(3000);
+  ASSERT_TRUE(intruder.carrier);
+  intruder.Send(recording.substr(0, kAnnounceSize));
+  pDoEvent(1000);
+  for (size_t at = kAnnounceSize; at < recording.size() && at < 5 * kBlockSize; at += 2048) {
+    intruder.Send(recording.substr(at, 2048));
+    pDoEvent(1000);
+  }
+  EXPECT_TRUE(Received().empty());
+  EXPECT_TRUE(LeftOver().empty());
+  EXPECT_FALSE(fs::exists(root_ / "b" / "PINNED.TXT"));
 }
