@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/link/zmodem_reference.h"
 #include "link/secure.h"
 #include "platform/unit.h"
 #include "store/format.h"
@@ -201,7 +202,16 @@ int main(int argc, char** argv) {
          kSealOverhead, sealSeconds, 1 + kReplySize + kConfirmSize + 2 * kFrameOverhead + kSealOverhead,
          keyed.callSeconds - extended.callSeconds - sealSeconds);
 
-  (void)zmodem;
+  if (zmodem) {
+    waSetVirtualClock(0, 0);
+    const ZmodemFigures z = RunZmodemReference(attachment.string(), kBaud, 0, 1);
+    if (z.ran)
+      printf("%-10s %-9s %-9s %6d %10.1f %9.4f   (sz/rz, real time; %llu bytes on the line)\n", "zmodem", "yes",
+             z.identical ? "yes" : "NO", 1, z.seconds, z.efficiency,
+             (unsigned long long)(z.lineBytesForward + z.lineBytesBack));
+    else
+      printf("zmodem     not run: %s\n", z.note.c_str());
+  }
   std::error_code ignored;
   fs::remove_all(root, ignored);
   return 0;
