@@ -382,16 +382,30 @@ void EndCallForBothRoles() {
   work().blockBytes = 0;
 }
 
+namespace {
+
+// POST\name into path (kPathSize); false when it does not fit.
+bool InSpool(const std::string& name, char* path) {
+  pClrMem(path, kPathSize);
+  return AppendBounded(Config().spoolPath, path, kPathSize) && AppendBounded("\\", path, kPathSize) &&
+         AppendBounded(name.c_str(), path, kPathSize);
+}
+
+bool IsCurrentPart(const char* path) { return work().state == kReceiveMail && pCmp(path, work().partPath) == 1; }
+
+}  // namespace
+
 int32_t RemoveStaleParts() {
-  const std::vector<std::string> names = ListSpoolFiles(kPartSuffix);
   int32_t removed = 0;
-  for (const std::string& name : names) {
-    char path[kPathSize] = {};
-    if (!AppendBounded(Config().spoolPath, path, kPathSize) || !AppendBounded("\\", path, kPathSize) ||
-        !AppendBounded(name.c_str(), path, kPathSize))
-      continue;
-    if (work().state == kReceiveMail && pCmp(path, work().partPath) == 1) continue;
-    if (tkFileAge(path) >= limits.partLifeSeconds && pFileDel(path) == 1) ++removed;
+  char path[kPathSize], part[kPathSize];
+  for (const std::string& name : ListSpoolFiles(kPartSuffix))
+    if (InSpool(name, path) && !IsCurrentPart(path) && tkFileAge(path) >= limits.partLifeSeconds && pFileDel(path) == 1)
+      ++removed;
+  // A resume note goes with its part file: without it, it is of no use.
+  for (const std::string& name : ListSpoolFiles(kResumeSuffix)) {
+    const std::string stem = name.substr(0, name.size() - size_t(pLen(kResumeSuffix)));
+    if (InSpool(name, path) && InSpool(stem + kPartSuffix, part) && !IsCurrentPart(part) && pFileSize(part) == -1)
+      pFileDel(path);
   }
   return removed;
 }

@@ -261,7 +261,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Receiving, PartFilesNoCallAddedToForADayGo) {
   const fs::path old = Post() / "aaaa[~]", young = Post() / "bbbb[~]", oldMail = Post() / "cccc[=]";
-  for (const fs::path& p : {old, young, oldMail}) WriteAll(p, Bytes(4096, 1));
+  // Resume notes: one beside the young part file, one whose part file went.
+  const fs::path youngNote = Post() / "bbbb[#]", loneNote = Post() / "dddd[#]";
+  for (const fs::path& p : {old, young, oldMail, youngNote, loneNote}) WriteAll(p, Bytes(4096, 1));
   const auto now = fs::file_time_type::clock::now();
   fs::last_write_time(old, now - std::chrono::hours(25));
   fs::last_write_time(oldMail, now - std::chrono::hours(25));
@@ -271,6 +273,8 @@ TEST_F(Receiving, PartFilesNoCallAddedToForADayGo) {
   EXPECT_FALSE(fs::exists(old));
   EXPECT_TRUE(fs::exists(young));
   EXPECT_TRUE(fs::exists(oldMail));
+  EXPECT_TRUE(fs::exists(youngNote));
+  EXPECT_FALSE(fs::exists(loneNote));
 }
 
 TEST_F(Receiving, MoreThanABlockIsNeverStoredNorAnswered) {
