@@ -34,8 +34,8 @@ storetest::StoreFolder* store = nullptr;
 Tree kept;
 const char* const kAccounts[] = {"bob", "carl"};
 
-storetest::MailSpec SpecOf(size_t part) {
-  storetest::MailSpec mail;
+storetest::MailShape SpecOf(size_t part) {
+  storetest::MailShape mail;
   mail.postedAt = "7/12/2026 9:0" + std::to_string(5 + part);
   return mail;
 }
@@ -141,12 +141,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   store = new storetest::StoreFolder;
   for (const char* id : kAccounts) store->MakeAccount(id);
   // bob already holds a mail of the first spool file's name.
-  storetest::MailSpec earlier = SpecOf(0);
+  storetest::MailShape earlier = SpecOf(0);
   earlier.message = "an earlier mail of the same minute";
   storebytes::WriteAll(store->MailFile("bob", earlier.sender, earlier.postedAt), storetest::MakeMail(earlier));
   Bytes index = storetest::MakeBlock(earlier, {"1", "1"});
   storebytes::WriteAll(store->MailboxIndex("bob"), Bytes(index.begin() + kPayloadSize, index.end()));
-  storetest::MailSpec remote;
+  storetest::MailShape remote;
   remote.destination = "dan@402";
   store->PutSpool(remote, storetest::MakeMail(remote), "[@]");
   kept = Snapshot(store->Root());

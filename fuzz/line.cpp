@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   machine = new LineMachine;
   machine->Start();
   // A mail waiting to go out and an account: the line must leave both alone.
-  linktest::MailSpec outgoing;
+  linktest::MailShape outgoing;
   outgoing.destination = "carl@402";
   machine->PutRemote(outgoing);
   fs::create_directory(machine->Root() / (linktest::Encoded("bob") + "[@]"));

@@ -119,8 +119,8 @@ Bytes Frame(uint8_t type, uint8_t mail, uint32_t number, const void* payload, in
 // A two-block mail in the extended protocol: the announce with its offer,
 // block 1 whole, block 2 packed and split across events, a second announce
 // as a frame, the end of the call.
-Bytes ExtendedMailEvents(const linktest::MailSpec& spec, const std::string& name) {
-  const Bytes mail = linktest::MakeMail(spec);
+Bytes ExtendedMailEvents(const linktest::MailShape& shape, const std::string& name) {
+  const Bytes mail = linktest::MakeMail(shape);
   Bytes announce = linktest::MakeAnnounce(name, "400");
   vlData(-1, announce.data(), kAnnounceSize);
   DigestWork work;
@@ -128,7 +128,7 @@ Bytes ExtendedMailEvents(const linktest::MailSpec& spec, const std::string& name
   DigestAdd(work, mail.data(), int32_t(mail.size()));
   MailDigest digest;
   DigestFinish(work, digest);
-  WriteOffer(*reinterpret_cast<TransferAnnounce*>(announce.data()), spec.blocks, digest, nullptr);
+  WriteOffer(*reinterpret_cast<TransferAnnounce*>(announce.data()), shape.blocks, digest, nullptr);
   vlData(1, announce.data(), kAnnounceSize);
   Bytes events = {0};
   Data(events, announce);
@@ -148,9 +148,9 @@ Bytes ExtendedMailEvents(const linktest::MailSpec& spec, const std::string& name
 }
 
 void LineSeeds() {
-  linktest::MailSpec one;
+  linktest::MailShape one;
   one.destination = "bob@400";
-  linktest::MailSpec two = one;
+  linktest::MailShape two = one;
   two.blocks = 2;
   two.postedAt = "7/12/2026 9:06";
   const std::string name1 = linktest::Encoded(one.sender + one.postedAt) + "[=]";
@@ -193,11 +193,11 @@ void LineSeeds() {
 }
 
 void DeliverySeeds() {
-  storetest::MailSpec bob;
-  storetest::MailSpec carl;
+  storetest::MailShape bob;
+  storetest::MailShape carl;
   carl.destination = "carl@100";
   carl.blocks = 3;
-  storetest::MailSpec nobody;
+  storetest::MailShape nobody;
   nobody.destination = "nobody@100";
   Seed("delivery", "bob-and-carl", Joined({storetest::MakeMail(bob), storetest::MakeMail(carl)}));
   Seed("delivery", "unknown-account", storetest::MakeMail(nobody));

@@ -270,7 +270,7 @@ TEST_P(AfterAnOutgoingAttempt, TheMachineStillAnswersCalls) {
     // 402 is in no phone book: the modem finds no carrier.
     EXPECT_EQ(DialMachine("402"), 0);
   } else {
-    MailSpec mail;
+    MailShape mail;
     mail.blocks = 3;
     PutRemote(mail);
     ASSERT_EQ(DeliverRemoteMails(), 1);
@@ -321,7 +321,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, WaitForOkOnALine,
 // itself.
 class InStepMachine {
  public:
-  InStepMachine(Peer& peer, const MailSpec& mail, uint32_t firstTick)
+  InStepMachine(Peer& peer, const MailShape& mail, uint32_t firstTick)
       : peer_(peer), mail_(MakeMail(mail)), nextTick_(firstTick) {
     announce_ = MakeAnnounce(Encoded(mail.sender + mail.postedAt) + "[=]", "400");
     look_ = waAddDeadline(0, Look, this);
@@ -414,8 +414,8 @@ TEST_F(LinkControl, TwoMachinesThatDialEachOtherInTheSameInstantBothDeliver) {
   BringLinkUp();
   other.Close();
   other.Open({{"400", commListenPort(commDefault())}});
-  PutRemote(MailSpec{});
-  MailSpec theirs;
+  PutRemote(MailShape{});
+  MailShape theirs;
   theirs.sender = "bob@401";
   theirs.destination = "ann@400";
   const fs::path arrived = Post() / SpoolNameOf(theirs, "[=]");
@@ -453,7 +453,7 @@ TEST_F(LinkControl, SilentCallerIsHungUpAfterTheOkLimit) {
   // A caller that is answered is not silent: its announce restarts the limit.
   CallFrom(caller);
   Pump(60000);
-  MailSpec mail;
+  MailShape mail;
   mail.destination = "bob@400";
   caller.Send(MakeAnnounce(SpoolNameOf(mail, "[=]"), "400"));
   ASSERT_TRUE(RunUntil([&] { return caller.log.oks == 1; }, 2000));

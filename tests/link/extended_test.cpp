@@ -25,9 +25,9 @@ using twomachines::Machine;
 // Twelve blocks; block 7's header differs from the others by more than its
 // number (a writer elsewhere), so it must travel whole.
 Bytes TestMail() {
-  linktest::MailSpec spec;
-  spec.blocks = 12;
-  Bytes mail = linktest::MakeMail(spec);
+  linktest::MailShape shape;
+  shape.blocks = 12;
+  Bytes mail = linktest::MakeMail(shape);
   MailHeader header;
   std::memcpy(&header, mail.data() + 6 * kBlockSize + kPayloadSize, kHeaderSize);
   vlData(-1, &header, kHeaderSize);
@@ -287,7 +287,7 @@ TEST_F(SecuredLink, APlainCallInTheNameOfAMachineThatProvedItsKeyIsRefused) {
   fs::remove(root_ / "a" / kMachineKeyName);
   a_ = &twomachines::Start<0>(root_ / "a", "400", false, "",
                               "401 = 127.0.0.1:" + std::to_string(twomachines::ListenPort(*b_)) + "\n");
-  linktest::MailSpec other;
+  linktest::MailShape other;
   other.postedAt = "7/12/2026 9:07";
   Post(linktest::MakeMail(other));
   Deliver(1);

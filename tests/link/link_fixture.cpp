@@ -30,7 +30,7 @@ void PutText(Bytes& bytes, size_t offset, const std::string& text) {
   std::copy(text.begin(), text.end(), bytes.begin() + long(offset));
 }
 
-Bytes MakeBlock(const MailSpec& mail, int k) {
+Bytes MakeBlock(const MailShape& mail, int k) {
   Bytes block(4096, 0);
   const size_t h = 3576;
   const std::string number = mail.blockNumbers.empty() ? std::to_string(k) : mail.blockNumbers[size_t(k - 1)];
@@ -59,7 +59,7 @@ Bytes MakeBlock(const MailSpec& mail, int k) {
 
 }  // namespace
 
-Bytes MakeMail(const MailSpec& mail) {
+Bytes MakeMail(const MailShape& mail) {
   Bytes all;
   for (int k = 1; k <= mail.blocks; ++k) {
     Bytes b = MakeBlock(mail, k);
@@ -213,7 +213,7 @@ std::vector<std::string> LinkFixture::AllFiles() const {
   return files;
 }
 
-fs::path LinkFixture::PutRemote(const MailSpec& mail, const std::string& name) {
+fs::path LinkFixture::PutRemote(const MailShape& mail, const std::string& name) {
   fs::path path = Post() / (name.empty() ? SpoolNameOf(mail, "[@]") : name);
   WriteAll(path, MakeMail(mail));
   return path;

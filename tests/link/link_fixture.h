@@ -18,7 +18,7 @@
 namespace linktest {
 
 // What one test mail says about itself.
-struct MailSpec {
+struct MailShape {
   std::string sender = "ann@400";
   std::string postedAt = "7/12/2026 9:05";
   std::string destination = "bob@401";
@@ -31,7 +31,7 @@ struct MailSpec {
 // The encoded file name of a text (the unit library's name encoding).
 std::string Encoded(const std::string& text);
 // The mail as stored in a spool file: headers scrambled, first payload too.
-Bytes MakeMail(const MailSpec& mail);
+Bytes MakeMail(const MailShape& mail);
 // The announce a sender makes for the mail, scrambled as on the line.
 Bytes MakeAnnounce(const std::string& name, const std::string& machine, const std::string& marker = "[ML]");
 // The text of a slot in raw bytes.
@@ -83,8 +83,8 @@ class LinkFixture : public ::testing::Test {
   // Every file under the program folder, as paths relative to it.
   std::vector<std::string> AllFiles() const;
   // A "[@]" spool file holding mail; returns its path.
-  fs::path PutRemote(const MailSpec& mail, const std::string& name = "");
-  std::string SpoolNameOf(const MailSpec& mail, const std::string& suffix) const {
+  fs::path PutRemote(const MailShape& mail, const std::string& name = "");
+  std::string SpoolNameOf(const MailShape& mail, const std::string& suffix) const {
     return Encoded(mail.sender + mail.postedAt) + suffix;
   }
 

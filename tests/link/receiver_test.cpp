@@ -37,7 +37,7 @@ class Receiving : public LinkFixture {
     return RunUntil([&] { return caller().log.oks > before; }, 2000);
   }
 
-  std::string NameOf(const MailSpec& mail) const { return SpoolNameOf(mail, "[=]"); }
+  std::string NameOf(const MailShape& mail) const { return SpoolNameOf(mail, "[=]"); }
 
   // Announces a whole mail under a name and sends its blocks; true when
   // every message was answered.
@@ -56,7 +56,7 @@ class Receiving : public LinkFixture {
 };
 
 TEST_F(Receiving, ThreeBlockMailBecomesALocalSpoolFile) {
-  MailSpec mail;
+  MailShape mail;
   mail.destination = "bob@0401";
   mail.blocks = 3;
   const Bytes bytes = MakeMail(mail);
@@ -78,7 +78,7 @@ TEST_F(Receiving, ThreeBlockMailBecomesALocalSpoolFile) {
   EXPECT_EQ(Link().receive.state, kReceiveIdle);
 
   // Ready for the next mail of the same call; "[END]" gets no answer.
-  MailSpec next;
+  MailShape next;
   next.sender = "cy@400";
   ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(next), "401")));
   ASSERT_TRUE(SendAndHearOk(MakeMail(next)));
@@ -88,7 +88,7 @@ TEST_F(Receiving, ThreeBlockMailBecomesALocalSpoolFile) {
 }
 
 TEST_F(Receiving, BlockInSeveralPiecesIsAnsweredOnceWhole) {
-  MailSpec mail;
+  MailShape mail;
   const Bytes bytes = MakeMail(mail);
   ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
   EXPECT_FALSE(SendAndHearOk(Bytes(bytes.begin(), bytes.begin() + 1000)));
@@ -116,7 +116,7 @@ TEST_P(RefusedAnnounces, GetSilenceAndWriteNothing) {
   EXPECT_FALSE(SendAndHearOk(announce)) << c.what;
   EXPECT_EQ(Link().receive.state, kReceiveIdle) << c.what;
   // Blocks that follow are taken for further announces, and refused too.
-  EXPECT_FALSE(SendAndHearOk(MakeMail(MailSpec{}))) << c.what;
+  EXPECT_FALSE(SendAndHearOk(MakeMail(MailShape{}))) << c.what;
   EXPECT_EQ(AllFiles(), before) << c.what;
   EXPECT_TRUE(fs::exists(Root())) << c.what;
 }
@@ -148,29 +148,29 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedAnnounce{"empty name", "", "401", "[ML]", 512}), CaseName<RefusedAnnounce>);
 
 TEST_F(Receiving, AnExistingFileStaysAndTheMailKeepsNoTail) {
-  MailSpec mail;
+  MailShape mail;
   const fs::path target = Post() / NameOf(mail);
   WriteAll(target, Bytes(3 * 4096, 0x5a));
   WriteAll(Post() / (Encoded(mail.sender + mail.postedAt) + "[~]"), Bytes(2 * 4096, 0x33));
   ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
   ASSERT_TRUE(SendAndHearOk(MakeMail(mail)));
   EXPECT_EQ(ReadAll(target), Bytes(3 * 4096, 0x5a));
-  MailSpec filed = mail;
+  MailShape filed = mail;
   filed.postedAt += "a";
   EXPECT_EQ(ReadAll(Post() / NameOf(filed)), MakeMail(filed));
   EXPECT_EQ(SpoolNames(), (std::vector<std::string>{NameOf(mail), NameOf(filed)}));
 }
 
 TEST_F(Receiving, AMailOfAnotherChainNeverTakesTheNameOfOneWaiting) {
-  MailSpec first;
-  MailSpec second = first;  // same sender, same minute, another mail
+  MailShape first;
+  MailShape second = first;  // same sender, same minute, another mail
   second.blocks = 2;
   ASSERT_TRUE(SendMail(MakeMail(first), NameOf(first)));
   ASSERT_TRUE(SendMail(MakeMail(second), NameOf(second)));
   EXPECT_EQ(ReadAll(Post() / NameOf(first)), MakeMail(first));
   // The second mail carries the stamp variant in every header, as local
   // delivery would give it, so every reader derives the name it lies under.
-  MailSpec filed = second;
+  MailShape filed = second;
   filed.postedAt = "7/12/2026 9:05a";
   EXPECT_EQ(ReadAll(Post() / NameOf(filed)), MakeMail(filed));
   EXPECT_EQ(SpoolNames().size(), 2u);
@@ -179,7 +179,7 @@ TEST_F(Receiving, AMailOfAnotherChainNeverTakesTheNameOfOneWaiting) {
 }
 
 TEST_F(Receiving, AMailSentAgainIsAnsweredButNotFiledTwice) {
-  MailSpec mail;
+  MailShape mail;
   mail.blocks = 3;
   const Bytes bytes = MakeMail(mail);
   ASSERT_TRUE(SendMail(bytes, NameOf(mail)));
@@ -191,14 +191,14 @@ TEST_F(Receiving, AMailSentAgainIsAnsweredButNotFiledTwice) {
   EXPECT_TRUE(SpoolNames().empty());
   EXPECT_TRUE(StatusShowed("Comm Action Is Ok : Bytes Received - 12289 (received before: not filed again)"));
   // Another mail under that name is a mail of its own.
-  MailSpec other = mail;
+  MailShape other = mail;
   other.blocks = 1;
   ASSERT_TRUE(SendMail(MakeMail(other), NameOf(other)));
   EXPECT_EQ(ReadAll(Post() / NameOf(other)), MakeMail(other));
 }
 
 TEST_F(Receiving, AMailThatCannotBeWrittenIsRefusedAloud) {
-  MailSpec mail;
+  MailShape mail;
   // Its part file cannot be written: the place is taken by a folder.
   fs::create_directory(Post() / (Encoded(mail.sender + mail.postedAt) + "[~]"));
   ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
@@ -228,10 +228,10 @@ TEST_P(CostlyMails, AreRefusedAloudBeforeTheyCost) {
     const std::string folder = Config().programFolder;
     ReceiverLimits().freeMarginBytes = tkFreeBytes(folder.c_str()) - c.spaceLeftBlocks * 4096;
   }
-  MailSpec one;
+  MailShape one;
   one.blocks = 2;
   one.totalBlocks = c.firstTotal;
-  MailSpec two = one;
+  MailShape two = one;
   two.totalBlocks = c.secondTotal;
   const Bytes first = Block(MakeMail(one), 1), second = Block(MakeMail(two), 2);
   EXPECT_EQ(SendAndHearOk(MakeAnnounce(NameOf(one), "401")), c.announceAnswered) << c.what;
@@ -268,7 +268,7 @@ TEST_F(Receiving, PartFilesNoCallAddedToForADayGo) {
   fs::last_write_time(old, now - std::chrono::hours(25));
   fs::last_write_time(oldMail, now - std::chrono::hours(25));
   fs::last_write_time(young, now - std::chrono::hours(23));
-  MailSpec mail;
+  MailShape mail;
   ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
   EXPECT_FALSE(fs::exists(old));
   EXPECT_TRUE(fs::exists(young));
@@ -278,7 +278,7 @@ TEST_F(Receiving, PartFilesNoCallAddedToForADayGo) {
 }
 
 TEST_F(Receiving, MoreThanABlockIsNeverStoredNorAnswered) {
-  MailSpec mail;
+  MailShape mail;
   mail.blocks = 2;
   const Bytes bytes = MakeMail(mail);
   ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
@@ -307,7 +307,7 @@ class BrokenChains : public Receiving, public ::testing::WithParamInterface<Brok
 
 TEST_P(BrokenChains, StopAtTheFirstBadBlock) {
   const BrokenChain& c = GetParam();
-  MailSpec mail;
+  MailShape mail;
   mail.blocks = int(c.numbers.size());
   mail.blockNumbers = c.numbers;
   mail.totalBlocks = c.total;
@@ -328,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, BrokenChains,
                                            BrokenChain{"number not a number", {"1", "x"}, "2", 1}), CaseName<BrokenChain>);
 
 TEST_F(Receiving, CarrierLossLeavesNoSpoolFileAndResetsBothRoles) {
-  MailSpec mail;
+  MailShape mail;
   mail.blocks = 3;
   const Bytes bytes = MakeMail(mail);
   ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(mail), "401")));
@@ -342,7 +342,7 @@ TEST_F(Receiving, CarrierLossLeavesNoSpoolFileAndResetsBothRoles) {
 }
 
 TEST_F(Receiving, APostingPassDuringTheCallLeavesTheMailAlone) {
-  MailSpec incoming;
+  MailShape incoming;
   incoming.blocks = 3;
   const Bytes bytes = MakeMail(incoming);
   ASSERT_TRUE(SendAndHearOk(MakeAnnounce(NameOf(incoming), "401")));
@@ -350,7 +350,7 @@ TEST_F(Receiving, APostingPassDuringTheCallLeavesTheMailAlone) {
 
   // A mail of this machine waits for another machine; the pass runs while
   // the call is connected and must neither dial nor touch the receiver.
-  MailSpec outgoing;
+  MailShape outgoing;
   outgoing.sender = "bob@401";
   outgoing.destination = "ann@402";
   const fs::path waiting = PutRemote(outgoing);

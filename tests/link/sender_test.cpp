@@ -23,7 +23,7 @@ class PostingPass : public LinkFixture {
 TEST_F(PostingPass, WithoutRemoteSpoolFilesNothingIsDialledOrEnded) {
   Peer& a = AddPeer("401");
   BringLinkUp();
-  MailSpec local;
+  MailShape local;
   local.destination = "bob@400";
   const fs::path localFile = Post() / SpoolNameOf(local, "[=]");
   WriteAll(localFile, MakeMail(local));
@@ -41,7 +41,7 @@ TEST_F(PostingPass, WithoutRemoteSpoolFilesNothingIsDialledOrEnded) {
 TEST_F(PostingPass, TwoMailsForOneMachineTravelInOneCall) {
   Peer& a = AddPeer("401");
   BringLinkUp();
-  MailSpec one, two;
+  MailShape one, two;
   two.sender = "cy@400";
   two.blocks = 3;
   const fs::path first = PutRemote(one);
@@ -66,8 +66,8 @@ TEST_F(PostingPass, TwoMailsForOneMachineTravelInOneCall) {
     EXPECT_EQ(TextAt(announce, 197, 32), "link tests");
   }
   const bool oneFirst = TextAt(a.log.announces[0], 0, 137) == SpoolNameOf(one, "[=]");
-  const MailSpec& firstMail = oneFirst ? one : two;
-  const MailSpec& secondMail = oneFirst ? two : one;
+  const MailShape& firstMail = oneFirst ? one : two;
+  const MailShape& secondMail = oneFirst ? two : one;
   EXPECT_EQ(TextAt(a.log.announces[0], 0, 137), SpoolNameOf(firstMail, "[=]"));
   EXPECT_EQ(TextAt(a.log.announces[1], 0, 137), SpoolNameOf(secondMail, "[=]"));
   Bytes received;
@@ -99,7 +99,7 @@ TEST_F(PostingPass, MailsForAnotherMachineWaitForTheNextPass) {
   ASSERT_EQ(scan.size(), 3u);
   const char* machines[] = {"401", "402", "401"};
   for (int i = 0; i < 3; ++i) {
-    MailSpec mail;
+    MailShape mail;
     mail.sender = "s" + std::to_string(i) + "@400";
     mail.destination = std::string("bob@") + machines[i];
     PutRemote(mail, scan[size_t(i)]);
@@ -125,7 +125,7 @@ TEST_F(PostingPass, MailsForAnotherMachineWaitForTheNextPass) {
 TEST_F(PostingPass, ASentMailKeepsItsNameFromTheNextMailOfItsMinute) {
   Peer& a = AddPeer("401");
   BringLinkUp();
-  MailSpec mail;
+  MailShape mail;
   mail.sender = "bob@400";
   PutRemote(mail);
   Pass();
@@ -137,7 +137,7 @@ TEST_F(PostingPass, ASentMailKeepsItsNameFromTheNextMailOfItsMinute) {
   char path[256] = {};
   EXPECT_EQ(ChooseFreeSpoolName("bob@400", stamp, "[@]", path), 2);
   EXPECT_STREQ(stamp, "7/12/2026 9:05a");
-  MailSpec next = mail;
+  MailShape next = mail;
   next.postedAt = stamp;
   EXPECT_EQ(std::string(path), std::string(Config().spoolPath) + "\\" + SpoolNameOf(next, "[@]"));
   EXPECT_EQ(a.log.announces.size(), 1u);
@@ -147,7 +147,7 @@ TEST_F(PostingPass, UnansweredAnnounceEndsTheCallAfter75Seconds) {
   Peer& a = AddPeer("401");
   a.script.answerAnnounce = false;
   BringLinkUp();
-  const fs::path file = PutRemote(MailSpec{});
+  const fs::path file = PutRemote(MailShape{});
   const uint32_t start = waNow();
   Pass();
   EXPECT_EQ(a.log.announces.size(), 1u);
@@ -163,7 +163,7 @@ TEST_F(PostingPass, UnacknowledgedBlockLeavesTheMailForAWholeResend) {
   Peer& a = AddPeer("401");
   a.script.blocksToAnswer = 1;
   BringLinkUp();
-  MailSpec mail;
+  MailShape mail;
   mail.blocks = 3;
   const fs::path file = PutRemote(mail);
   const Bytes spooled = ReadAll(file);
@@ -188,7 +188,7 @@ TEST_F(PostingPass, CarrierLostMidMailKeepsTheSpoolFile) {
   a.script.blocksToAnswer = 0;
   a.script.hangUpAfterBlocks = 1;
   BringLinkUp();
-  MailSpec mail;
+  MailShape mail;
   mail.blocks = 3;
   const fs::path file = PutRemote(mail);
   Pass();
@@ -207,7 +207,7 @@ TEST_F(PostingPass, CarrierLostMidMailKeepsTheSpoolFile) {
 // Spool files that cannot or must not be sent: none of them makes a call.
 struct UnsendableCase {
   const char* what;
-  MailSpec mail;
+  MailShape mail;
   bool truncate;      // the file lacks its last block
   bool staysAsIs;     // false: set aside as damaged
   const char* status;  // a status text the pass must show, or ""
@@ -237,14 +237,14 @@ TEST_P(UnsendableSpool, MakesNoCall) {
   }
 }
 
-MailSpec WithDestination(const std::string& destination) {
-  MailSpec m;
+MailShape WithDestination(const std::string& destination) {
+  MailShape m;
   m.destination = destination;
   return m;
 }
 
-MailSpec ThreeBlocks(const std::string& total, std::vector<std::string> numbers = {}) {
-  MailSpec m;
+MailShape ThreeBlocks(const std::string& total, std::vector<std::string> numbers = {}) {
+  MailShape m;
   m.blocks = 3;
   m.totalBlocks = total;
   m.blockNumbers = std::move(numbers);
@@ -277,7 +277,7 @@ TEST_F(PostingPass, MachinePartOf23CharactersIsDialled) {
 
 TEST_F(PostingPass, OfflineOrUnreadyModemDialsNothing) {
   Peer& a = AddPeer("401");
-  const fs::path file = PutRemote(MailSpec{});
+  const fs::path file = PutRemote(MailShape{});
   // The link is down: the modem is not ready, so no dial is made.
   Pass();
   EXPECT_EQ(a.log.carrierOn, 0);

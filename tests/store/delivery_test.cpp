@@ -97,7 +97,7 @@ class DeliveryRun : public ::testing::Test {
     auto names = store.SpoolNames();
     return std::find(names.begin(), names.end(), name) != names.end();
   }
-  std::string SpoolName(const MailSpec& mail, const std::string& suffix) const {
+  std::string SpoolName(const MailShape& mail, const std::string& suffix) const {
     return Encoded(mail.sender + mail.postedAt) + suffix;
   }
 
@@ -118,7 +118,7 @@ TEST_F(DeliveryRun, EmptySpoolChangesNothing) {
 TEST_F(DeliveryRun, MailsOfOneAndSeveralBlocksArriveByteForByte) {
   store.MakeAccount("bob");
   for (int blocks : {1, 3}) {
-    MailSpec mail;
+    MailShape mail;
     mail.blocks = blocks;
     mail.postedAt = "7/12/2026 9:0" + std::to_string(blocks);
     Bytes spool = MakeMail(mail);
@@ -144,11 +144,11 @@ TEST_F(DeliveryRun, SeveralSpoolFilesForOneAccountGiveOneEntryEach) {
   store.MakeAccount("cy");
   const char* senders[] = {"ann@100", "dan@200", "eve@300"};
   for (const char* sender : senders) {
-    MailSpec mail;
+    MailShape mail;
     mail.sender = sender;
     store.PutSpool(mail, MakeMail(mail));
   }
-  MailSpec toCy;
+  MailShape toCy;
   toCy.destination = "cy@100";
   toCy.sender = "fay@100";
   store.PutSpool(toCy, MakeMail(toCy));
@@ -162,13 +162,13 @@ TEST_F(DeliveryRun, SeveralSpoolFilesForOneAccountGiveOneEntryEach) {
 
 TEST_F(DeliveryRun, IncompleteAndRemoteSpoolFilesAreLeftAlone) {
   store.MakeAccount("bob");
-  MailSpec partial;
+  MailShape partial;
   partial.blocks = 3;
   Bytes first = MakeBlock(partial, {"1", "3"});
   Bytes second = MakeBlock(partial, {"2", "3"});
   first.insert(first.end(), second.begin(), second.end());
   store.PutSpool(partial, first);
-  MailSpec remote;
+  MailShape remote;
   remote.destination = "bob@999";
   store.PutSpool(remote, MakeMail(remote), "[@]");
   Run();
@@ -199,7 +199,7 @@ const DamageCase kDamage[] = {
 
 TEST_F(DeliveryRun, DamagedChainsAreSetAsideWholeAndNothingIsDelivered) {
   store.MakeAccount("bob");
-  MailSpec mail;
+  MailShape mail;
   for (const DamageCase& c : kDamage) {
     mail.sender = c.sender;
     mail.postedAt = c.postedAt;
@@ -222,11 +222,11 @@ TEST_F(DeliveryRun, DamagedChainsAreSetAsideWholeAndNothingIsDelivered) {
 }
 
 TEST_F(DeliveryRun, MailForAMissingAccountIsSetAsideNotDropped) {
-  MailSpec mail;
+  MailShape mail;
   mail.destination = "nobody@100";
   Bytes spool = MakeMail(mail);
   store.PutSpool(mail, spool);
-  MailSpec again = mail;  // a second one under the same name is kept apart too
+  MailShape again = mail;  // a second one under the same name is kept apart too
   Run();
   store.PutSpool(again, spool);
   Run();
@@ -242,7 +242,7 @@ TEST_F(DeliveryRun, RecipientsThatCannotBeAccountIdsAreSetAside) {
   const char* destinations[] = {"no-body@100", "@100", "bob", "aaaaaaaaaaaaaaaaaaaaaaa@100", "../x@100"};
   store.MakeAccount("bob");
   for (const char* destination : destinations) {
-    MailSpec mail;
+    MailShape mail;
     mail.destination = destination;
     store.PutSpool(mail, MakeMail(mail));
     Run();
@@ -254,7 +254,7 @@ TEST_F(DeliveryRun, RecipientsThatCannotBeAccountIdsAreSetAside) {
 
 TEST_F(DeliveryRun, RecipientTypedInCapitalsReachesTheLowerCaseAccount) {
   store.MakeAccount("bob");
-  MailSpec mail;
+  MailShape mail;
   mail.destination = "Bob@100";
   store.PutSpool(mail, MakeMail(mail));
   Run();
@@ -263,13 +263,13 @@ TEST_F(DeliveryRun, RecipientTypedInCapitalsReachesTheLowerCaseAccount) {
 
 TEST_F(DeliveryRun, SecondMailOfTheSameMinuteKeepsTheFirstAndGetsAVariantStamp) {
   store.MakeAccount("bob");
-  MailSpec first;
+  MailShape first;
   first.message = "first";
   first.blocks = 3;
   Bytes firstBytes = MakeMail(first);
   store.PutSpool(first, firstBytes);
   Run();
-  MailSpec second = first;  // same sender, same minute, a shorter mail
+  MailShape second = first;  // same sender, same minute, a shorter mail
   second.message = "second";
   second.blocks = 1;
   store.PutSpool(second, MakeMail(second));
@@ -291,7 +291,7 @@ TEST_F(DeliveryRun, SecondMailOfTheSameMinuteKeepsTheFirstAndGetsAVariantStamp) 
 
 TEST_F(DeliveryRun, EveryBlockOfARestampedMailCarriesTheNewStamp) {
   store.MakeAccount("bob");
-  MailSpec mail;
+  MailShape mail;
   mail.blocks = 2;
   fs::create_directories(store.AccountFolder("bob"));
   WriteAll(store.MailFile("bob", mail.sender, mail.postedAt), Bytes(100, 7));  // a stray file of that name
@@ -307,7 +307,7 @@ TEST_F(DeliveryRun, EveryBlockOfARestampedMailCarriesTheNewStamp) {
 }
 
 TEST_F(DeliveryRun, EmptySpoolFileIsRemoved) {
-  MailSpec mail;
+  MailShape mail;
   store.PutSpool(mail, Bytes());
   Run();
   EXPECT_TRUE(store.SpoolNames().empty());
@@ -316,7 +316,7 @@ TEST_F(DeliveryRun, EmptySpoolFileIsRemoved) {
 TEST_F(DeliveryRun, IndexWithATornTailKeepsItAndStaysAligned) {
   store.MakeAccount("bob");
   WriteAll(store.MailboxIndex("bob"), Bytes(600, 1));  // one entry and a piece of another
-  MailSpec mail;
+  MailShape mail;
   store.PutSpool(mail, MakeMail(mail));
   Run();
   Bytes index = ReadAll(store.MailboxIndex("bob"));
@@ -327,7 +327,7 @@ TEST_F(DeliveryRun, IndexWithATornTailKeepsItAndStaysAligned) {
 
 TEST_F(DeliveryRun, IndexThatCannotBeWrittenKeepsTheMailInTheSpool) {
   store.MakeAccount("bob");
-  MailSpec mail;
+  MailShape mail;
   Bytes spool = MakeMail(mail);
   store.PutSpool(mail, spool);
   fs::create_directory(store.MailboxIndex("bob"));  // a folder where the index belongs
@@ -344,7 +344,7 @@ TEST_F(DeliveryRun, IndexThatCannotBeWrittenKeepsTheMailInTheSpool) {
 }
 
 TEST_F(DeliveryRun, AKillAtAnyBlockLeavesTheOldStateOrTheNewAndTheNextRunFilesTheMailOnce) {
-  MailSpec mail;
+  MailShape mail;
   mail.blocks = 3;
   Bytes spool = MakeMail(mail);
   const std::string mailName = store.MailFile("bob", mail.sender, mail.postedAt).filename().string();
@@ -389,7 +389,7 @@ const StoppedRun kStopped[] = {
 };
 
 TEST_F(DeliveryRun, AMailFiledByAStoppedRunIsNotFiledAgain) {
-  MailSpec mail;
+  MailShape mail;
   mail.blocks = 2;
   Bytes spool = MakeMail(mail);
   Bytes entry(spool.begin() + kPayloadSize, spool.begin() + kBlockSize);  // scrambled by itself
@@ -419,22 +419,22 @@ TEST_F(DeliveryRun, AMailFiledByAStoppedRunIsNotFiledAgain) {
 // A place that may not be written, and what the run says while it is so.
 struct ReadOnlyCase {
   const char* name;
-  std::vector<fs::path> (*places)(const StoreFolder&, const MailSpec&);
+  std::vector<fs::path> (*places)(const StoreFolder&, const MailShape&);
   const char* status;  // empty: the mail is delivered all the same
 };
 
 const ReadOnlyCase kReadOnly[] = {
-    {"account file", [](const StoreFolder& s, const MailSpec&) { return std::vector<fs::path>{s.AccountFile("bob")}; },
+    {"account file", [](const StoreFolder& s, const MailShape&) { return std::vector<fs::path>{s.AccountFile("bob")}; },
      ""},
     {"POST and its spool file",
-     [](const StoreFolder& s, const MailSpec& m) { return std::vector<fs::path>{s.SpoolFile(m), s.Spool()}; },
+     [](const StoreFolder& s, const MailShape& m) { return std::vector<fs::path>{s.SpoolFile(m), s.Spool()}; },
      "Local mails delivered except 1 left in POST, which is read-only"},
-    {"mailbox index", [](const StoreFolder& s, const MailSpec&) { return std::vector<fs::path>{s.MailboxIndex("bob")}; },
+    {"mailbox index", [](const StoreFolder& s, const MailShape&) { return std::vector<fs::path>{s.MailboxIndex("bob")}; },
      "Local mails delivered except 1 for read-only mailboxes (kept in POST)"},
 };
 
 TEST_F(DeliveryRun, ReadOnlyPlacesAreNamedAndTheMailArrivesOnceTheyAreWritable) {
-  MailSpec mail;
+  MailShape mail;
   Bytes spool = MakeMail(mail);
   for (const ReadOnlyCase& c : kReadOnly) {
     fs::remove_all(store.AccountFolder("bob"));
@@ -467,11 +467,11 @@ TEST_F(DeliveryRun, ReadOnlyPlacesAreNamedAndTheMailArrivesOnceTheyAreWritable) 
 }
 
 TEST_F(DeliveryRun, AMailSetAsideForAnUnknownAccountArrivesOnceTheAccountExists) {
-  MailSpec mail;
+  MailShape mail;
   mail.destination = "carl@100";
   Bytes spool = MakeMail(mail);
   store.PutSpool(mail, spool);
-  MailSpec other;  // for an account that is still missing
+  MailShape other;  // for an account that is still missing
   other.destination = "dora@100";
   other.sender = "dan@100";
   store.PutSpool(other, MakeMail(other));

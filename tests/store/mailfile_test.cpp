@@ -12,7 +12,7 @@ namespace {
 using namespace storetest;
 
 TEST(Layout, BlockBuiltThroughTheStructsMatchesTheDrawnOffsets) {
-  MailSpec mail;
+  MailShape mail;
   mail.blocks = 2;
   MailBlock block;
   pClrMem(&block, sizeof block);
@@ -93,7 +93,7 @@ const CompleteCase kComplete[] = {
 
 TEST(IsMailComplete, LooksAtTheLastWholeBlockOnly) {
   StoreFolder store;
-  MailSpec mail;
+  MailShape mail;
   for (const CompleteCase& c : kComplete) {
     Bytes file;
     for (const BlockSpec& shape : c.blocks) {
@@ -125,7 +125,7 @@ TEST(IsFirstBlock, NeedsTheExactMarkerAndNumberOne) {
 
 TEST(ChooseFreeSpoolName, SecondMailOfAMinuteTakesTheNextVariant) {
   StoreFolder store;
-  MailSpec mail;
+  MailShape mail;
   char stamp[18] = {};
   mail.postedAt.copy(stamp, 17);
   char path[kPathSize];
@@ -136,7 +136,7 @@ TEST(ChooseFreeSpoolName, SecondMailOfAMinuteTakesTheNextVariant) {
   store.PutSpool(mail, MakeMail(mail));
   ASSERT_EQ(ChooseFreeSpoolName(mail.sender.c_str(), stamp, "[=]", path), 2);
   EXPECT_STREQ(stamp, "7/12/2026 9:05a");
-  MailSpec second = mail;
+  MailShape second = mail;
   second.postedAt = "7/12/2026 9:05a";
   EXPECT_EQ(std::string(path), StoreFolder::Classic(store.SpoolFile(second)));
 
@@ -148,11 +148,11 @@ TEST(ChooseFreeSpoolName, SecondMailOfAMinuteTakesTheNextVariant) {
 
 TEST(ChooseFreeSpoolName, RefusesWhenEveryVariantOfTheMinuteIsTaken) {
   StoreFolder store;
-  MailSpec mail;
+  MailShape mail;
   for (int v = 0; v <= kStampVariants; ++v) {
     char stamp[18];
     StampVariant(mail.postedAt.c_str(), v, stamp);
-    MailSpec taken = mail;
+    MailShape taken = mail;
     taken.postedAt = stamp;
     store.PutSpool(taken, MakeMail(taken));
   }

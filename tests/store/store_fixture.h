@@ -28,7 +28,7 @@ struct BlockSpec {
   std::string marker = "[ML]";
 };
 
-struct MailSpec {
+struct MailShape {
   std::string sender = "ann@100";
   std::string postedAt = "7/12/2026 9:05";
   std::string destination = "bob@100";
@@ -39,7 +39,7 @@ struct MailSpec {
 
 // One block, as stored: header scrambled, the first payload scrambled too,
 // attachment payloads plain (filled with a pattern of their block number).
-inline Bytes MakeBlock(const MailSpec& mail, const BlockSpec& shape) {
+inline Bytes MakeBlock(const MailShape& mail, const BlockSpec& shape) {
   Bytes block(kBlockSize, 0);
   const size_t h = kPayloadSize;
   PutText(block, h + 0, shape.marker);
@@ -65,7 +65,7 @@ inline Bytes MakeBlock(const MailSpec& mail, const BlockSpec& shape) {
   return block;
 }
 
-inline Bytes MakeMail(const MailSpec& mail) {
+inline Bytes MakeMail(const MailShape& mail) {
   Bytes all;
   for (int k = 1; k <= mail.blocks; ++k) {
     Bytes b = MakeBlock(mail, {std::to_string(k), std::to_string(mail.blocks)});
@@ -108,7 +108,7 @@ class StoreFolder {
   fs::path AccountFile(const std::string& id) const { return AccountFolder(id) / (Encoded(id) + "[@]"); }
   fs::path MailboxIndex(const std::string& id) const { return AccountFolder(id) / (Encoded(id) + "[=]"); }
   fs::path ContactBook(const std::string& id) const { return AccountFolder(id) / (Encoded(id) + "[#]"); }
-  fs::path SpoolFile(const MailSpec& mail, const std::string& suffix = "[=]") const {
+  fs::path SpoolFile(const MailShape& mail, const std::string& suffix = "[=]") const {
     return Spool() / (Encoded(mail.sender + mail.postedAt) + suffix);
   }
 
@@ -118,7 +118,7 @@ class StoreFolder {
     WriteAll(AccountFolder(id) / (Encoded(id) + "[@]"), AccountFileBytes(id, key));
   }
 
-  void PutSpool(const MailSpec& mail, const Bytes& bytes, const std::string& suffix = "[=]") const {
+  void PutSpool(const MailShape& mail, const Bytes& bytes, const std::string& suffix = "[=]") const {
     WriteAll(SpoolFile(mail, suffix), bytes);
   }
 
