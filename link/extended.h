@@ -198,15 +198,28 @@ bool SendFrameOn(SecureChannel& channel, uint8_t type, uint8_t mail, uint32_t nu
 bool OpenFrameOn(SecureChannel& channel, Frame& frame, char* plain);
 
 // The machine's key and the machines it knows, from the program folder.
-// False (and a status text) when there is no usable key.
-bool LoadOwnKey(MachineKey& key);
-void LoadKnown(KnownMachines& known);
+// LoadOwnKey: null when the key is usable, else why not (a damaged key, or
+// one others may read, is also shown on the status line). LoadKnown: a
+// KnownLoad; a list that is refused (damaged, or writable by others) is
+// empty and shown on the status line.
+const char* LoadOwnKey(MachineKey& key);
+int32_t LoadKnown(KnownMachines& known);
+bool IsKnownMachine(const KnownMachines& known, const char* machineId);
+// A machine id as a machine may hold one (1 to 22 of a-z 0-9, an
+// international "+" before them): nothing else is looked up or compared.
+bool IsValidMachineId(const char* id);
+// A 24-byte machine slot from the line: a valid id, then zeros only.
+bool IsValidMachineSlot(const char* slot, int32_t width);
+// Two valid ids name the same machine: whole ids, equal but for one leading
+// trunk "0" or "+" ("0401" is 401; "1" is not).
+bool SameMachine(const char* a, const char* b);
 // Machines that have once proved their key here: a plain call in their name
 // is refused from then on (PINNED.TXT in the program folder).
 bool IsPinned(const char* machineId);
 void Pin(const char* machineId);
 // Why an announce that no key stands behind is refused here: plain callers
-// are not taken, or its sender machine once proved a key here. Null when it
+// are not taken, its sender machine is no valid id, is listed in KNOWN.TXT
+// or once proved a key here, or KNOWN.TXT itself is refused. Null when it
 // is taken.
 const char* UnauthenticatedRefusal(const TransferAnnounce& announce);
 
@@ -214,7 +227,10 @@ const char* UnauthenticatedRefusal(const TransferAnnounce& announce);
 
 struct ExtendedSend {
   int32_t offered;             // the announce on the line carries an offer
-  int32_t keysOffered;         // ... with a hello
+  int32_t keysOffered;         // the dialled machine is known: its answers count only sealed
+  unsigned char hello[kHelloSize];
+  char sealedAnnounce[kAnnounceSize];  // the mail's announce, for the channel once it is open
+  int32_t total;               // blocks of the mail being sent
   int32_t callBroken;          // a handshake or a sealed frame failed: hang up
   SecureHandshake handshake;
   SecureChannel channel;
@@ -242,10 +258,15 @@ const char* CallKindText();
 // What became of a mail sent with frames.
 enum class ExtendedOutcome { Sent, Left };
 
-// The mail's chain size and digest go into the announce (when enabled), and
-// a hello at the call's first announce when both machines have keys.
-void OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest, const char* machine);
-// Sends the announce: as a frame in a framed call, else as the plain record.
+// The mail's chain size and digest go into the announce (when enabled). A
+// machine listed in KNOWN.TXT is called only with keys: null when the call may
+// go, else why it may not (this machine's key is damaged or others may read
+// it, it speaks only the plain protocol, KNOWN.TXT is refused); the mail stays.
+const char* OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest,
+                           const char* machine);
+// Sends the announce: as a frame in a framed call; in a call with keys, a
+// hello announce that names no mail (the mail's own follows sealed); else as
+// the plain record.
 void SendAnnounceRecord(const char* announce, int32_t length);
 // Bytes for the sending role; true when they were frames of this protocol.
 bool ExtendedSenderData(const char* data, int32_t length);
@@ -282,6 +303,10 @@ struct ExtendedReceive {
   char frame[kFrameMaxBytes];
 };
 
+// The announce in the receive buffer is for this machine and opens a call
+// with keys (an offer with a hello): answer with this machine's proof. It
+// names no mail; the mail's announce follows sealed. False otherwise.
+bool AcceptKeyedHello();
 // The announce in the receive buffer passed the plain checks and carries an
 // offer: reply and take the mail with frames. False when it carries none (or
 // the machine is plain only): the plain protocol goes on.
