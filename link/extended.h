@@ -272,6 +272,9 @@ void SendAnnounceRecord(const char* announce, int32_t length);
 bool ExtendedSenderData(const char* data, int32_t length);
 // After an announce was answered: did the peer reply with a frame?
 bool PeerRepliedExtended();
+// After an announce went unanswered: what the status line adds when the call
+// offered keys ("" otherwise).
+const char* UnansweredKeyedCall();
 // Streams the mail of spoolPath (totalBlocks blocks) as the Reply asked.
 ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t totalBlocks);
 // Ends a framed call: End, a short wait for the EndAnswer. False when the

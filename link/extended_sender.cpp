@@ -65,6 +65,8 @@ void ProveOwnKey(const Frame& frame) {
 // channel is open, and every answer after it sealed: an answer in the clear
 // is a downgrade, from whoever made it.
 constexpr const char* kAnsweredWithoutKey = "it answered without its key: mail kept";
+constexpr const char* kRefusedBeforeKeys =
+    "it refused the call before proving its key (does it know this machine's key?): mail kept";
 
 void TakeReply(const Frame& frame) {
   ExtendedSend& x = work();
@@ -77,7 +79,7 @@ void TakeReply(const Frame& frame) {
     return;
   }
   if (x.keysOffered == 1 && x.channel.open != 1) {
-    BreakCall(kAnsweredWithoutKey);
+    BreakCall(frame.payload[0] == kReplyRefused ? kRefusedBeforeKeys : kAnsweredWithoutKey);
     return;
   }
   if (frame.length != 1) return;
@@ -306,6 +308,11 @@ bool ExtendedSenderData(const char* data, int32_t length) {
 }
 
 bool PeerRepliedExtended() { return work().replied == 1; }
+
+const char* UnansweredKeyedCall() {
+  const ExtendedSend& x = work();
+  return x.keysOffered == 1 && x.channel.open != 1 ? ": no answer with its key: mail kept" : "";
+}
 
 ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t total) {
   ExtendedSend& x = work();

@@ -240,6 +240,7 @@ int32_t AnnounceMail(const char* machineId, char* announce, int32_t length) {
   StatusNew("Velloran@");
   StatusAdd(machineId);
   StatusAdd(answered == 1 ? " Verified OK" : " Verified NOT OK");
+  if (answered != 1) StatusAdd(UnansweredKeyedCall());
   return answered;
 }
 
