@@ -28,6 +28,8 @@
 //  - nothing is written outside the machine folder.
 #include <sodium.h>
 
+#include <algorithm>
+#include <cstring>
 #include <regex>
 
 #include "config/config.h"
