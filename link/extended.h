@@ -63,18 +63,28 @@
 // keeping up to kWindow early ones in memory, and files the mail only when the
 // digest of what it wrote is the announced one.
 //
-// Keys (link/secure.h). A caller that has a machine key and knows the key of
-// the machine it dials puts a hello in its first offer; the callee answers
-// with a Reply 'A' carrying its handshake reply, the caller proves its own key
-// in a Confirm, and only then does the callee say what it does with the mail,
-// in a sealed Reply:
+// Keys (link/secure.h). A caller that knows the key of the machine it dials
+// calls it only with keys, and then the clear part of the call names no
+// mail: its first announce is a hello announce -- the destination machine,
+// the marker and the caller's MachID, an offer with no blocks and no digest,
+// and the hello -- and the mail's own announce travels sealed once both
+// machines have proved their keys:
 //
-//   TransferAnnounce + offer + hello   ------->
+//   hello announce (name, Owner zero; offer + hello) ------->
 //                                     <-------      Reply 'A' + handshake reply (140)
-//   Confirm (108)                      ------->      the caller's key proven; its MachID
-//                                                   must be the announce's sender
+//   Confirm (108)                      ------->      the caller's key proven
+//   Announce frame, sealed: the mail's TransferAnnounce + offer (no hello)
+//                                                   its MachID must be the prover's;
+//                                                   then checked as any announce
 //                                     <-------      Reply 'S'/'H'/'N' ... sealed
 //   every frame from here on sealed, both ways
+//
+// Before its channel is open the caller takes nothing but the Reply 'A': a
+// plain "[OK]", any other frame in the clear, or silence ends the call with
+// the mail kept (a man in the middle cannot talk it down to a call without
+// keys). The callee takes no mail before the Confirm, and in a framed call
+// an announce it cannot take with frames (no offer, a second hello, another
+// machine's) ends the call: nothing of it goes on plain.
 //
 // A sealed frame's payload is SecureSeal's output, with the frame's type, mail
 // and number as additional data, so none of them can be changed either. A
