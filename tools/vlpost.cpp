@@ -22,6 +22,8 @@
 //   vlpost --help
 //
 // Exit code 0 on success, 1 on any failure (with a message on stderr).
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -356,6 +358,7 @@ void Help() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  umask(077);  // accounts, mails and what --read extracts are the owner's alone
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 4 && args[0] == "--account") return MakeAccount(args[1], args[2], args[3]);
   if (args.size() >= 6 && args[0] == "--post")
