@@ -121,7 +121,7 @@ done
 # make_account NAME ID KEY: an account that is there already is kept.
 make_account() {
   local out
-  if out=$("$vlpost" --account "$demo/$1" "$2" "$3" 2>&1); then
+  if out=$("$vlpost" --account "$demo/$1" "$2" --key "$3" --control-key secret 2>&1); then
     say "account $2 made on machine $1"
   elif [[ $out == *exists* ]]; then
     say "account $2 already on machine $1"
@@ -153,7 +153,7 @@ attachment="$work/demo-$stamp.bin"
   head -c 12000 /dev/urandom
 } > "$attachment"
 "$vlpost" --post "$demo/a" anna bob@402 "$subject" \
-  "Dear Bob, this mail came from machine 401 by virtual modem." "$attachment" > /dev/null ||
+  "Dear Bob, this mail came from machine 401 by virtual modem." "$attachment" --key akey > /dev/null ||
   fail "vlpost could not post the mail"
 say "anna@401 posted \"$subject\" to bob@402 with $(basename "$attachment") ($(stat -c %s "$attachment") bytes)"
 "$vlpost" --call "$demo/a" > /dev/null || fail "vlpost could not ask machine a for a call"
@@ -166,7 +166,7 @@ while :; do
   for pid in "${pids[@]}"; do kill -0 "$pid" 2> /dev/null || fail "a machine ended by itself (see $demo/a.log, b.log)"; done
   [ $((SECONDS - started)) -lt "$limit" ] || fail "no mail in bob's mailbox after $limit seconds"
   rm -rf "$inbox"
-  listing=$("$vlpost" --read "$demo/b" bob "$inbox" 2> /dev/null) || continue
+  listing=$("$vlpost" --read "$demo/b" bob "$inbox" --key bkey 2> /dev/null) || continue
   grep -qF "subject $subject" <<< "$listing" || continue
   break
 done

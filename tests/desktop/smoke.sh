@@ -20,10 +20,10 @@ fail() { echo "desktop smoke: $*" >&2; exit 1; }
 # delivery hands to bob's mailbox at its first 30-second turn.
 "$vlinit" "$work/m" --machid 401 --owner "Smoke test machine" --control-id admin --control-key secret \
   --virtual-modem 127.0.0.1:0 > /dev/null
-"$vlpost" --account "$work/m" anna akey
-"$vlpost" --account "$work/m" bob bkey
+"$vlpost" --account "$work/m" anna --key akey --control-key secret
+"$vlpost" --account "$work/m" bob --key bkey --control-key secret
 "$vlpost" --post "$work/m" anna bob@401 "Desktop smoke test" \
-  "Dear Bob, this mail was posted before the program started." > /dev/null
+  "Dear Bob, this mail was posted before the program started." --key akey > /dev/null
 
 source "$(dirname "${BASH_SOURCE[0]}")/steps.sh"
 
