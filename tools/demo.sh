@@ -10,6 +10,8 @@
 # other machine at the next 15-second tick after the writer's Send (or after
 # vlpost --call). The folders are made once with vlinit; later runs keep them
 # as they are (accounts and mail included). Delete demo/ to start afresh.
+# Each knows the other's public key (vlinit --show-key, --add-peer), so their
+# calls are authenticated and encrypted.
 #
 # On a desktop (DISPLAY names a reachable X server) b's console is started in
 # the background, then a's in the foreground; the README says what to click.
@@ -59,6 +61,19 @@ set_up() {
 }
 set_up a 401 "Demo machine A" "$port_a" 402 "$port_b"
 set_up b 402 "Demo machine B" "$port_b" 401 "$port_a"
+
+# key_of NAME: the machine's public key (a machine made without one gets its
+# key pair first).
+key_of() {
+  "$vlinit" "$demo/$1" --show-key 2> /dev/null ||
+    { "$vlinit" "$demo/$1" --make-key > /dev/null && "$vlinit" "$demo/$1" --show-key; }
+}
+# Each machine knows the other's key, so their calls are authenticated and
+# encrypted (vlinit --add-peer replaces a key it had).
+key_a=$(key_of a) && key_b=$(key_of b) || die "no machine key in $demo/a or $demo/b"
+"$vlinit" "$demo/b" --add-peer 401 "$key_a" > /dev/null || die "machine b cannot learn a's key"
+"$vlinit" "$demo/a" --add-peer 402 "$key_b" > /dev/null || die "machine a cannot learn b's key"
+echo "demo.sh: machines a and b know each other's keys"
 
 if [ ! -x "$velloran" ]; then
   echo "demo.sh: $velloran not built yet; the machine folders are ready."

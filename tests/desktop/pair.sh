@@ -30,7 +30,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/steps.sh"
 # b first: a's own control mode waits for b's snap "b-ready", so that b's
 # link is up again before a sends.
 {
-  printf 'wait Velloran\nrestore Velloran\n'
+  echo 'wait Velloran'
   control_login
   make_account bob bkey "Bob Jones"
   control_logout

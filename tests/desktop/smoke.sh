@@ -34,7 +34,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/steps.sh"
 {
   cat <<'SCRIPT'
 wait Velloran
-restore Velloran
 sleep 500
 snap console Velloran
 click Velloran 2020
@@ -123,7 +122,7 @@ run_program "$work/m" "$work/script" "$work/log"
 {
   echo 'snapbox dce "DCE not found on this com port"'
   echo 'answer "DCE not found on this com port" 1'
-  printf 'wait Velloran\nrestore Velloran\n'
+  echo 'wait Velloran'
   close_program
 } > "$work/dce.script"
 run_program "$work/n" "$work/dce.script" "$work/dce.log"
