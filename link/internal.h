@@ -21,6 +21,11 @@ void AppendText(const char* text, char* dest, int32_t destSize);
 void AppendSlot(const char* slot, int32_t slotWidth, char* dest, int32_t destSize);
 // Length of the text in a slot; -1 when the slot holds no terminator.
 int32_t SlotTextLength(const char* slot, int32_t slotWidth);
+// A mail named for the log: "anna@401 to bob@402, 5 blocks", from the first
+// block of the chain in mailPath; empty when that block cannot be read.
+std::string DescribeMail(const char* mailPath);
+// One log line naming a mail and what became of it ("sent", "received").
+void LogMail(const char* what, const std::string& mail);
 // A machine ID fits the 24-byte machine slots: 1 to 23 characters.
 bool FitsMachineSlot(const char* machineId);
 

@@ -294,6 +294,7 @@ bool FileReceivedMail(const MailDigest& digest) {
   char journal[kPathSize];
   BuildJournalPath(kReceivedJournalName, journal);
   char stamp[sizeof(MailHeader::postedAt)] = {};
+  const std::string mail = DescribeMail(w.partPath);  // before filing renames the part
   const Filing filing = FileMail(digest, journal, stamp);
   if (filing == Filing::NoVariant || filing == Filing::Failed) {
     // A disk that failed gets back what the part file took from it.
@@ -304,6 +305,7 @@ bool FileReceivedMail(const MailDigest& digest) {
   const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
   const int32_t recorded = JournalRecord(journal, a.name, digest, w.totalBlocks, JournalToday());
   ++Link().mailsThisCall;
+  LogMail(filing == Filing::Again ? "received again (not filed)" : "received", mail);
   StatusNew("Comm Action Is Ok : Bytes Received - ");
   StatusAddNumber(w.writePosition);
   if (filing == Filing::Again) StatusAdd(" (received before: not filed again)");

@@ -205,6 +205,7 @@ void PostOneFile() {
   switch (SendBlocks()) {
     case FileOutcome::Sent:
       RememberSent();
+      LogMail("sent", DescribeMail(w.spoolPath));
       pFileDel(w.spoolPath);
       break;
     case FileOutcome::Damaged:
