@@ -93,7 +93,7 @@ TEST_F(TimerTest, WithECourierOffNothingIsPostedUntilTheWriterAsks) {
     EXPECT_TRUE(Recorded().remoteAt.empty());
     askedAt = waNow();
     Console().sendNow = 1;
-    Wait(kTick);
+    Wait(kTick + 4000);  // past the pass's 5000 ms pump
   });
   ASSERT_EQ(Recorded().remoteAt.size(), 1u);
   EXPECT_EQ(Recorded().remoteAt[0], TickAt(26) + 5000);
