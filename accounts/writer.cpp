@@ -10,6 +10,7 @@
 #include "console/console.h"
 #include "console/prompt.h"
 #include "platform/unit.h"
+#include "store/linecost.h"
 #include "toolkit/dialog.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
@@ -92,6 +93,28 @@ int32_t AppendRecords(const std::vector<char>& bytes, const char* tag) {
   return 1;
 }
 
+// Says what the packed file costs on the line before it joins the mail: a
+// file that would make the mail larger than a receiver takes is refused, one
+// that takes more than a minute on the line is attached only on Yes.
+int32_t AcceptPackedSize(int64_t packedBytes) {
+  char cost[160];
+  LineCostText(packedBytes, Config().settings.Number(SettingsField::Baud), cost, sizeof cost);
+  StatusLine(writer.chosenPath, ": ", cost);
+  const int64_t blocks = AttachmentBlocks(packedBytes);
+  char text[256] = {};
+  AppendBounded("This file is ", text, sizeof text);
+  AppendBounded(cost, text, sizeof text);
+  if (!FitsReceiver(1 + PendingRecordCount(writer.pendingPath) + blocks)) {
+    AppendBounded(": with it the mail would be larger than a receiving machine takes, so it is not attached.", text,
+                  sizeof text);
+    Ask(text, 0, 64);
+    return 0;
+  }
+  if (LineSeconds(blocks, Config().settings.Number(SettingsField::Baud)) <= kAskAboveLineSeconds) return 1;
+  AppendBounded(". Attach it?", text, sizeof text);
+  return Ask(text, 0, 36) == IDYES ? 1 : 0;
+}
+
 // Compresses the chosen file and appends its records. Every way this can
 // end is said on the status line; a file the unit library would not pack
 // (unreadable, or over its 256 MB) is also said in a box, since nothing
@@ -106,6 +129,8 @@ void AttachChosenFile(const char* tag) {
     StatusLine(writer.chosenPath, " could not be attached");
     Ask("This file could not be compressed, so it is not attached: it cannot be read, or it is larger than 256 MB.",
         0, 64);
+  } else if (!AcceptPackedSize(int64_t(bytes.size()))) {
+    StatusLine(writer.chosenPath, " not attached");
   } else {
     StatusLine("Attaching ", writer.chosenPath, " to your mail... ");
     if (AppendRecords(bytes, tag)) {

@@ -35,6 +35,7 @@
 #include "console/helpers.h"
 #include "platform/unit.h"
 #include "store/format.h"
+#include "store/linecost.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 
@@ -75,6 +76,7 @@ bool OpenMachine(const std::string& folder, std::string& error) {
     error = "no VL.INI in " + folder;
     return false;
   }
+  ReadRecord(config.settingsPath, config.settings);  // the line's rate, for what a mail costs on it
   fs::create_directories(absolute + "/POST", ec);
   return true;
 }
@@ -162,10 +164,15 @@ int PostMail(const std::string& folder, const std::vector<std::string>& args) {
     a.tag = fs::path(args[i]).filename().string();
     if (a.tag.empty() || a.tag.size() > 47) return Fail("bad attachment name " + args[i]);
     if (!CompressAttachment(args[i], a.compressed)) return Fail("cannot compress " + args[i]);
+    char cost[160];
+    LineCostText(int64_t(a.compressed.size()), Config().settings.Number(SettingsField::Baud), cost, sizeof cost);
+    std::printf("attachment %s: %s\n", a.tag.c_str(), cost);
     attachments.push_back(std::move(a));
   }
-  int32_t total = 1;
-  for (const Attachment& a : attachments) total += int32_t((a.compressed.size() + kContentSize - 1) / kContentSize);
+  int64_t chain = 1;
+  for (const Attachment& a : attachments) chain += AttachmentBlocks(int64_t(a.compressed.size()));
+  if (!FitsReceiver(chain)) return Fail("the mail would be larger than a receiving machine takes; not posted");
+  const int32_t total = int32_t(chain);
 
   MailHeader header{};
   SetSlot(header.marker, kMailMarker);
