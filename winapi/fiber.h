@@ -1,5 +1,5 @@
-// winapi/fiber.h -- a second stack on the interface thread (one file per
-// platform implements it: fiber_posix.cpp). Used by the task (task.h) only.
+// winapi/fiber.h -- a second stack on the interface thread, for the task
+// (task.h) only. One file per platform: fiber_posix.cpp, fiber_win32.cpp.
 #pragma once
 #include <stddef.h>
 
