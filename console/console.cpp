@@ -252,7 +252,8 @@ void LocalPass() {
 void FinishTick() {
   console.tickWork = kNoTickWork;
   if (ConsoleEnded()) return;  // the close sequence has zeroed everything
-  RestoreStatus(console.statusSave);
+  if (console.keepStatus == 0) RestoreStatus(console.statusSave);
+  console.keepStatus = 0;
   pClrMem(console.statusSave, sizeof console.statusSave);
   console.tickBusy = 0;
 }

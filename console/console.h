@@ -25,7 +25,8 @@
 // interval x 59999 ms, or the writer's send-now flag) or, every 30000 ms,
 // local delivery. A courier pass posts only while online, and only when
 // ECourier is enabled or a mail was just sent; offline it says
-// "Velloran Not ONLINE". The status line is given back as the tick found it.
+// "Velloran Not ONLINE". The status line is given back as the tick found it,
+// unless the pass kept mails and said so (keepStatus): that stays in sight.
 // The pass or delivery runs as background work (toolkit/files.h): its pauses
 // hand the interface to whatever loop runs, so a dialog opened meanwhile
 // never holds it up, and the next ticks, calls and commands go on beside it.
@@ -108,6 +109,7 @@ struct ConsoleState {
   int32_t sendNow;         // set by the writer: post at the next tick
   int32_t repeatRequest;   // set by the posting pass: run another pass
   int32_t tickWork;        // TickWork of the tick under way
+  int32_t keepStatus;      // set by a pass that kept mails: its end message stays on the line
   char statusSave[256];
   char clockText[64];
   ConsoleServices services;

@@ -335,6 +335,7 @@ void ShowPassEnd() {
     StatusNew("All remote mails delivered");
     return;
   }
+  Console().keepStatus = 1;
   StatusNew("Remote mails: ");
   StatusAddNumber(uint32_t(w.sent));
   StatusAdd(" sent");

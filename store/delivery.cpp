@@ -403,6 +403,7 @@ void ShowEndMessage() {
       0) {
     ShowStatus("All local mails delivered", 1);
   } else {
+    Console().keepStatus = 1;
     ShowStatus("Local mails delivered", 1);
     int32_t first = 1;
     AppendNote(state.returned, " for unknown accounts (returned to their senders)", first);

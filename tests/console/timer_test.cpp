@@ -151,19 +151,28 @@ TEST_F(TimerTest, ConnectedCallHoldsEveryPassBackAndBothFollowAfterIt) {
   EXPECT_EQ(Recorded().localAt, std::vector<uint32_t>{TickAt(27) + 1500});
 }
 
+// The tick gives the status line back as it found it, unless its pass kept
+// mails and said so: that stays in sight.
 TEST_F(TimerTest, TickGivesTheStatusLineBackAsItFoundIt) {
-  WriteMachine();
-  std::string during;
-  Recorded().duringLocal = [&] {
-    pWriteWndTxt(Console().statusLine, 0, "Delivering 3 mails", 1, 0);
-    during = headless::text(Console().record.handle, kStatusLineId);
-  };
-  RunConsole([&](HWND console) {
-    pWriteWndTxt(Console().statusLine, 0, "DCE 1 ONLINE", 1, 0);
-    Wait(TickAt(2) + 2000);
-    EXPECT_EQ(headless::text(console, kStatusLineId), "DCE 1 ONLINE");
-  });
-  EXPECT_EQ(during, "Delivering 3 mails");
+  for (const bool kept : {false, true}) {
+    SCOPED_TRACE(kept);
+    TearDown();
+    SetUp();
+    WriteMachine();
+    std::string during;
+    Recorded().duringLocal = [&] {
+      pWriteWndTxt(Console().statusLine, 0, "Delivering 3 mails", 1, 0);
+      during = headless::text(Console().record.handle, kStatusLineId);
+      Console().keepStatus = kept ? 1 : 0;
+    };
+    RunConsole([&](HWND console) {
+      pWriteWndTxt(Console().statusLine, 0, "DCE 1 ONLINE", 1, 0);
+      Wait(TickAt(2) + 2000);
+      EXPECT_EQ(headless::text(console, kStatusLineId), kept ? "Delivering 3 mails" : "DCE 1 ONLINE");
+      EXPECT_EQ(Console().keepStatus, 0);
+    });
+    EXPECT_EQ(during, "Delivering 3 mails");
+  }
 }
 
 TEST_F(TimerTest, ClosingTheConsoleInsideAPassEndsTheTickThere) {
