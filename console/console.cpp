@@ -274,20 +274,26 @@ void StartTickWork(int32_t work) {
   if (tkStartWork(RunTickWork, nullptr) != 1) FinishTick();
 }
 
+// The box waits for a person, the ticks do not wait with it (they go on
+// delivering local mail meanwhile), and one such box at a time is enough.
+void TellOffline() {
+  if (console.offlineBoxOpen == 1) return;
+  console.offlineBoxOpen = 1;
+  pAlert("Mail Sending Will Start Later", "Velloran Not ONLINE", Window(), 0, 64);
+  if (!ConsoleEnded()) console.offlineBoxOpen = 0;
+}
+
 void CourierPass() {
   console.courierCounter = 0;
   // Taken now: a Send made while this pass pumps asks for the next one.
   const bool sendNow = console.sendNow == 1;
   console.sendNow = 0;
-  if (Online()) {
-    if (Config().unit.Number(UnitField::EnableECourier) == 1 || sendNow) {
-      StartTickWork(kCourierTickWork);
-      return;
-    }
-  } else {
-    pAlert("Mail Sending Will Start Later", "Velloran Not ONLINE", Window(), 0, 64);
+  if (Online() && (Config().unit.Number(UnitField::EnableECourier) == 1 || sendNow)) {
+    StartTickWork(kCourierTickWork);
+    return;
   }
   FinishTick();
+  if (!Online()) TellOffline();
 }
 
 }  // namespace

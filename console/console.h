@@ -110,6 +110,7 @@ struct ConsoleState {
   int32_t repeatRequest;   // set by the posting pass: run another pass
   int32_t tickWork;        // TickWork of the tick under way
   int32_t keepStatus;      // set by a pass that kept mails: its end message stays on the line
+  int32_t offlineBoxOpen;  // "Velloran Not ONLINE" waits for its answer
   char statusSave[256];
   char clockText[64];
   ConsoleServices services;

@@ -8,6 +8,7 @@
 #include "link/link.h"
 #include "toolkit/window.h"
 #include "toolkit/dialog.h"
+#include "toolkit/files.h"
 #include "winapi/loop.h"
 #include "winapi/winapi.h"
 
@@ -83,6 +84,18 @@ TEST_F(TimerTest, OfflineCourierPassSaysNotOnlineEveryFifteenSecondsWhetherOrNot
     EXPECT_TRUE(Recorded().remoteAt.empty());
     EXPECT_TRUE(Recorded().localAt.empty());
   }
+}
+
+// Nobody answers the offline box for a minute: local delivery goes on at its
+// ticks meanwhile, and no second box piles up on the first.
+TEST_F(TimerTest, AnUnansweredOfflineBoxHoldsNoDeliveryBack) {
+  WriteMachine({{UnitField::ECourierInterval, "5"}});
+  Recorded().linkOpens = false;
+  headless::answerBox(1, 60000);
+  RunConsole([&](HWND) { Wait(TickAt(20) + 59000); });
+  EXPECT_EQ(CountBoxes("Velloran Not ONLINE"), 1);
+  ASSERT_FALSE(Recorded().localAt.empty());
+  EXPECT_GT(Recorded().localAt.back(), TickAt(20));
 }
 
 TEST_F(TimerTest, WithECourierOffNothingIsPostedUntilTheWriterAsks) {
@@ -192,6 +205,31 @@ TEST_F(TimerTest, ClosingTheConsoleInsideAPassEndsTheTickThere) {
   EXPECT_EQ(Recorded().remoteAt.size(), 1u);
   EXPECT_EQ(Console().tickBusy, 0);
   EXPECT_EQ(Console().record.handle, 0u);
+}
+
+// Close while a pass waits (here as for a carrier): the pass ends at its
+// pause and the console at once, not when the wait is over.
+TEST_F(TimerTest, CloseDuringALongPassAnswersAtOnce) {
+  WriteMachine({{UnitField::ECourierInterval, ""}});
+  bool waitEnded = false;
+  Recorded().duringRemote = [&] {
+    pDoEvent(70000);
+    waitEnded = true;
+  };
+  uint32_t closedAt = 0;
+  const int32_t result = RunConsole([&](HWND console) {
+    Wait(TickAt(1) + 6000);
+    ASSERT_EQ(Recorded().remoteAt.size(), 1u);
+    EXPECT_EQ(tkWorkRunning(), 1);
+    headless::answerBox(IDYES);
+    closedAt = waNow();
+    headless::click(console, kCloseButtonId);
+    headless::settle();
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(waitEnded);
+  EXPECT_LT(waNow() - closedAt, 1000u);
+  EXPECT_EQ(tkWorkRunning(), 0);
 }
 
 TEST_F(TimerTest, ControlModeStopsTheTimerAndLogoutStartsItAgain) {
