@@ -103,6 +103,31 @@ enum ReceivePhase : int32_t {
   kReceiveRefused = -1,   // the line broke the protocol: nothing more until the carrier drops
 };
 
+// Why a mail stays in POST after a posting pass (SendWork::snag). The first
+// three never pass: such a mail goes back to its sender at once. The others
+// may, and are tried at every pass until the mail is kGiveUpDays old.
+enum SendSnag : int32_t {
+  kSnagNone = 0,
+  kSnagNoMachine,     // its address names no machine ("bob@", "bob")
+  kSnagLongMachine,   // a machine ID longer than 23 characters
+  kSnagLongName,      // sender and stamp too long for the announce's name
+  kSnagNoCall,        // no call was made for it (its chain does not start with a first block)
+  kSnagModem,         // the modem is not ready
+  kSnagNoCarrier,     // the dial found no carrier
+  kSnagIncoming,      // a call came in
+  kSnagOtherCall,     // a call to another machine is up: it waits for its own
+  kSnagNotAnswered,   // the announce was not answered
+  kSnagRefused,       // the receiver refused it
+  kSnagKeys,          // the secured call failed
+  kSnagCallEnded,     // the call ended under it
+  kSnagNoAck,         // a block was not acknowledged
+  kSnagNoKeys,        // its machine is known here, and this machine cannot call it with keys
+  kSendSnags
+};
+// A remote mail still in POST this many days after it was posted goes back
+// to its sender at its next failed attempt.
+constexpr int32_t kGiveUpDays = 3;
+
 // The sending role: one posting pass.
 struct SendWork {
   int32_t state;                         // transfer state: 0 idle, 1 mail in transfer, -1 mail for another machine
@@ -115,6 +140,13 @@ struct SendWork {
   char destinationMachine[kMachineSlotSize];
   char announce[kAnnounceSize];
   MailDigest chainDigest;                // of the whole chain, taken before it is announced
+  MailHeader firstHeader;                // the current mail's, unscrambled (for the log and its report)
+  int32_t snag;                          // SendSnag of the current mail
+  // What the pass did so far, for its end message.
+  int32_t sent;
+  int32_t returned;                      // given back to their senders as reports
+  int32_t dropped;                       // undeliverable reports
+  int32_t kept[kSendSnags];              // left in POST, by SendSnag
 };
 
 // The receiving role: one mail, kept from one data event to the next.

@@ -57,6 +57,7 @@
 #include "console/helpers.h"
 #include "platform/unit.h"
 #include "store/format.h"
+#include "store/linecost.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 
@@ -218,6 +219,7 @@ bool OpenMachine(const std::string& folder, std::string& error) {
     error = "no VL.INI in " + folder;
     return false;
   }
+  ReadRecord(config.settingsPath, config.settings);  // the line's rate, for what a mail costs on it
   fs::create_directories(absolute + "/POST", ec);
   return true;
 }
@@ -359,8 +361,14 @@ bool ReadDraft(const CommandLine& line, const Account& sender, Draft& draft, std
     if (a.tag.empty() || a.tag.size() > size_t(mailui::kMaxBareName))
       return why = "bad attachment name " + line.words[i], false;
     if (!CompressAttachment(line.words[i], a.compressed)) return why = "cannot compress " + line.words[i], false;
+    char cost[160];
+    LineCostText(int64_t(a.compressed.size()), Config().settings.Number(SettingsField::Baud), cost, sizeof cost);
+    std::printf("attachment %s: %s\n", a.tag.c_str(), cost);
     draft.attachments.push_back(std::move(a));
   }
+  int64_t chain = 1;
+  for (const Attachment& a : draft.attachments) chain += AttachmentBlocks(int64_t(a.compressed.size()));
+  if (!FitsReceiver(chain)) return why = "the mail would be larger than a receiving machine takes; not posted", false;
   return true;
 }
 

@@ -391,6 +391,36 @@ TEST_F(WriterTest, LargeFilesOfAnyRatioAttachAndRefusalsAreSaid) {
             "This file could not be compressed, so it is not attached: it cannot be read, or it is larger than 256 MB.");
 }
 
+// A file that takes more than a minute on the line at the machine's rate is
+// attached only when the user says so, after being told its packed size and
+// its time on the line.
+TEST_F(WriterTest, ASlowAttachmentIsAChoice) {
+  Config().settings.SetText(SettingsField::Baud, "300");
+  fs::path file = desk.machine.Root() / "photo.jpg";
+  WriteAll(file, RandomBytes(5000, 9));  // two blocks: 8192 bytes at 30 bytes a second
+  for (const int32_t answer : {IDNO, IDYES}) {
+    SCOPED_TRACE(answer);
+    Statuses().texts.clear();
+    Steps s;
+    s.In(W, [&](HWND d) {
+       headless::answerFile(Classic(file));
+       headless::answerBox(answer);
+       headless::click(d, kWriterAttach);
+     })
+        .In(W, [&](HWND) { EXPECT_EQ(Writer().attachmentCount, answer == IDYES ? 1u : 0u); })
+        .ClickAnswering(W, kWriterExit, answer == IDYES ? std::vector<int32_t>{IDYES} : std::vector<int32_t>{});
+    RunWriter(s);
+    desk.ExpectCleanRun(s);
+    const std::vector<std::string> boxes = desk.BoxTexts();
+    ASSERT_FALSE(boxes.empty());
+    const std::string& asked = boxes[boxes.size() - (answer == IDYES ? 2 : 1)];
+    EXPECT_EQ(asked.rfind("This file is 4.", 0), 0u) << asked;
+    EXPECT_NE(asked.find(" KB packed, about 4 min 34 s on the line at 300 baud. Attach it?"), std::string::npos)
+        << asked;
+    EXPECT_EQ(Shown(Classic(file) + " attached to your mail"), answer == IDYES);
+  }
+}
+
 TEST(StatusLineTest, LongPiecesAreCutInTheMiddleToFitTheLine) {
   MailDesk desk;
   std::string path = "C:\\" + std::string(300, 'd') + "\\file.bin";
