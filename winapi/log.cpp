@@ -186,8 +186,17 @@ void OnExit() {
 
 // The service stops the machine with SIGTERM: the signal only wakes the
 // loop, which writes the stop line between two of the program's steps and
-// then lets the signal end the process as it always did.
+// then lets the signal end the process as it always did. A second signal
+// ends it at once, should the loop not come round.
+volatile sig_atomic_t stopSignals = 0;
+
 void OnStopSignal(int number) {
+  if (stopSignals != 0) {
+    signal(number, SIG_DFL);
+    raise(number);
+    return;
+  }
+  stopSignals = 1;
   const unsigned char byte = static_cast<unsigned char>(number);
   const int saved = errno;
   (void)!write(logState.stopPipe[1], &byte, 1);
