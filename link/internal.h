@@ -45,14 +45,19 @@ std::vector<std::string> ListSpoolFiles(const char* suffix);
 // Receiving, shared by the plain and the extended protocol (receiver.cpp).
 constexpr const char* kPartSuffix = "[~]";    // a mail still arriving
 constexpr const char* kResumeSuffix = "[#]";  // what the part file beside it is a part of
-// An announce from the line: checked, then taken plain or with frames.
-void ReceiveAnnounce(const char* data, int32_t length);
+// An announce from the line: checked, then taken plain or with frames (or,
+// with keys, the handshake begun). False when it is not taken: not for this
+// machine, not sound, refused, or in a framed call without its offer.
+bool ReceiveAnnounce(const char* data, int32_t length);
 // The line broke the protocol or the disk failed: nothing more of this mail
 // is taken; the status line says why.
 void RefuseReceive(const char* why);
 // The program folder keeps its margin once the rest of a mail of total blocks,
 // stored of them already, and its delivered copy are written.
 bool RoomForMail(int32_t total, int32_t stored);
+// Why no further mail of this call may be taken (the call has filed its
+// share, or the journal of received mails is full); null when one may.
+const char* RefusalOfMoreMail();
 enum class KeptBlock { Stored, Last, Refused };
 // Checks the block in the receive work against the mail, writes it at its
 // place in the part file and reads it back.

@@ -89,8 +89,21 @@ bool BuildAnnounce() {
   SetSlot(a.marker, kMailMarker);
   AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, a.senderMachId, sizeof a.senderMachId);
   AppendSlot(Config().unit.Text(UnitField::Owner), UnitField::Owner.width, a.senderOwner, sizeof a.senderOwner);
-  OfferExtension(a, int32_t(w.spoolSize / kBlockSize), w.chainDigest, w.destinationMachine);
   return true;
+}
+
+// The extension goes into the announce; false (and why on the status line)
+// when the destination may not be called as things stand here.
+bool OfferOrRefuse() {
+  SendWork& w = work();
+  TransferAnnounce& a = *reinterpret_cast<TransferAnnounce*>(w.announce);
+  const char* refusal = OfferExtension(a, int32_t(w.spoolSize / kBlockSize), w.chainDigest, w.destinationMachine);
+  if (refusal == nullptr) return true;
+  StatusNew("Not sent to Velloran@");
+  StatusAdd(w.destinationMachine);
+  StatusAdd(": ");
+  StatusAdd(refusal);
+  return false;
 }
 
 // The first block of a mail: find its machine, use or make the call, and
@@ -105,6 +118,7 @@ void PrepareMail() {
     StatusAdd(w.destinationMachine);
     return;
   }
+  if (!OfferOrRefuse()) return;
   if (link.callState == 1) {
     if (MatchMachine(link.connectedMachine, w.destinationMachine) == 1) {
       w.state = 0;
@@ -227,6 +241,7 @@ int32_t AnnounceMail(const char* machineId, char* announce, int32_t length) {
   StatusNew("Velloran@");
   StatusAdd(machineId);
   StatusAdd(answered == 1 ? " Verified OK" : " Verified NOT OK");
+  if (answered != 1) StatusAdd(UnansweredKeyedCall());
   return answered;
 }
 

@@ -504,6 +504,14 @@ int64_t tkFreeBytes(const char* folder) {
   return free > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(free);
 }
 
+int32_t tkFileSharing(const char* path) {
+  std::string host;
+  struct stat st;
+  if (!hostpath::ToHost(path, host) || stat(host.c_str(), &st) != 0) return -1;
+  return ((st.st_mode & (S_IRGRP | S_IROTH)) != 0 ? kSharedRead : 0) |
+         ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 ? kSharedWrite : 0);
+}
+
 int32_t tkFileAge(const char* path) {
   std::string host;
   if (!hostpath::ToHost(path, host)) return -1;

@@ -40,6 +40,11 @@ VL_EXPORT int64_t tkFreeBytes(const char* folder);
 // Seconds since the file was last written, by the wall clock; -1 when it does
 // not exist. A time in the future counts as 0.
 VL_EXPORT int32_t tkFileAge(const char* path);
+// Who besides the file's owner may use it: kSharedRead when the group or
+// others may read it, kSharedWrite when they may write it (or the folder's
+// host has no such permissions: 0); -1 when it does not exist.
+constexpr int32_t kSharedRead = 1, kSharedWrite = 2;
+VL_EXPORT int32_t tkFileSharing(const char* path);
 // Random numbers for spreading retries in time (not for secrets): tkRandom
 // gives a number below 'below' (0 when below is 0). The generator seeds
 // itself from the host's random source at its first use; tkSeedRandom makes
