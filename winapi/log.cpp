@@ -167,12 +167,11 @@ void TakeStatus(const std::string& text, const std::string& stamp) {
 }
 
 // Any other line: what the status line said came first. A line that names a
-// mail belongs to the count going on and leaves it held; every other line
+// mail belongs to the count going on and leaves it held. Every other line
 // ends the round, so the same status texts are news again after it.
 void BeforeOtherLine(const char* topic) {
   waLogFlush();
-  if (std::string(topic) == "mail") return;
-  WriteHeld();
+  if (std::string(topic) != "mail") WriteHeld();
   logState.recent.clear();
 }
 
