@@ -171,7 +171,11 @@ int PostMail(const std::string& folder, const std::vector<std::string>& args) {
   }
   int64_t chain = 1;
   for (const Attachment& a : attachments) chain += AttachmentBlocks(int64_t(a.compressed.size()));
-  if (!FitsReceiver(chain)) return Fail("the mail would be larger than a receiving machine takes; not posted");
+  if (chain > MailLimitBlocks()) {
+    char limit[64];
+    MailLimitText(limit, sizeof limit);
+    return Fail(std::string("the mail would be larger than ") + limit + "; not posted");
+  }
   const int32_t total = int32_t(chain);
 
   MailHeader header{};
