@@ -4,8 +4,8 @@
 // in the order the folder lists them, copies its blocks byte for byte into a
 // new mail file of the recipient's account folder, appends the first block's
 // header to the account's mailbox index and deletes the spool file. Every
-// mail is preceded by a 150 ms pause and every further block of it by a
-// short one that lets the interface take what waits (a run goes on as
+// mail is preceded by a 150 ms pause and every 16th block of it by a short
+// one that lets the interface take what waits (a run goes on as
 // background work beside the dialogs), so the link may add spool files
 // meanwhile; IsMailComplete keeps a run off a file whose last block has not
 // arrived.
