@@ -30,6 +30,7 @@ constexpr int32_t kSubjectLimit = 47;      // pReadWndStr limit: 46 characters
 constexpr int32_t kDestinationLimit = 47;
 constexpr int32_t kTextLimit = 3519;       // 3518 characters
 constexpr int32_t kKeyLength = 15;
+constexpr int32_t kFieldProbe = 1 << 20;
 
 HWND Dialog() { return writer.record.handle; }
 
@@ -220,6 +221,31 @@ struct Draft {
   int32_t attachments;
 };
 
+// The length of what a field holds (up to a mebibyte, far beyond any slot).
+int32_t FieldLength(int32_t id) {
+  std::vector<char> text(kFieldProbe, 0);
+  return pReadWndStr(Dialog(), id, text.data(), kFieldProbe);
+}
+
+// A field longer than its slot in the mail is never cut without a word: the
+// user is told what would go and may post it cut (as the mail takes it) or
+// go back and shorten it. 1 when the field fits or the user agreed.
+int32_t AgreeToCut(int32_t id, const char* what, int32_t limit) {
+  const int32_t length = FieldLength(id);
+  if (length <= limit) return 1;
+  char text[256] = {};
+  AppendBounded("Your ", text, sizeof text);
+  AppendBounded(what, text, sizeof text);
+  AppendBounded(" has ", text, sizeof text);
+  AppendBounded(pStr(length), text, sizeof text);
+  AppendBounded(" characters; a mail takes ", text, sizeof text);
+  AppendBounded(pStr(limit), text, sizeof text);
+  AppendBounded(". Post it without its last ", text, sizeof text);
+  AppendBounded(pStr(length - limit), text, sizeof text);
+  AppendBounded("?", text, sizeof text);
+  return Ask(text, id, 36) == IDYES ? 1 : 0;
+}
+
 // Steps 3 to 9 of a post: what the user typed and where it goes. 0 when a
 // check failed (its message has been shown).
 int32_t ReadDraft(Draft& draft) {
@@ -234,6 +260,14 @@ int32_t ReadDraft(Draft& draft) {
     Ask("Your mail has no destination address", kWriterDestination, 64);
     return 0;
   }
+  // A cut address would be another address: the mail could reach someone else.
+  if (FieldLength(kWriterDestination) > kDestinationLimit - 1) {
+    Ask("This destination address is too long: an address has at most 46 characters.", kWriterDestination, 64);
+    return 0;
+  }
+  if (!AgreeToCut(kWriterSubject, "subject", kSubjectLimit - 1) ||
+      !AgreeToCut(kWriterText, "message", kTextLimit - 1))
+    return 0;
   const char* machId = Config().unit.Text(UnitField::MachID);
   if (pLen(machId) == 0) {
     Ask("Enter this machine ID in [Setting]", kWriterDestination, 64);

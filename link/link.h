@@ -121,6 +121,7 @@ enum SendSnag : int32_t {
   kSnagKeys,          // the secured call failed
   kSnagCallEnded,     // the call ended under it
   kSnagNoAck,         // a block was not acknowledged
+  kSnagNoKeys,        // its machine is known here, and this machine cannot call it with keys
   kSendSnags
 };
 // A remote mail still in POST this many days after it was posted goes back
@@ -168,6 +169,7 @@ struct ReceiveLimits {
   int32_t maxBlocks = kMaxMailBlocks;               // longest chain taken
   int64_t freeMarginBytes = int64_t(32) << 20;     // free space of the program folder never given up
   int32_t partLifeSeconds = 24 * 60 * 60;          // a part file nobody added to for this long goes
+  int32_t mailsPerCall = 256;                       // mails one call may file (each costs a journal entry)
 };
 
 // What keeps the line from being blocked for good: by the modem's answering
@@ -198,6 +200,7 @@ struct LinkState {
   char lineText[kCommandBufferSize];     // the last short message from the line, as text
   SendWork send;
   ReceiveWork receive;
+  int32_t mailsThisCall;                 // mails the incoming call filed so far
   ExtendedSend xsend;                    // the sending role's frames (link/extended.h)
   ExtendedReceive xreceive;              // the receiving role's frames
   LineWatch watch;

@@ -95,8 +95,22 @@ bool BuildAnnounce() {
   SetSlot(a.marker, kMailMarker);
   AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, a.senderMachId, sizeof a.senderMachId);
   AppendSlot(Config().unit.Text(UnitField::Owner), UnitField::Owner.width, a.senderOwner, sizeof a.senderOwner);
-  OfferExtension(a, int32_t(w.spoolSize / kBlockSize), w.chainDigest, w.destinationMachine);
   return true;
+}
+
+// The extension goes into the announce; false (and why on the status line)
+// when the destination may not be called as things stand here.
+bool OfferOrRefuse() {
+  SendWork& w = work();
+  TransferAnnounce& a = *reinterpret_cast<TransferAnnounce*>(w.announce);
+  const char* refusal = OfferExtension(a, int32_t(w.spoolSize / kBlockSize), w.chainDigest, w.destinationMachine);
+  if (refusal == nullptr) return true;
+  StatusNew("Not sent to Velloran@");
+  StatusAdd(w.destinationMachine);
+  StatusAdd(": ");
+  StatusAdd(refusal);
+  w.snag = kSnagNoKeys;
+  return false;
 }
 
 // Why a dial found no call.
@@ -129,6 +143,7 @@ void PrepareMail() {
     w.snag = kSnagLongName;
     return;
   }
+  if (!OfferOrRefuse()) return;
   if (link.callState == 1) {
     if (MatchMachine(link.connectedMachine, w.destinationMachine) == 1) {
       w.state = 0;
@@ -221,6 +236,7 @@ const char* SnagText(int32_t snag) {
     case kSnagKeys: return "the secured call failed (a wrong key?)";
     case kSnagCallEnded: return "the call ended (by the receiver, or the line)";
     case kSnagNoAck: return "a block was not acknowledged";
+    case kSnagNoKeys: return "its machine has a key here, and this machine cannot call it with keys";
     default: return "no call was made for it";
   }
 }
@@ -307,6 +323,7 @@ void PostOneFile() {
   switch (SendBlocks()) {
     case FileOutcome::Sent:
       RememberSent();
+      LogMail("sent", DescribeMail(w.spoolPath));
       pFileDel(w.spoolPath);
       ++w.sent;
       ShowMailLine("Sent: ", nullptr);
@@ -391,6 +408,7 @@ int32_t AnnounceMail(const char* machineId, char* announce, int32_t length) {
   StatusNew("Velloran@");
   StatusAdd(machineId);
   StatusAdd(answered == 1 ? " Verified OK" : " Verified NOT OK");
+  if (answered != 1) StatusAdd(UnansweredKeyedCall());
   return answered;
 }
 

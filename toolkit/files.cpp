@@ -7,6 +7,9 @@
 //   process keeps readers out as on the classic platform.
 // - A file whose permission bits allow no writing is read-only for everyone,
 //   root included: root's open() would succeed, so the bits are tested.
+// - The machine's files and folders are its owner's alone: files are made
+//   0600 and folders 0700 (mail is only scrambled, so other users of the
+//   computer must not read it).
 // - Only regular files are opened: a folder, a device or a FIFO is "cannot be
 //   opened" (a FIFO would otherwise block the interface thread).
 // - The wildcard search knows "*" and "?" only, compares without regard to
@@ -43,6 +46,8 @@ constexpr int kShortNameSize = 14;
 constexpr int kDriveBufferSize = 255;
 constexpr char kSystemFolder[] = "C:\\usr\\lib";
 constexpr char kPlatformFolder[] = "C:\\usr";
+constexpr mode_t kPrivateFile = 0600;
+constexpr mode_t kPrivateFolder = 0700;
 
 struct FilesState {
   bool searchOpen = false;
@@ -68,7 +73,7 @@ int openRegular(const std::string& path, int flags, bool writing, int lockMode) 
   struct stat st;
   bool exists = stat(path.c_str(), &st) == 0;
   if (exists && (!S_ISREG(st.st_mode) || (writing && isReadOnly(path, st)))) return -1;
-  int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, kPrivateFile);
   if (fd < 0) return -1;
   // Only a lock held elsewhere refuses; a file system without locks does not.
   bool heldElsewhere = flock(fd, lockMode | LOCK_NB) != 0 && errno == EWOULDBLOCK;
@@ -383,7 +388,7 @@ int32_t pDir(char* command, char* path, int32_t size) {
   }
   if (pCmp(command, "mak") == 1) {
     if (pathExists(path)) return 0;
-    if (hostpath::ToHost(path, host)) mkdir(host.c_str(), 0777);
+    if (hostpath::ToHost(path, host)) mkdir(host.c_str(), kPrivateFolder);
     return 1;
   }
   if (pCmp(command, "chg") == 1 || pCmp(command, "rem") == 1) {
@@ -497,6 +502,14 @@ int64_t tkFreeBytes(const char* folder) {
   if (statvfs(host.c_str(), &fs) != 0) return -1;
   const uint64_t free = uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize);
   return free > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(free);
+}
+
+int32_t tkFileSharing(const char* path) {
+  std::string host;
+  struct stat st;
+  if (!hostpath::ToHost(path, host) || stat(host.c_str(), &st) != 0) return -1;
+  return ((st.st_mode & (S_IRGRP | S_IROTH)) != 0 ? kSharedRead : 0) |
+         ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 ? kSharedWrite : 0);
 }
 
 int32_t tkFileAge(const char* path) {

@@ -139,13 +139,34 @@ TEST_F(WriterTest, DestinationDecidesLocalOrRemote) {
   }
 }
 
-TEST_F(WriterTest, LongTextAndSubjectAreCut) {
-  std::string text(5000, 'm');
-  std::string subject(60, 's');
-  Steps s;
-  Typed(s, subject, "bob@1234567", text).ClickAnswering(W, kWriterSend, {IDYES}).Click(W, kWriterExit);
-  RunWriter(s);
-  desk.ExpectCleanRun(s);
+// What does not fit its slot is never cut without a word: the user is told
+// and posts it cut only by answering Yes; an address is never cut at all.
+TEST_F(WriterTest, LongFieldsArePostedCutOnlyWhenTheUserAgrees) {
+  const std::string text(5000, 'm'), subject(60, 's');
+  struct Case {
+    const char* what;
+    std::string subject, to, text;
+    std::vector<int32_t> answers;  // Proceed, then the questions asked
+    const char* says;              // in the last box
+    bool posted;
+  } cases[] = {
+      {"subject kept", subject, "bob@1234567", "short", {IDYES, IDNO}, "subject has 60 characters", false},
+      {"message kept", "s", "bob@1234567", text, {IDYES, IDNO}, "message has 5000 characters; a mail takes 3518",
+       false},
+      {"address too long", "s", "bob@" + std::string(46, '1'), "x", {IDYES, IDOK}, "at most 46 characters", false},
+      {"both cut", subject, "bob@1234567", text, {IDYES, IDYES, IDYES}, "Post it without its last 1482?", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const std::string& name : desk.machine.SpoolNames()) fs::remove(desk.machine.Spool() / name);
+    Steps s;
+    Typed(s, c.subject, c.to, c.text).ClickAnswering(W, kWriterSend, c.answers).Click(W, kWriterExit);
+    RunWriter(s);
+    desk.ExpectCleanRun(s);
+    EXPECT_NE(desk.BoxTexts().back().find(c.says), std::string::npos) << desk.BoxTexts().back();
+    ASSERT_EQ(desk.machine.SpoolNames().size(), c.posted ? 1u : 0u);
+  }
+  // The mail posted cut holds what its slots take.
   Bytes file = ReadAll(Spool("[=]"));
   ASSERT_EQ(file.size(), 4096u);
   Bytes payload(file.begin(), file.begin() + kPayloadSize);
