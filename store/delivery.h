@@ -36,9 +36,9 @@
 //     account exists by then) or returns; a damaged chain (wrong size, a size between blocks, blocks out
 //     of order, not starting with a first block, a stamp that fills its slot
 //     without an end) is set aside as N "[!]", which no run takes again.
-// Each mail's outcome is one status text (one log line) naming it; the end
-// message says what was kept and why, and "All local mails delivered" only
-// when every mail was.
+// Each mail's outcome is one "mail" line in the log naming it; the end
+// message on the status line says what was kept and why, and "All local
+// mails delivered" only when every mail was.
 #pragma once
 #include <stdint.h>
 
