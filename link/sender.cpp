@@ -331,8 +331,8 @@ void PostOneFile() {
   }
 }
 
-// The pass's end: the specified text when every mail left, else what was
-// sent and what was kept, and why.
+// The pass's end: "All remote mails delivered" when every mail left, else
+// what was sent and what was kept, and why.
 void ShowPassEnd() {
   const SendWork& w = work();
   int32_t kept = 0;
