@@ -98,7 +98,7 @@ int32_t AppendRecords(const std::vector<char>& bytes, const char* tag) {
 }
 
 // Says what the packed file costs on the line before it joins the mail: a
-// file that would make the mail larger than a receiver takes is refused, one
+// file that would make the mail larger than the Mail limit is refused, one
 // that takes more than a minute on the line is attached only on Yes.
 int32_t AcceptPackedSize(int64_t packedBytes) {
   char cost[160];
@@ -108,9 +108,12 @@ int32_t AcceptPackedSize(int64_t packedBytes) {
   char text[256] = {};
   AppendBounded("This file is ", text, sizeof text);
   AppendBounded(cost, text, sizeof text);
-  if (!FitsReceiver(1 + PendingRecordCount(writer.pendingPath) + blocks)) {
-    AppendBounded(": with it the mail would be larger than a receiving machine takes, so it is not attached.", text,
-                  sizeof text);
+  if (1 + PendingRecordCount(writer.pendingPath) + blocks > MailLimitBlocks()) {
+    char limit[64];
+    MailLimitText(limit, sizeof limit);
+    AppendBounded(": with it the mail would be larger than ", text, sizeof text);
+    AppendBounded(limit, text, sizeof text);
+    AppendBounded(", so it is not attached.", text, sizeof text);
     Ask(text, 0, 64);
     return 0;
   }

@@ -1,8 +1,7 @@
 // The sending role: the remote posting pass. Every complete "[@]" spool file
 // is announced to its destination machine and streamed block by block; a mail
 // leaves the spool only after its last block was acknowledged. Each mail's
-// outcome is one status text (one log line) naming it and, when it stays,
-// why; a mail that can never go, or has not gone for kGiveUpDays, goes back
+// outcome is one "mail" line in the log naming it and, when it stays, why; a mail that can never go, or has not gone for kGiveUpDays, goes back
 // to its sender as a report (store/bounce.h).
 #include <string>
 #include <vector>
@@ -245,21 +244,16 @@ bool SnagNeverPasses(int32_t snag) {
   return snag == kSnagNoMachine || snag == kSnagLongMachine || snag == kSnagLongName;
 }
 
-// One status text (one log line) for what became of the mail: what, then
-// which mail, then why.
-void ShowMailLine(const char* what, const char* why) {
+// One "mail" line in the log for what became of the mail: what, which mail,
+// and why. (The status line tells the pass's end, with every reason.)
+void LogOutcome(const char* what, const char* why) {
   const MailHeader& h = work().firstHeader;
-  StatusNew(what);
-  if (h.marker[0] != 0) {
-    char label[kPathSize];
+  char label[kPathSize] = {};
+  if (h.marker[0] != 0)
     MailLabel(h, label, sizeof label);
-    StatusAdd(label);
-  } else {
-    StatusAdd(work().foundName);
-  }
-  if (why == nullptr) return;
-  StatusAdd(": ");
-  StatusAdd(why);
+  else
+    AppendBounded(work().foundName, label, sizeof label);
+  LogMail(what, std::string(label) + ": " + why);
 }
 
 // A mail that did not leave: kept for the next pass, or, when it never can
@@ -272,7 +266,7 @@ void KeepOrReturn() {
   const bool givenUp = age >= kGiveUpDays * 24 * 60 * 60;
   if (!SnagNeverPasses(w.snag) && !givenUp) {
     ++w.kept[w.snag];
-    ShowMailLine("Kept in POST: ", SnagText(w.snag));
+    LogOutcome("kept in POST:", SnagText(w.snag));
     return;
   }
   char reason[160] = {};
@@ -285,16 +279,16 @@ void KeepOrReturn() {
   const int32_t report = w.firstHeader.marker[0] != 0 ? PostReport(w.firstHeader, reason) : kReportNotWritten;
   if (report == kReportNotWritten) {
     ++w.kept[w.snag];
-    ShowMailLine("Kept in POST (no report could be posted): ", reason);
+    LogOutcome("kept in POST (no report could be posted):", reason);
     return;
   }
   pFileDel(w.spoolPath);
   if (report == kReportPosted) {
     ++w.returned;
-    ShowMailLine("Returned to its sender: ", reason);
+    LogOutcome("returned to its sender:", reason);
   } else {
     ++w.dropped;
-    ShowMailLine("Dropped (a report that cannot be delivered): ", reason);
+    LogOutcome("dropped (a report that cannot be delivered):", reason);
   }
 }
 
@@ -326,15 +320,10 @@ void PostOneFile() {
       LogMail("sent", DescribeMail(w.spoolPath));
       pFileDel(w.spoolPath);
       ++w.sent;
-      ShowMailLine("Sent: ", nullptr);
-      StatusAdd(", ");
-      StatusAddNumber(w.spoolSize / kBlockSize);
-      StatusAdd(w.spoolSize == uint32_t(kBlockSize) ? " block" : " blocks");
       break;
     case FileOutcome::Damaged:
       SetAsideDamaged();
-      StatusNew("Set aside as damaged ([!]): ");
-      StatusAdd(w.foundName);
+      LogMail("set aside as damaged ([!]):", w.foundName);
       break;
     case FileOutcome::Left:
       KeepOrReturn();
@@ -342,8 +331,8 @@ void PostOneFile() {
   }
 }
 
-// The pass's end: the specified text when every mail left, else what was
-// sent and what was kept, and why.
+// The pass's end: "All remote mails delivered" when every mail left, else
+// what was sent and what was kept, and why.
 void ShowPassEnd() {
   const SendWork& w = work();
   int32_t kept = 0;

@@ -9,6 +9,7 @@
 #include "console/console.h"
 #include "platform/unit.h"
 #include "store/bounce.h"
+#include "toolkit/dialog.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 #include "toolkit/window.h"
@@ -18,10 +19,12 @@ namespace {
 DeliveryState state;
 
 constexpr int32_t kBlockPauseMs = 150;
-// Between the blocks of one mail: enough for the interface to take what waits
-// (a delivery runs as background work, so nothing waits on it), not a sleep:
-// a mail of 10 000 blocks is not to hold its machine for 25 minutes.
+// Within one mail, every kBlocksPerYield blocks: enough for the interface to
+// take what waits (a delivery runs as background work, so nothing waits on
+// it), not a sleep: a mail of 10 000 blocks is not to hold its machine for
+// 25 minutes.
 constexpr int32_t kBlockYieldMs = 1;
+constexpr int32_t kBlocksPerYield = 16;
 constexpr const char* kNoAccountReason = "no such account on the receiving machine";
 constexpr const char* kPartSuffix = "[~]";  // a mail file still being copied
 constexpr int32_t kSuffixLength = 3;        // "[=]", "[u]", "[!]", "[~]"
@@ -201,7 +204,7 @@ NameChoice ChooseMailFile(int32_t total) {
 Outcome CopyBlocks(int32_t total) {
   pFileDel(state.partPath);
   for (int32_t k = 1; k <= total; ++k) {
-    if (k > 1) pDoEvent(kBlockYieldMs);
+    if (k % kBlocksPerYield == 0) pDoEvent(kBlockYieldMs);
     if (!LoadFiledBlock(k, total)) {
       pFileDel(state.partPath);
       return Outcome::Damaged;
@@ -441,38 +444,39 @@ std::vector<std::string> ListSpoolFiles(const char* suffix) {
   return names;
 }
 
-// What became of the mail, with its sender, recipient and stamp: one status
-// text (one log line) per mail.
+// What became of the mail, with its sender, recipient and stamp: one "mail"
+// line in the log per mail (the status line tells the run's end).
 const char* OutcomeText(Outcome outcome) {
   switch (outcome) {
-    case Outcome::Delivered: return "Delivered: ";
-    case Outcome::Returned: return "Returned to its sender (no such account here): ";
-    case Outcome::Dropped: return "Dropped (a report for no such account here): ";
-    case Outcome::UnknownAccount: return "Set aside as [u] (no such account here; no report could be posted): ";
-    case Outcome::Kept: return "Kept in POST (could not be written): ";
-    case Outcome::MailboxReadOnly: return "Kept in POST (the mailbox is read-only): ";
-    case Outcome::NoFreeName: return "Kept in POST (27 mails of its sender's minute are filed already): ";
-    case Outcome::LeftInPost: return "Left in POST (POST is read-only): ";
+    case Outcome::Delivered: return "delivered: ";
+    case Outcome::Returned: return "returned to its sender (no such account here): ";
+    case Outcome::Dropped: return "dropped (a report for no such account here): ";
+    case Outcome::UnknownAccount: return "set aside as [u] (no such account here; no report could be posted): ";
+    case Outcome::Kept: return "kept in POST (could not be written): ";
+    case Outcome::MailboxReadOnly: return "kept in POST (the mailbox is read-only): ";
+    case Outcome::NoFreeName: return "kept in POST (27 mails of its sender's minute are filed already): ";
+    case Outcome::LeftInPost: return "left in POST (POST is read-only): ";
     default: return nullptr;
   }
 }
 
-void ShowMailLine(Outcome outcome) {
-  const char* what = OutcomeText(outcome);
+void LogOutcome(Outcome outcome) {
+  char line[2 * kPathSize] = {};
   if (outcome == Outcome::Damaged) {
-    ShowStatus("Set aside as damaged ([!]): ", 1);
-    ShowStatus(state.foundName, 0);
-    return;
+    AppendBounded("set aside as damaged ([!]): ", line, sizeof line);
+    AppendBounded(state.foundName, line, sizeof line);
+  } else if (OutcomeText(outcome) != nullptr && state.firstHeader.marker[0] != 0) {
+    char label[kPathSize];
+    MailLabel(state.firstHeader, label, sizeof label);
+    AppendBounded(OutcomeText(outcome), line, sizeof line);
+    AppendBounded(label, line, sizeof line);
+    if (outcome == Outcome::Delivered) {
+      AppendBounded(", ", line, sizeof line);
+      AppendBounded(pStr(state.spoolSize / kBlockSize), line, sizeof line);
+      AppendBounded(state.spoolSize == kBlockSize ? " block" : " blocks", line, sizeof line);
+    }
   }
-  if (what == nullptr || state.firstHeader.marker[0] == 0) return;
-  char label[kPathSize];
-  MailLabel(state.firstHeader, label, sizeof label);
-  ShowStatus(what, 1);
-  ShowStatus(label, 0);
-  if (outcome != Outcome::Delivered) return;
-  ShowStatus(", ", 0);
-  ShowStatus(pStr(state.spoolSize / kBlockSize), 0);
-  ShowStatus(state.spoolSize == kBlockSize ? " block" : " blocks", 0);
+  if (line[0] != 0) tkLog(0, "mail", line);
 }
 
 void DeliverListed(const std::vector<std::string>& names, int32_t setAside) {
@@ -481,7 +485,7 @@ void DeliverListed(const std::vector<std::string>& names, int32_t setAside) {
     if (!AppendBounded(name.c_str(), state.foundName, sizeof state.foundName)) continue;
     const Outcome outcome = DeliverSpoolFile(setAside);
     Count(outcome);
-    ShowMailLine(outcome);
+    LogOutcome(outcome);
     pClrMem(&state.block, sizeof state.block);
     pClrMem(&state.filed, sizeof state.filed);
     pClrMem(&state.firstHeader, sizeof state.firstHeader);

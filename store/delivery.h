@@ -4,8 +4,8 @@
 // in the order the folder lists them, copies its blocks byte for byte into a
 // new mail file of the recipient's account folder, appends the first block's
 // header to the account's mailbox index and deletes the spool file. Every
-// mail is preceded by a 150 ms pause and every further block of it by a
-// short one that lets the interface take what waits (a run goes on as
+// mail is preceded by a 150 ms pause and every 16th block of it by a short
+// one that lets the interface take what waits (a run goes on as
 // background work beside the dialogs), so the link may add spool files
 // meanwhile; IsMailComplete keeps a run off a file whose last block has not
 // arrived.
@@ -36,9 +36,9 @@
 //     account exists by then) or returns; a damaged chain (wrong size, a size between blocks, blocks out
 //     of order, not starting with a first block, a stamp that fills its slot
 //     without an end) is set aside as N "[!]", which no run takes again.
-// Each mail's outcome is one status text (one log line) naming it; the end
-// message says what was kept and why, and "All local mails delivered" only
-// when every mail was.
+// Each mail's outcome is one "mail" line in the log naming it; the end
+// message on the status line says what was kept and why, and "All local
+// mails delivered" only when every mail was.
 #pragma once
 #include <stdint.h>
 

@@ -1,6 +1,7 @@
 // What an attachment costs on the line (see linecost.h).
 #include "store/linecost.h"
 
+#include "config/config.h"
 #include "store/format.h"
 #include "toolkit/text.h"
 
@@ -70,4 +71,19 @@ void LineCostText(int64_t packedBytes, int32_t baud, char* out, int32_t capacity
   Append(out, capacity, " baud");
 }
 
-int32_t FitsReceiver(int64_t blocks) { return blocks <= kMaxMailBlocks ? 1 : 0; }
+int64_t MailLimitBlocks() {
+  const int64_t megabytes = Config().settings.Number(SettingsField::MailLimitMb);
+  const int64_t blocks = megabytes * (1024 * 1024 / kBlockSize);
+  return megabytes <= 0 || blocks > kMaxMailBlocks ? kMaxMailBlocks : blocks;
+}
+
+void MailLimitText(char* out, int32_t capacity) {
+  pClrMem(out, capacity);
+  if (MailLimitBlocks() == kMaxMailBlocks) {
+    Append(out, capacity, "the largest mail a receiver takes");
+    return;
+  }
+  Append(out, capacity, "this machine's mail limit of ");
+  AppendNumber(out, capacity, MailLimitBlocks() * kBlockSize / (1024 * 1024));
+  Append(out, capacity, " MB");
+}

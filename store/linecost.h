@@ -2,7 +2,8 @@
 // mail is posted (the writer, vlpost): its packed size, and the time its
 // blocks take at the machine's Baud setting (8N1: ten bits a byte, every
 // block 4096 bytes on the line whatever it carries). A mail may not grow
-// beyond the longest chain a receiver takes (kMaxMailBlocks).
+// beyond the machine's Mail limit, by default the longest chain a receiver
+// takes (kMaxMailBlocks).
 #pragma once
 #include <stdint.h>
 
@@ -17,5 +18,9 @@ int64_t LineSeconds(int64_t blocks, int32_t baud);
 // "12.3 MB packed, about 1 h 5 min on the line at 57600 baud" (without the
 // time when the rate is unknown), into out (cleared first).
 void LineCostText(int64_t packedBytes, int32_t baud, char* out, int32_t capacity);
-// 1 when a mail of blocks blocks stays within what a receiver takes.
-int32_t FitsReceiver(int64_t blocks);
+// The longest mail this machine posts, in blocks: its Mail limit setting,
+// or the longest chain a receiver takes when that is empty or 0.
+int64_t MailLimitBlocks();
+// "the mail limit of 40 MB" or "the largest mail a receiver takes", into
+// out (cleared first).
+void MailLimitText(char* out, int32_t capacity);

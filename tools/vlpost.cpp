@@ -374,7 +374,11 @@ bool ReadDraft(const CommandLine& line, const Account& sender, Draft& draft, std
   }
   int64_t chain = 1;
   for (const Attachment& a : draft.attachments) chain += AttachmentBlocks(int64_t(a.compressed.size()));
-  if (!FitsReceiver(chain)) return why = "the mail would be larger than a receiving machine takes; not posted", false;
+  if (chain > MailLimitBlocks()) {
+    char limit[64];
+    MailLimitText(limit, sizeof limit);
+    return why = std::string("the mail would be larger than ") + limit + "; not posted", false;
+  }
   return true;
 }
 

@@ -73,6 +73,8 @@ int32_t waTaskStart(waTaskBody body, void* context) {
 
 int32_t waTaskExists(void) { return task.fiber != nullptr ? 1 : 0; }
 
+int32_t waTaskHoldsInput(void) { return InTaskSteps() ? 1 : 0; }
+
 int32_t waTaskPause(uint32_t ms) {
   if (!InTaskSteps()) return 0;
   if (task.cancelled) throw TaskCancelled{};

@@ -44,6 +44,11 @@ VL_EXPORT int32_t waTaskExists(void);
 VL_EXPORT int32_t waTaskPause(uint32_t ms);
 // Ends the task at its next pause, or now when it is paused.
 VL_EXPORT void waTaskCancel(void);
+// For the dialog manager: 1 while the task's own steps run. A library that
+// pumps the loop inside a step (a serial modem waiting for its "OK") must
+// not hand user input to dialogs then: a dialog opened there would sit on
+// the task. Posted messages wait for the task's next pause meanwhile.
+VL_EXPORT int32_t waTaskHoldsInput(void);
 // For the dialog manager: a modal loop begins or ends; one begun on the
 // task's stack keeps the task running, so its pauses pump.
 VL_EXPORT void waTaskLoopBegins(void);

@@ -421,6 +421,31 @@ TEST_F(WriterTest, ASlowAttachmentIsAChoice) {
   }
 }
 
+// A file that would make the mail larger than the machine's Mail limit is
+// refused, and the user is told why.
+TEST_F(WriterTest, AnAttachmentOverTheMailLimitIsRefused) {
+  Config().settings.SetText(SettingsField::MailLimitMb, "1");
+  fs::path file = desk.machine.Root() / "film.bin";
+  WriteAll(file, RandomBytes(1100000, 4));
+  Steps s;
+  s.In(W, [&](HWND d) {
+     headless::answerFile(Classic(file));
+     headless::answerBox(IDOK);
+     headless::click(d, kWriterAttach);
+   })
+      .In(W, [&](HWND) { EXPECT_EQ(Writer().attachmentCount, 0u); })
+      .Click(W, kWriterExit);
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+  ASSERT_EQ(desk.BoxTexts().size(), 1u);
+  const std::string told = desk.BoxTexts()[0];
+  EXPECT_NE(told.find("with it the mail would be larger than this machine's mail limit of 1 MB, so it is not "
+                      "attached."),
+            std::string::npos)
+      << told;
+  EXPECT_FALSE(fs::exists(desk.machine.PendingFile("anna")));
+}
+
 TEST(StatusLineTest, LongPiecesAreCutInTheMiddleToFitTheLine) {
   MailDesk desk;
   std::string path = "C:\\" + std::string(300, 'd') + "\\file.bin";

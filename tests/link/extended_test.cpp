@@ -15,6 +15,8 @@
 
 #include "link_fixture.h"
 #include "platform/unit.h"
+#include "store/delivery.h"
+#include "tests/common/store_bytes.h"
 #include "tests/common/two_machines.h"
 #include "toolkit/files.h"
 #include "winapi/headless/driver.h"
@@ -194,6 +196,36 @@ TEST_F(ExtendedLink, AMailTheReceiverHoldsIsNotSentAgain) {
 }
 
 }  // namespace
+
+// A mail for an account its destination does not have comes back: the
+// report goes over the line with the destination's courier, as any mail, and
+// reaches the sender's mailbox.
+TEST_F(ExtendedLink, AMailForNoSuchAccountComesBackToItsSendersMailbox) {
+  StartBoth(true, true);
+  const fs::path annFolder = root_ / "a" / (linktest::Encoded("ann") + "[@]");
+  fs::create_directory(annFolder);
+  linktest::WriteAll(annFolder / (linktest::Encoded("ann") + "[@]"), storebytes::AccountFileBytes("ann", "key"));
+  linktest::MailShape mail;  // from ann@400
+  mail.destination = "nobody@401";
+  mail.blocks = 2;
+  Post(linktest::MakeMail(mail));
+  Deliver(1);
+  twomachines::As(*b_, [] { DeliverLocalMails(); });
+  EXPECT_EQ(Delivery().returned, 1);
+  // 401 calls 400 back with its report.
+  twomachines::Stop<1>();
+  b_ = &twomachines::Start<1>(root_ / "b", "401", true, "",
+                              "400 = 127.0.0.1:" + std::to_string(twomachines::ListenPort(*a_)) + "\n");
+  twomachines::As(*b_, [] { DeliverRemoteMails(); });
+  EXPECT_TRUE(fs::is_empty(root_ / "b" / "POST"));
+  twomachines::As(*a_, [] { DeliverLocalMails(); });
+  const Bytes index = linktest::ReadAll(annFolder / (linktest::Encoded("ann") + "[=]"));
+  ASSERT_EQ(index.size(), size_t(kHeaderSize));
+  const Bytes entry = storebytes::IndexEntry(index, 1);
+  EXPECT_EQ(linktest::TextAt(entry, 26, 48), "velloran-report@401");
+  EXPECT_EQ(linktest::TextAt(entry, 98, 48), "Undelivered: subject");
+  EXPECT_EQ(linktest::TextAt(entry, 146, 48), "ann@400");
+}
 
 // --- calls between machines with keys ----------------------------------------------
 
