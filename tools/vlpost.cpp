@@ -322,7 +322,7 @@ int RequestCall(const std::string& folder) {
   out << "asked for by vlpost --call\n";
   out.close();
   if (!out) return Fail("cannot write " + request.string());
-  std::printf("call asked for: %s (taken at the machine's next tick)\n", request.c_str());
+  std::printf("call asked for: %s (taken at the machine's next tick)\n", request.string().c_str());
   return 0;
 }
 

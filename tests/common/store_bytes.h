@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/unit.h"
+#include "tests/common/temp_folder.h"
 #include "store/format.h"
 
 namespace storebytes {
@@ -87,12 +88,6 @@ inline Bytes AccountFileBytes(const std::string& id, const std::string& key) {
   return record;
 }
 
-inline fs::path MakeTempFolder(const char* stem) {
-  std::string pattern = (fs::temp_directory_path() / (std::string(stem) + "XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back(0);
-  return fs::path(mkdtemp(name.data()));
-}
 
 // Incompressible bytes of a given length, the same for the same seed.
 inline Bytes RandomBytes(size_t n, unsigned seed) {

@@ -1,4 +1,5 @@
 #include "console_fixture.h"
+#include "tests/common/temp_folder.h"
 
 #include <stdlib.h>
 
@@ -71,9 +72,8 @@ int32_t VisibleEdit(HWND prompt) {
 Calls& Recorded() { return calls; }
 
 void ConsoleFixture::SetUp() {
-  char pattern[] = "/tmp/vlconsole.XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  root_ = pattern;
+  root_ = MakeTempFolder("vlconsole.");
+  ASSERT_FALSE(root_.empty());
   previous_ = fs::current_path();
   fs::current_path(root_);
 

@@ -1,4 +1,5 @@
 #include "link_fixture.h"
+#include "tests/common/temp_folder.h"
 
 #include <stdlib.h>
 
@@ -103,11 +104,8 @@ void WriteAll(const fs::path& path, const Bytes& bytes) {
 }
 
 void LinkFixture::SetUp() {
-  std::string pattern = (fs::temp_directory_path() / "vllinkXXXXXX").string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back(0);
-  ASSERT_NE(mkdtemp(name.data()), nullptr);
-  root_ = name.data();
+  root_ = MakeTempFolder("vllink");
+  ASSERT_FALSE(root_.empty());
   fs::create_directory(Post());
 
   commReset(commDefault());

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/temp_folder.h"
 #include "link/secure.h"
 
 namespace {
@@ -327,9 +328,8 @@ TEST_F(Secure, FramesOutOfOrderTwiceOrAlteredAreRefusedAndCloseTheChannel) {
 class SecureFiles : public testing::Test {
  protected:
   void SetUp() override {
-    std::string name = (fs::temp_directory_path() / "vl-secure-XXXXXX").string();
-    ASSERT_NE(mkdtemp(name.data()), nullptr);
-    root_ = name;
+    root_ = MakeTempFolder("vl-secure-");
+    ASSERT_FALSE(root_.empty());
   }
   void TearDown() override { fs::remove_all(root_); }
   std::string Write(const char* name, const std::string& bytes) {
