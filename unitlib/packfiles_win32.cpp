@@ -94,18 +94,23 @@ bool WriteAll(File file, const uint8_t* data, size_t count) {
   return true;
 }
 
+// A positioned read moves the file pointer of a handle opened for plain
+// I/O; it is put back, so that ReadSome goes on where it was.
 bool ReadAt(File file, uint8_t* data, size_t count, uint64_t offset) {
-  while (count > 0) {
+  LARGE_INTEGER none{}, was{};
+  if (!SetFilePointerEx(handleOf(file), none, &was, FILE_CURRENT)) return false;
+  bool ok = true;
+  while (ok && count > 0) {
     OVERLAPPED where{};
     where.Offset = DWORD(offset & 0xFFFFFFFFu);
     where.OffsetHigh = DWORD(offset >> 32);
     DWORD n = 0;
-    if (!ReadFile(handleOf(file), data, DWORD(count), &n, &where) || n == 0) return false;
+    ok = ReadFile(handleOf(file), data, DWORD(count), &n, &where) && n > 0;
     data += n;
     count -= n;
     offset += n;
   }
-  return true;
+  return SetFilePointerEx(handleOf(file), was, nullptr, FILE_BEGIN) && ok;
 }
 
 // A new file takes the attributes of its folder's defaults; there are no

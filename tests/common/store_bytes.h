@@ -52,9 +52,10 @@ inline void PutText(Bytes& bytes, size_t offset, const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) bytes[offset + i] = static_cast<unsigned char>(text[i]);
 }
 
-// The classic form of a host path: "C:" and "\" between names.
+// The classic form of a host path: "C:" and "\" between names (a Windows
+// path has its drive already).
 inline std::string Classic(const fs::path& host) {
-  std::string text = "C:" + host.string();
+  std::string text = (host.has_root_name() ? "" : "C:") + host.string();
   for (char& c : text)
     if (c == '/') c = '\\';
   return text;

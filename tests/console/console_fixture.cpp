@@ -134,8 +134,8 @@ void ConsoleFixture::WriteMachine(const Fields& unitFields, const Fields& settin
                    {SettingsField::Dial, "DT"},
                    {SettingsField::Answer, "A"}});
   Apply(settings, settingsFields);
-  WriteRecord((root_ / "VL.INI").c_str(), unit);
-  WriteRecord((root_ / "Velloran.INI").c_str(), settings);
+  WriteRecord((root_ / "VL.INI").string().c_str(), unit);
+  WriteRecord((root_ / "Velloran.INI").string().c_str(), settings);
 }
 
 std::vector<unsigned char> ConsoleFixture::FileBytes(const std::string& name) const {
@@ -145,7 +145,7 @@ std::vector<unsigned char> ConsoleFixture::FileBytes(const std::string& name) co
 
 ConfigRecord ConsoleFixture::ReadBack(const std::string& name) const {
   ConfigRecord record{};
-  ReadRecord((root_ / name).c_str(), record);
+  ReadRecord((root_ / name).string().c_str(), record);
   return record;
 }
 

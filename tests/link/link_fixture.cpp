@@ -1,4 +1,5 @@
 #include "link_fixture.h"
+#include "tests/common/store_bytes.h"
 #include "tests/common/temp_folder.h"
 
 #include <stdlib.h>
@@ -113,8 +114,7 @@ void LinkFixture::SetUp() {
   ResetLink();
   ResetConfig();
   ResetConsole();
-  std::string classic = "C:" + root_.string();
-  std::replace(classic.begin(), classic.end(), '/', '\\');
+  std::string classic = storebytes::Classic(root_);
   ConfigState& config = Config();
   classic.copy(config.programFolder, sizeof config.programFolder - 1);
   (classic + "\\POST").copy(config.spoolPath, sizeof config.spoolPath - 1);
@@ -128,7 +128,7 @@ void LinkFixture::SetUp() {
   config.settings.SetText(SettingsField::Dial, "DT");
 
   commSelect(nullptr);
-  commSetSettingsFile(commDefault(), (root_ / "ruk_comm.ini").c_str());
+  commSetSettingsFile(commDefault(), (root_ / "ruk_comm.ini").string().c_str());
   WriteProgramSettings({});
   ruk_pbx_Event(OnLinkEvent, 250);
   OpenConsoleWindow();
