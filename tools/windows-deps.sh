@@ -23,20 +23,21 @@ mkdir -p "$deps/src" "$prefix"
 fetch_source() {
   local package=$1 folder=$2
   if ! compgen -G "$deps/src/$folder-*/" >/dev/null; then
-    (cd "$deps/src" && apt-get source -qq "$package" >/dev/null 2>&1) ||
-      { echo "windows-deps: apt-get source $package failed (is there a deb-src entry?)" >&2; exit 1; }
+    (cd "$deps/src" && apt-get source -qq "$package" >"$deps/src/$package.log" 2>&1) ||
+      { echo "windows-deps: apt-get source $package failed (see $deps/src/$package.log)" >&2; exit 1; }
   fi
   compgen -G "$deps/src/$folder-*/" | head -n 1
 }
 
 # A deb-src twin of Debian's own entries, once.
 ensure_sources() {
-  apt-get source --print-uris -qq libsodium >/dev/null 2>&1 && return 0
+  grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/ && return 0
   local list=/etc/apt/sources.list.d/debian.sources
   if [ "$(id -u)" != 0 ] || [ ! -f "$list" ]; then
-    echo "windows-deps: apt-get source finds no sources; add a deb-src entry (see $list)" >&2
+    echo "windows-deps: apt has no deb-src entry for apt-get source; add one (see $list)" >&2
     exit 1
   fi
+  echo "windows-deps: adding Debian's deb-src entries (/etc/apt/sources.list.d/debian-src.sources)"
   sed 's/^Types: deb$/Types: deb-src/' "$list" >/etc/apt/sources.list.d/debian-src.sources
   apt-get update -qq
 }
