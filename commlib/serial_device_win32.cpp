@@ -2,10 +2,12 @@
 // opened for overlapped I/O.
 //
 // Reading: one overlapped ReadFile is always under way. COMMTIMEOUTS make it
-// return as soon as any byte has arrived (ReadIntervalTimeout and the total
-// multiplier MAXDWORD), or empty after a second, when it is simply issued
-// again; its event is watched by the event loop, so nothing polls. Bytes it
-// brought wait in the device until the backend reads them.
+// wait for the first byte as long as it takes and end once the line has been
+// quiet for 20 ms after it (an interval time-out and no total one; the
+// "return at once when a byte is there" setting with MAXDWORD never completes
+// an overlapped read under Wine). Its event is watched by the event loop, so
+// nothing polls. Bytes it brought wait in the device until the backend reads
+// them.
 // Writing: one overlapped WriteFile at a time, from the device's own copy of
 // the bytes; while it runs the device takes no more (kWouldBlock), and its
 // event tells the backend when it does again.
@@ -23,7 +25,7 @@
 namespace comm {
 namespace {
 
-constexpr DWORD kReadWaitMs = 1000;
+constexpr DWORD kReadGapMs = 20;
 constexpr size_t kReadChunk = 4096;
 
 std::string lastError() { return "Windows error " + std::to_string(GetLastError()); }
@@ -55,9 +57,7 @@ bool configure(HANDLE port, int baud, int dataBits, std::string& error) {
     return false;
   }
   COMMTIMEOUTS timeouts{};
-  timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-  timeouts.ReadTotalTimeoutConstant = kReadWaitMs;
+  timeouts.ReadIntervalTimeout = kReadGapMs;
   if (!SetCommTimeouts(port, &timeouts)) {
     error = "cannot set the time-outs: " + lastError();
     return false;
@@ -171,7 +171,7 @@ class WindowsSerialDevice final : public SerialDevice {
     }
     readPending_ = false;
     arrived_.assign(chunk_.begin(), chunk_.begin() + n);
-    startRead();  // an empty read (the wait ran out) is issued again
+    startRead();  // an empty read is issued again
   }
 
   bool collectWrite() {
@@ -189,7 +189,7 @@ class WindowsSerialDevice final : public SerialDevice {
   static void onRead(int, short, void* self) {
     auto* device = static_cast<WindowsSerialDevice*>(self);
     device->collectRead();
-    // Otherwise the wait ran out and the next read is under way.
+    // Otherwise the read came back empty and the next one is under way.
     if (!device->arrived_.empty() || device->gone_) device->callback_(device->context_, true, false);
   }
 
