@@ -3,9 +3,9 @@
 // Sockets are asked with WSAPoll (no wait) before and after every wait, so
 // readiness is level-triggered as with poll(). The wait itself is
 // MsgWaitForMultipleObjectsEx on one event per socket, armed anew with
-// WSAEventSelect before each wait (an event whose condition already holds is
-// signalled at once), and on the event handles of overlapped device I/O
-// (WA_EVENT). It also wakes for the thread's window messages, so a presenter
+// WSAEventSelect before each wait and asked once more once armed (what
+// happened before the arming need not signal the event), and on the event
+// handles of overlapped device I/O (WA_EVENT). It also wakes for the thread's window messages, so a presenter
 // with real windows shares the one loop.
 #include <winsock2.h>
 #include <windows.h>
@@ -88,6 +88,9 @@ bool waHostWait(std::vector<WaWaitItem>& items, int timeoutMs) {
   for (const WaWaitItem& item : items)
     handles.push_back(item.events & WA_EVENT ? HANDLE(intptr_t(item.fd)) : armSocket(item.fd));
   if (handles.size() >= MAXIMUM_WAIT_OBJECTS) handles.resize(MAXIMUM_WAIT_OBJECTS - 1);
+  // A connection or bytes that came between the first look and the arming
+  // may not signal the event (Wine does not): look once more, armed.
+  if (pollSockets(items) | pollEvents(items)) return true;
   MsgWaitForMultipleObjectsEx(DWORD(handles.size()), handles.data(), timeoutMs < 0 ? INFINITE : DWORD(timeoutMs),
                               QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   return pollSockets(items) | pollEvents(items);
