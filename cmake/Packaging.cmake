@@ -7,7 +7,7 @@ set(CPACK_PACKAGE_VENDOR "Velloran maintainers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Store-and-forward mail for machines that reach each other by modem")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velloran maintainers <maintainers@velloran.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfltk1.3, libzstd1, liblzma5, libinih1, fonts-liberation2")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfltk1.3, liblzma5, fonts-liberation2")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The service unit template (velloran@.service) is made known to systemd.

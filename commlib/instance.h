@@ -13,7 +13,9 @@
 #pragma once
 #include <stdint.h>
 
-#define COMM_API __attribute__((visibility("default")))
+#include "toolkit/export.h"
+
+#define COMM_API VL_VISIBLE
 
 struct CommInstance;
 

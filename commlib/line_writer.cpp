@@ -1,25 +1,11 @@
 // The transmit side of a line (see line_writer.h).
 #include "commlib/line_writer.h"
 
-#include <errno.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "commlib/net.h"
 
 #include <algorithm>
 
 namespace comm {
-namespace {
-
-// Sockets must not raise SIGPIPE when the peer has gone; other descriptors
-// (serial devices) have no such signal.
-ssize_t writeSome(int fd, const uint8_t* bytes, size_t length) {
-  ssize_t n = send(fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-  if (n < 0 && errno == ENOTSOCK) n = write(fd, bytes, length);
-  return n;
-}
-
-}  // namespace
-
 uint64_t FaultRandom::next() {
   uint64_t z = (state_ += 0x9e3779b97f4a7c15u);
   z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
@@ -103,6 +89,10 @@ void LineWriter::endPiece(bool messageDone, size_t written, uint64_t nowUs) {
 }
 
 LineWriter::Step LineWriter::drain(int fd, uint64_t nowUs, uint64_t& wakeUs) {
+  return drain([fd](const uint8_t* bytes, size_t length) { return net::WriteSome(fd, bytes, length); }, nowUs, wakeUs);
+}
+
+LineWriter::Step LineWriter::drain(const WriteSome& write, uint64_t nowUs, uint64_t& wakeUs) {
   while (!messages_.empty()) {
     Message& head = messages_.front();
     if (nowUs < head.notBeforeUs) {
@@ -120,11 +110,9 @@ LineWriter::Step LineWriter::drain(int fd, uint64_t nowUs, uint64_t& wakeUs) {
       if (sentInCall_ >= dropAt_) return Step::Dropped;
       length = size_t(std::min<uint64_t>(length, dropAt_ - sentInCall_));
     }
-    ssize_t n = writeSome(fd, head.bytes.data() + head.offset, length);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return Step::WaitWritable;
-      return Step::Failed;
-    }
+    long n = write(head.bytes.data() + head.offset, length);
+    if (n == net::kWouldBlock) return Step::WaitWritable;
+    if (n < 0) return Step::Failed;
     head.offset += size_t(n);
     waiting_ -= size_t(n);
     sentInCall_ += uint64_t(n);

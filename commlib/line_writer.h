@@ -13,10 +13,11 @@
 // pieces and held back as it drains, and the call is given up once its drop
 // point has left. The drop point is fixed when a call starts.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
-#include <sys/types.h>
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace comm {
@@ -66,7 +67,11 @@ class LineWriter {
   void clear();
   // Takes the whole message or nothing (when it would not fit).
   bool queue(const uint8_t* bytes, size_t length, uint64_t nowUs);
-  // Writes what is due now; tells what to wait for next.
+  // Writes what is due now through write (bytes taken, or net::kWouldBlock
+  // or net::kFailed; commlib/net.h); tells what to wait for next.
+  using WriteSome = std::function<long(const uint8_t* bytes, size_t length)>;
+  Step drain(const WriteSome& write, uint64_t nowUs, uint64_t& wakeUs);
+  // The same on a socket (or, on POSIX, any descriptor).
   Step drain(int fd, uint64_t nowUs, uint64_t& wakeUs);
   bool empty() const { return messages_.empty(); }
   size_t waiting() const { return waiting_; }

@@ -1,11 +1,10 @@
 // The serial backend: a real modem on a serial device.
 //
-// The device runs raw 8N1 (or the requested data bits) with RTS/CTS flow
-// control at the standard speed nearest the Baud setting (56000 -> 57600,
-// 128000 -> 115200, 256000 -> 230400). HUPCL lowers DTR when the port is
-// closed, which makes the modem hang up.
+// The device (serial_device.h: termios or COMn) runs raw 8N1 (or the
+// requested data bits) with RTS/CTS flow control; closing it lowers DTR,
+// which makes the modem hang up.
 //
-// Modem lines: where the device has them (TIOCMGET works), CTS, DSR, RI and
+// Modem lines: where the device has them, CTS, DSR, RI and
 // DCD are read every 200 ms and reported as they change. Pseudo-terminals
 // and many adapters have none; there CTS and DSR count as on while the port
 // is open, and the modem's result codes stand in for the rest: RING pulses
@@ -21,20 +20,11 @@
 // CD off (without a CD on before it), so a failed dial is known at once.
 // During a call the modem is not sent commands: they would go down the line
 // as data.
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <string.h>
-#include <strings.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <string_view>
 #include <vector>
 
 #include "commlib/hayes.h"
+#include "commlib/serial_device.h"
 #include "commlib/transport.h"
 #include "winapi/loop.h"
 
@@ -44,36 +34,11 @@ namespace {
 constexpr size_t kResultLineMax = 256;
 constexpr std::string_view kNoCarrier = "NO CARRIER";
 
-struct Speed {
-  int baud;
-  speed_t code;
-};
-constexpr Speed kSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
-    {1000000, B1000000}, {2000000, B2000000}, {4000000, B4000000},
-};
-
-speed_t nearestSpeed(int baud) {
-  const Speed* best = &kSpeeds[0];
-  for (const Speed& s : kSpeeds)
-    if (std::abs(s.baud - baud) < std::abs(best->baud - baud)) best = &s;
-  return best->code;
-}
-
-tcflag_t sizeFlag(int dataBits) {
-  switch (dataBits) {
-    case 5: return CS5;
-    case 6: return CS6;
-    case 7: return CS7;
-    default: return CS8;
-  }
-}
-
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if ((text[i] | 32) != (prefix[i] | 32)) return false;
+  return true;
 }
 
 // Where a "NO CARRIER" line begins in call data, or npos.
@@ -100,7 +65,6 @@ class SerialPort final : public Transport {
   void resumeReading() override;
 
  private:
-  bool configureDevice(std::string& error);
   void reportInitialLines();
   static void onLinePoll(void* context);
   void pollLines();
@@ -108,7 +72,7 @@ class SerialPort final : public Transport {
   void ringPulse();
   static void onRingOff(void* context);
 
-  static void onDevice(int fd, short revents, void* context);
+  static void onDevice(void* context, bool readable, bool writable);
   void readDevice();
   void consume(const char* bytes, size_t length);
   size_t consumeData(const char* bytes, size_t length);
@@ -122,9 +86,9 @@ class SerialPort final : public Transport {
   Owner& owner_;
   TransportConfig config_;
   LineWriter writer_;
-  int fd_ = -1;
+  std::unique_ptr<SerialDevice> device_;
   bool hasLines_ = false;
-  int lines_ = 0;          // last TIOCMGET bits
+  int lines_ = 0;          // last kLine* bits
   bool dataMode_ = false;
   bool skipLineFeed_ = false;
   bool carrier_ = false;
@@ -147,17 +111,8 @@ void SerialPort::cancel(uint32_t& id) {
 }
 
 bool SerialPort::start(std::string& error) {
-  fd_ = open(config_.settings.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) {
-    error = config_.settings.device + ": " + strerror(errno);
-    return false;
-  }
-  if (!isatty(fd_) || !configureDevice(error)) {
-    if (error.empty()) error = config_.settings.device + ": not a serial device";
-    close(fd_);
-    fd_ = -1;
-    return false;
-  }
+  device_ = OpenSerialDevice(config_.settings.device, config_.baud, config_.dataBits, error);
+  if (!device_) return false;
   LineShape shape;
   shape.capacity = config_.sendCapacity + kResultLineMax;
   writer_.configure(shape);
@@ -167,42 +122,17 @@ bool SerialPort::start(std::string& error) {
   return true;
 }
 
-bool SerialPort::configureDevice(std::string& error) {
-  termios tio{};
-  if (tcgetattr(fd_, &tio) != 0) {
-    error = config_.settings.device + ": " + strerror(errno);
-    return false;
-  }
-  cfmakeraw(&tio);
-  tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
-  tio.c_cflag |= sizeFlag(config_.dataBits) | CREAD | CLOCAL | HUPCL | CRTSCTS;
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  speed_t speed = nearestSpeed(config_.baud);
-  cfsetispeed(&tio, speed);
-  cfsetospeed(&tio, speed);
-  if (tcsetattr(fd_, TCSANOW, &tio) != 0) {
-    error = config_.settings.device + ": cannot set the line: " + strerror(errno);
-    return false;
-  }
-  ioctl(fd_, TIOCEXCL);
-  int raise = TIOCM_DTR | TIOCM_RTS;
-  ioctl(fd_, TIOCMBIS, &raise);  // fails harmlessly where there are no lines
-  tcflush(fd_, TCIOFLUSH);
-  return true;
-}
-
 void SerialPort::reportInitialLines() {
-  hasLines_ = ioctl(fd_, TIOCMGET, &lines_) == 0;
+  hasLines_ = device_->lines(lines_);
   if (!hasLines_) {
     owner_.lineChanged(kCts, true);
     owner_.lineChanged(kDsr, true);
     return;
   }
-  owner_.lineChanged(kCts, lines_ & TIOCM_CTS);
-  owner_.lineChanged(kDsr, lines_ & TIOCM_DSR);
-  if (lines_ & TIOCM_RNG) owner_.lineChanged(kRing, true);
-  if (lines_ & TIOCM_CD) setCarrier(true);
+  owner_.lineChanged(kCts, lines_ & kLineCts);
+  owner_.lineChanged(kDsr, lines_ & kLineDsr);
+  if (lines_ & kLineRing) owner_.lineChanged(kRing, true);
+  if (lines_ & kLineCarrier) setCarrier(true);
   pollTimer_ = waAddDeadline(kLinePollMs, onLinePoll, this);
 }
 
@@ -214,13 +144,13 @@ void SerialPort::onLinePoll(void* context) {
 
 void SerialPort::pollLines() {
   int now = 0;
-  if (ioctl(fd_, TIOCMGET, &now) == 0) {
+  if (device_ && device_->lines(now)) {
     int changed = now ^ lines_;
     lines_ = now;
-    if (changed & TIOCM_CTS) owner_.lineChanged(kCts, now & TIOCM_CTS);
-    if (changed & TIOCM_DSR) owner_.lineChanged(kDsr, now & TIOCM_DSR);
-    if (changed & TIOCM_RNG) owner_.lineChanged(kRing, now & TIOCM_RNG);
-    if (changed & TIOCM_CD) setCarrier(now & TIOCM_CD);
+    if (changed & kLineCts) owner_.lineChanged(kCts, now & kLineCts);
+    if (changed & kLineDsr) owner_.lineChanged(kDsr, now & kLineDsr);
+    if (changed & kLineRing) owner_.lineChanged(kRing, now & kLineRing);
+    if (changed & kLineCarrier) setCarrier(now & kLineCarrier);
   }
   pollTimer_ = waAddDeadline(kLinePollMs, onLinePoll, this);
 }
@@ -252,7 +182,7 @@ void SerialPort::onRingOff(void* context) {
 // ---- commands and data out ----
 
 int32_t SerialPort::command(const std::string& line, std::string& error) {
-  if (lost_ || fd_ < 0) {
+  if (lost_ || !device_) {
     error = "the modem is gone";
     return 0;
   }
@@ -299,9 +229,10 @@ bool SerialPort::write(const uint8_t* bytes, size_t length) {
 }
 
 void SerialPort::drainWriter() {
-  if (fd_ < 0) return;
+  if (!device_) return;
   uint64_t wake = 0;
-  LineWriter::Step step = writer_.drain(fd_, owner_.nowUs(), wake);
+  LineWriter::Step step = writer_.drain(
+      [this](const uint8_t* bytes, size_t length) { return device_->write(bytes, length); }, owner_.nowUs(), wake);
   if (step == LineWriter::Step::Failed) {
     deviceLost();
     return;
@@ -311,35 +242,33 @@ void SerialPort::drainWriter() {
 }
 
 void SerialPort::watchDevice() {
-  short events = readingPaused_ ? 0 : POLLIN;
-  if (wantWrite_) events |= POLLOUT;
-  waWatchFd(fd_, events, onDevice, this);
+  device_->watch(!readingPaused_, wantWrite_, onDevice, this);
 }
 
 // ---- bytes in ----
 
-void SerialPort::onDevice(int, short revents, void* context) {
+void SerialPort::onDevice(void* context, bool readable, bool writable) {
   auto* self = static_cast<SerialPort*>(context);
-  if (revents & (POLLIN | POLLHUP | POLLERR)) self->readDevice();
-  if (self->fd_ >= 0 && (revents & POLLOUT)) self->drainWriter();
+  if (readable) self->readDevice();
+  if (self->device_ && writable) self->drainWriter();
 }
 
 void SerialPort::readDevice() {
-  ssize_t n = read(fd_, readBuffer_.data(), readBuffer_.size());
-  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-  if (n <= 0) {
+  long n = device_->read(readBuffer_.data(), readBuffer_.size());
+  if (n == 0) return;
+  if (n < 0) {
     deviceLost();
     return;
   }
   consume(readBuffer_.data(), size_t(n));
-  if (fd_ >= 0 && owner_.backlogged() && !readingPaused_) {
+  if (device_ && owner_.backlogged() && !readingPaused_) {
     readingPaused_ = true;
     watchDevice();
   }
 }
 
 void SerialPort::resumeReading() {
-  if (!readingPaused_ || owner_.backlogged() || fd_ < 0) return;
+  if (!readingPaused_ || owner_.backlogged() || !device_) return;
   readingPaused_ = false;
   watchDevice();
 }
@@ -416,11 +345,7 @@ void SerialPort::handleResultLine(const std::string& line) {
 }
 
 void SerialPort::deviceLost() {
-  if (fd_ >= 0) {
-    waUnwatchFd(fd_);
-    close(fd_);
-    fd_ = -1;
-  }
+  device_.reset();
   if (lost_) return;
   lost_ = true;
   cancel(pollTimer_);
@@ -438,11 +363,7 @@ void SerialPort::shutdown() {
   shut_ = true;
   cancel(pollTimer_);
   cancel(ringOffTimer_);
-  if (fd_ >= 0) {
-    waUnwatchFd(fd_);
-    close(fd_);
-    fd_ = -1;
-  }
+  device_.reset();
   if (ringOn_) owner_.lineChanged(kRing, false);
   ringOn_ = false;
   setCarrier(false);

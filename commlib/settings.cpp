@@ -1,8 +1,8 @@
 // Reading and checking "ruk_comm.ini" (layout in settings.h).
 #include "commlib/settings.h"
 
-#include <ini.h>
-#include <strings.h>
+#include "commlib/ini_reader.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -28,7 +28,12 @@ bool parseNumber(std::string_view text, uint32_t max, uint32_t& out) {
 bool equalsNoCase(std::string_view a, const char* b) {
   std::string_view bv(b);
   if (a.size() != bv.size()) return false;
-  return strncasecmp(a.data(), b, a.size()) == 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i] >= 'A' && a[i] <= 'Z' ? char(a[i] + 32) : a[i];
+    char y = bv[i] >= 'A' && bv[i] <= 'Z' ? char(bv[i] + 32) : bv[i];
+    if (x != y) return false;
+  }
+  return true;
 }
 
 bool validNumber(std::string_view number) {
@@ -41,7 +46,6 @@ bool validNumber(std::string_view number) {
 // What the parser has seen so far; the first complaint wins.
 struct ReadState {
   SettingsFile* file = nullptr;
-  FILE* stream = nullptr;
   int line = 0;                    // line being parsed
   int errorLine = 0;
   std::string error;
@@ -54,15 +58,6 @@ bool fail(ReadState& state, std::string message) {
     state.errorLine = state.line;
   }
   return false;
-}
-
-// The parser reads line by line through here, which tells the handler the
-// line it is looking at.
-char* readLine(char* buffer, int size, void* user) {
-  ReadState& state = *static_cast<ReadState*>(user);
-  char* got = fgets(buffer, size, state.stream);
-  if (got) ++state.line;
-  return got;
 }
 
 // "portN" with N in 1..kMaxPort, else 0.
@@ -113,8 +108,8 @@ bool readPortKey(ReadState& state, PortSettings& port, std::string_view key, std
     if (!parseNumber(value, 1, n)) return fail(state, "pace must be 0 or 1, not " + quoted);
     port.pace = n == 1;
   } else if (equalsNoCase(key, "device")) {
-    if (value.empty() || value[0] != '/' || value.size() > kMaxDeviceLength)
-      return fail(state, "device must be an absolute path: " + quoted);
+    if (!IsSerialDevicePath(value) || value.size() > kMaxDeviceLength)
+      return fail(state, std::string("device must be ") + kSerialDeviceRule + ": " + quoted);
     port.device = std::string(value);
   } else {
     return fail(state, "unknown setting '" + std::string(key) + "'");
@@ -132,8 +127,10 @@ bool readPhoneKey(ReadState& state, std::string_view number, std::string_view va
   return true;
 }
 
-int onSetting(void* user, const char* section, const char* name, const char* value) {
+bool onSetting(void* user, const std::string& section, const std::string& name, const std::string& value,
+               int line) {
   ReadState& state = *static_cast<ReadState*>(user);
+  state.line = line;
   std::string_view sec(section), key(name), val(value);
   std::string lowered;
   for (char c : sec) lowered += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
@@ -196,17 +193,16 @@ bool readSettingsFile(const std::string& path, SettingsFile& out, std::string& e
   }
   ReadState state;
   state.file = &out;
-  state.stream = fopen(path.c_str(), "r");
-  if (!state.stream) {
+  FILE* stream = fopen(path.c_str(), "rb");
+  if (!stream) {
     error = path + ": cannot be read";
     return false;
   }
-  int line = ini_parse_stream(readLine, &state, onSetting, &state);
-  fclose(state.stream);
+  int line = ReadIni(stream, onSetting, &state);
+  fclose(stream);
   if (line == 0) return true;
-  if (line < 0) error = path + ": cannot be read";
-  else error = path + " line " + std::to_string(line) + ": " +
-               (state.errorLine == line ? state.error : std::string("not a setting (name = value)"));
+  error = path + " line " + std::to_string(line) + ": " +
+          (state.errorLine == line ? state.error : std::string("not a setting (name = value)"));
   out = SettingsFile{};
   return false;
 }
@@ -215,7 +211,7 @@ PortSettings settingsForPort(const SettingsFile& file, int port) {
   PortSettings result;
   if (port >= 1 && port <= kMaxPort && file.ports[size_t(port)]) result = *file.ports[size_t(port)];
   if (result.backend == Backend::Serial && result.device.empty())
-    result.device = "/dev/ttyS" + std::to_string(port - 1);
+    result.device = DefaultSerialDevice(port);
   return result;
 }
 

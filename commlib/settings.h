@@ -47,7 +47,8 @@
 // Hosts are dotted IPv4 addresses or "localhost". Every value is checked; a
 // file with any bad line is refused whole (ruk_pbx_Open returns 0). Without
 // the file, or without a section for the port, port n is the serial device
-// /dev/ttyS(n-1).
+// /dev/ttyS(n-1) on Linux, COMn on Windows. A device is an absolute path on
+// Linux, "COMn" or "\\.\COMn" on Windows.
 #pragma once
 #include <stdint.h>
 
@@ -105,6 +106,13 @@ bool readSettingsFile(const std::string& path, SettingsFile& out, std::string& e
 // The settings of one port (1..kMaxPort), the default serial device when the
 // file has no section for it.
 PortSettings settingsForPort(const SettingsFile& file, int port);
+
+// The host's serial device names (devices_posix.cpp, devices_win32.cpp):
+// whether a device setting names one, the rule for the refusal, and the
+// device of port n when the file names none.
+bool IsSerialDevicePath(std::string_view device);
+extern const char* const kSerialDeviceRule;
+std::string DefaultSerialDevice(int port);
 
 // "host:port"; allowZeroPort for listening addresses.
 bool parseHostPort(std::string_view text, bool allowZeroPort, HostPort& out);

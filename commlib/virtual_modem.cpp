@@ -27,18 +27,12 @@
 // meets a busy modem first looks whether the call in hand has already ended
 // on the wire, and if so finishes it (its last bytes, then CD off) before
 // the new call is taken.
-#include <arpa/inet.h>
-#include <errno.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <vector>
 
 #include "commlib/hayes.h"
+#include "commlib/net.h"
 #include "commlib/transport.h"
 #include "winapi/loop.h"
 
@@ -53,25 +47,6 @@ constexpr int kRegRingCount = 1;
 constexpr int kRegAnswerLimit = 7;
 
 enum class Phase { Idle, Connecting, AwaitAnswer, Ringing, Online };
-
-sockaddr_in socketAddress(uint32_t address, uint16_t port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(address);
-  sa.sin_port = htons(port);
-  return sa;
-}
-
-void setNoDelay(int fd) {
-  // Small messages ("[OK]") must leave at once, in one segment.
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
-
-bool sendLine(int fd, const char* line) {
-  size_t length = strlen(line);
-  return send(fd, line, length, MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(length);
-}
 
 class VirtualModem final : public Transport {
  public:
@@ -173,31 +148,11 @@ bool VirtualModem::start(std::string& error) {
 
 bool VirtualModem::openListener(std::string& error) {
   const HostPort& where = *config_.settings.listen;
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) {
-    error = std::string("no socket: ") + strerror(errno);
-    return false;
-  }
-  int one = 1;
-  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   // A ":0" address keeps the port it got first, so the number stays valid.
   uint16_t port = where.port != 0 ? where.port : config_.keptListenPort;
-  sockaddr_in sa = socketAddress(where.address, port);
-  int rc = bind(listenFd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  if (rc != 0 && where.port == 0 && port != 0) {
-    sa = socketAddress(where.address, 0);
-    rc = bind(listenFd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  }
-  if (rc != 0 || listen(listenFd_, 8) != 0) {
-    error = "cannot listen on " + where.text + ": " + strerror(errno);
-    close(listenFd_);
-    listenFd_ = -1;
-    return false;
-  }
-  socklen_t length = sizeof sa;
-  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sa), &length);
-  boundPort_ = ntohs(sa.sin_port);
-  waWatchFd(listenFd_, POLLIN, onListen, this);
+  listenFd_ = net::Listen(where.address, port, where.port == 0, where.text, boundPort_, error);
+  if (listenFd_ == net::kNoSocket) return false;
+  waWatchFd(listenFd_, WA_IN, onListen, this);
   return true;
 }
 
@@ -205,7 +160,7 @@ void VirtualModem::shutdown() {
   endCall(nullptr, false);
   if (listenFd_ >= 0) {
     waUnwatchFd(listenFd_);
-    close(listenFd_);
+    net::Close(listenFd_);
     listenFd_ = -1;
   }
   boundPort_ = 0;
@@ -282,15 +237,14 @@ void VirtualModem::onListen(int, short, void* context) { static_cast<VirtualMode
 
 void VirtualModem::acceptCalls() {
   for (;;) {
-    int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return;
+    int fd = net::Accept(listenFd_);
+    if (fd == net::kNoSocket) return;
     settleEndedCall();
     if (phase_ != Phase::Idle) {
-      sendLine(fd, kBusyLine);
-      close(fd);
+      net::SendLine(fd, kBusyLine);
+      net::Close(fd);
       continue;
     }
-    setNoDelay(fd);
     callFd_ = fd;
     phase_ = Phase::Ringing;
     regs_[kRegRingCount] = 0;
@@ -328,7 +282,7 @@ void VirtualModem::onRingOff(void* context) {
 }
 
 bool VirtualModem::answer() {
-  if (!sendLine(callFd_, kConnectLine)) {
+  if (!net::SendLine(callFd_, kConnectLine)) {
     endCall("NO CARRIER");
     return false;
   }
@@ -346,15 +300,8 @@ bool VirtualModem::answer() {
 
 void VirtualModem::dial(const std::string& number) {
   const PhoneEntry* entry = findNumber(config_.phonebook, number);
-  int fd = entry ? socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0) : -1;
-  if (fd < 0) {
-    dialFailed("NO CARRIER");
-    return;
-  }
-  setNoDelay(fd);
-  sockaddr_in sa = socketAddress(entry->address.address, entry->address.port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno != EINPROGRESS) {
-    close(fd);
+  int fd = entry ? net::ConnectStart(entry->address.address, entry->address.port) : net::kNoSocket;
+  if (fd == net::kNoSocket) {
     dialFailed("NO CARRIER");
     return;
   }
@@ -382,13 +329,13 @@ void VirtualModem::callReady(short revents) {
       // The caller sends nothing before the answer: bytes are dropped, an
       // end means the caller gave up.
       char scratch[256];
-      ssize_t n = recv(callFd_, scratch, sizeof scratch, MSG_DONTWAIT);
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) endCall(nullptr);
+      long n = net::Receive(callFd_, scratch, sizeof scratch);
+      if (n == 0 || n == net::kFailed) endCall(nullptr);
       break;
     }
     case Phase::Online:
-      if (revents & (POLLIN | POLLHUP | POLLERR)) readData();
-      if (phase_ == Phase::Online && (revents & POLLOUT)) drainWriter();
+      if (revents & (WA_IN | WA_HUP | WA_ERR)) readData();
+      if (phase_ == Phase::Online && (revents & WA_OUT)) drainWriter();
       break;
     case Phase::Idle:
       break;
@@ -396,9 +343,7 @@ void VirtualModem::callReady(short revents) {
 }
 
 void VirtualModem::finishConnect() {
-  int err = 0;
-  socklen_t length = sizeof err;
-  if (getsockopt(callFd_, SOL_SOCKET, SO_ERROR, &err, &length) != 0 || err != 0) {
+  if (!net::ConnectSucceeded(callFd_)) {
     endCall("NO CARRIER");
     return;
   }
@@ -407,8 +352,8 @@ void VirtualModem::finishConnect() {
 }
 
 void VirtualModem::readAnswerLine() {
-  ssize_t n = recv(callFd_, readBuffer_.data(), readBuffer_.size(), MSG_DONTWAIT);
-  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  long n = net::Receive(callFd_, readBuffer_.data(), readBuffer_.size());
+  if (n == net::kWouldBlock) return;
   if (n <= 0) {
     endCall("NO CARRIER");
     return;
@@ -451,13 +396,12 @@ bool VirtualModem::readData() {
   size_t got = 0;
   bool ended = false;
   while (got < readBuffer_.size()) {
-    ssize_t n = recv(callFd_, readBuffer_.data() + got, readBuffer_.size() - got, MSG_DONTWAIT);
+    long n = net::Receive(callFd_, readBuffer_.data() + got, readBuffer_.size() - got);
     if (n > 0) {
       got += size_t(n);
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    ended = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    ended = n == 0 || n == net::kFailed;
     break;
   }
   if (got > 0) owner_.received(readBuffer_.data(), got);
@@ -526,7 +470,7 @@ void VirtualModem::endCall(const char* result, bool reportDial) {
   cancel(writerTimer_);
   if (callFd_ >= 0) {
     waUnwatchFd(callFd_);
-    close(callFd_);
+    net::Close(callFd_);
     callFd_ = -1;
   }
   bool hadCarrier = carrier_;
@@ -552,8 +496,7 @@ void VirtualModem::dialFailed(const char* result) {
 
 void VirtualModem::settleEndedCall() {
   if (callFd_ < 0 || (phase_ != Phase::Online && phase_ != Phase::Ringing)) return;
-  pollfd p{callFd_, POLLIN | POLLRDHUP, 0};
-  if (poll(&p, 1, 0) != 1 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return;
+  if (!net::PeerHasClosed(callFd_)) return;
   if (phase_ == Phase::Ringing) {
     endCall(nullptr);
     return;
@@ -566,8 +509,8 @@ void VirtualModem::settleEndedCall() {
 }
 
 void VirtualModem::watchCall() {
-  short events = readingPaused_ ? 0 : POLLIN;
-  if (wantWrite_ || phase_ == Phase::Connecting) events |= POLLOUT;
+  short events = readingPaused_ ? 0 : WA_IN;
+  if (wantWrite_ || phase_ == Phase::Connecting) events |= WA_OUT;
   waWatchFd(callFd_, events, onCall, this);
 }
 

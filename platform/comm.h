@@ -15,9 +15,15 @@
 //                                      in several.
 // Ports map to backends (serial device, virtual modem over TCP) through the
 // library's settings file "ruk_comm.ini" in the current folder; without it port
-// n is the serial device /dev/ttyS(n-1).
+// n is the serial device /dev/ttyS(n-1) (COMn on Windows).
+//
+// Calling convention, for the five calls and the handler alike: the
+// platform's C convention (cdecl on 32-bit Windows, the caller removes the
+// arguments), exported from ruk_comm.dll under the plain names
+// ("ruk_pbx_Open", no decoration).
 #pragma once
 #include <stdint.h>
+#include "toolkit/export.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -25,7 +31,7 @@ extern "C" {
 
 typedef int32_t (*ruk_pbx_Handler)(int32_t type, int32_t state, const char* data, int32_t length);
 
-#define RUK_EXPORT __attribute__((visibility("default")))
+#define RUK_EXPORT VL_VISIBLE
 RUK_EXPORT int32_t ruk_pbx_Event(ruk_pbx_Handler handler, int32_t value);
 RUK_EXPORT intptr_t ruk_pbx_Open(int32_t port, int32_t baud, int32_t dataBits, int32_t inSize, int32_t outSize);
 RUK_EXPORT int32_t ruk_pbx_Close(void);

@@ -12,16 +12,21 @@
 // reads and deletes it. vlOptimize(-1, path, ...) decompresses the file in
 // place; malformed or absurdly expanding input is refused and the file kept.
 // Both advance progress bar 'barId' of 'console'.
+//
+// Calling convention: the platform's C convention (cdecl on 32-bit Windows,
+// the caller removes the arguments), exported from vlUnit.dll under the plain
+// names, as the communication library's calls are.
 #pragma once
 #include <stdint.h>
+#include "toolkit/export.h"
 #include "winapi/types.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-__attribute__((visibility("default"))) void vlData(int32_t direction, void* buffer, int32_t length);
-__attribute__((visibility("default"))) const char* vlOptimize(int32_t direction, const char* path, HWND console, int32_t barId);
+VL_VISIBLE void vlData(int32_t direction, void* buffer, int32_t length);
+VL_VISIBLE const char* vlOptimize(int32_t direction, const char* path, HWND console, int32_t barId);
 
 #ifdef __cplusplus
 }

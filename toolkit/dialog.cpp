@@ -4,11 +4,12 @@
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
 
+#include "toolkit/hostfiles.h"
+#include "toolkit/hostpath.h"
 #include "toolkit/text.h"
 #include "winapi/log.h"
 #include "winapi/winapi.h"
@@ -24,34 +25,13 @@ struct DialogModule {
 
 DialogModule module;
 
-std::string readCommandLine() {
-  std::string out;
-  FILE* f = fopen("/proc/self/cmdline", "rb");
-  if (f == nullptr) return out;
-  std::string arg;
-  auto flush = [&] {
-    if (!out.empty()) out += ' ';
-    out += arg.find(' ') != std::string::npos ? "\"" + arg + "\"" : arg;
-    arg.clear();
-  };
-  for (int c; (c = fgetc(f)) != EOF;) {
-    if (c == 0)
-      flush();
-    else
-      arg += char(c);
-  }
-  if (!arg.empty()) flush();
-  fclose(f);
-  return out;
-}
-
 }  // namespace
 
 HINSTANCE tkModuleHandle(const ResourceSet* resources) { return waRegisterResources(resources); }
 
 const char* tkCommandLine(void) {
   if (!module.commandLineRead) {
-    module.commandLine = readCommandLine();
+    module.commandLine = hostfs::CommandLine();
     module.commandLineRead = true;
   }
   return module.commandLine.c_str();
@@ -59,11 +39,12 @@ const char* tkCommandLine(void) {
 
 HCURSOR tkArrowCursor(void) { return waArrowCursor(); }
 
-// A Linux file carries no icon resources, so the program's own icon group 100
-// stands for the file's icon; the index word records 100 when the file is not
+// The program's own icon group 100 stands for the file's icon (a Linux file
+// carries no icon resources, and the dialog manager draws its own); the index word records 100 when the file is not
 // there (the fallback), and stays as it was when it is.
 HICON tkExtractIcon(HINSTANCE instance, const char* fileName, uint16_t* index) {
-  bool present = fileName && *fileName && access(fileName, F_OK) == 0;
+  std::string host;
+  bool present = fileName && *fileName && hostpath::ToHost(fileName, host) && hostfs::EntryExists(host);
   if (!present && index) *index = 100;
   return waLoadIcon(instance, 100);
 }

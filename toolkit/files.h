@@ -15,24 +15,24 @@
 #include "toolkit/export.h"
 #include "winapi/types.h"
 
-VL_EXPORT int32_t pFileIO(int32_t direction, const char* path, int32_t offset, void* buffer, int32_t count);
-VL_EXPORT int32_t pFileSize(const char* path);
-VL_EXPORT int32_t pFileFind(const char* pattern, char* dest, int32_t first);
-VL_EXPORT int32_t pFileDel(const char* path);
-VL_EXPORT int32_t pFileCopy(const char* source, const char* target);
-VL_EXPORT int32_t pFileRen(const char* oldPath, const char* newPath);
-VL_EXPORT int32_t pFileName(int32_t direction, HINSTANCE instance, char* dest, int32_t size, const char* filter);
-VL_EXPORT int32_t pDir(char* command, char* path, int32_t size);
-VL_EXPORT int32_t pDirName(HWND owner, char* dest);
-VL_EXPORT int32_t pDrive(char* dest, int32_t size);
-VL_EXPORT int32_t pDriveType(char* command, const char* root);
-VL_EXPORT int32_t pShell(const char* program, char* commandLine, int32_t wait);
-VL_EXPORT int32_t pTiming(void);
-VL_EXPORT int32_t pTime(int32_t type, char* dest);
-VL_EXPORT int32_t pDate(int32_t type, char* dest);
-VL_EXPORT int32_t pDoEvent(int32_t milliseconds);
-VL_EXPORT int32_t pMessage(void);
-VL_EXPORT int32_t pTimer(HWND window, int32_t id, int32_t interval, TIMERPROC handler);
+VL_OP int32_t pFileIO(int32_t direction, const char* path, int32_t offset, void* buffer, int32_t count);
+VL_OP int32_t pFileSize(const char* path);
+VL_OP int32_t pFileFind(const char* pattern, char* dest, int32_t first);
+VL_OP int32_t pFileDel(const char* path);
+VL_OP int32_t pFileCopy(const char* source, const char* target);
+VL_OP int32_t pFileRen(const char* oldPath, const char* newPath);
+VL_OP int32_t pFileName(int32_t direction, HINSTANCE instance, char* dest, int32_t size, const char* filter);
+VL_OP int32_t pDir(char* command, char* path, int32_t size);
+VL_OP int32_t pDirName(HWND owner, char* dest);
+VL_OP int32_t pDrive(char* dest, int32_t size);
+VL_OP int32_t pDriveType(char* command, const char* root);
+VL_OP int32_t pShell(const char* program, char* commandLine, int32_t wait);
+VL_OP int32_t pTiming(void);
+VL_OP int32_t pTime(int32_t type, char* dest);
+VL_OP int32_t pDate(int32_t type, char* dest);
+VL_OP int32_t pDoEvent(int32_t milliseconds);
+VL_OP int32_t pMessage(void);
+VL_OP int32_t pTimer(HWND window, int32_t id, int32_t interval, TIMERPROC handler);
 
 // Host extras for the program's own safeguards (no classic counterpart).
 // Bytes the folder's file system still gives this process; -1 when unknown.

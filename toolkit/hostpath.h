@@ -1,12 +1,14 @@
 // toolkit/hostpath.h -- the toolkit's private helpers (not part of the
-// exported runtime): classic paths on the POSIX host, and the reset of the
+// exported runtime): classic paths on the host, and the reset of the
 // toolkit's private state for tests.
 //
 // The program writes paths the classic way: "\" between names and an optional
-// drive prefix. Drive "C:" is the root of the host's file system; every other
-// letter names no drive, so a path on it reaches nothing. A path without a
-// drive prefix is relative to the current folder, as on the classic platform.
-// Going the other way, a host folder "/a/b" reads "C:\a\b".
+// drive prefix. On Windows that is the host's own form (hostpath_win32.cpp).
+// On a POSIX host (hostpath_posix.cpp) drive "C:" is the root of the host's
+// file system; every other letter names no drive, so a path on it reaches
+// nothing. A path without a drive prefix is relative to the current folder,
+// as on the classic platform. Going the other way, a host folder "/a/b" reads
+// "C:\a\b".
 #pragma once
 #include <string>
 

@@ -1,9 +1,8 @@
 // Random numbers that spread retries in time. Two machines that run the same
 // program on clocks started together must not keep choosing the same instant,
 // so the seed comes from the host's random source, not from the clock.
-#include <sys/random.h>
-
 #include "toolkit/files.h"
+#include "toolkit/hostfiles.h"
 
 namespace {
 
@@ -23,11 +22,10 @@ uint64_t NextRandom() {
 }
 
 void SeedFromHost() {
-  uint64_t seed = 0;
-  // getrandom of 8 bytes does not fail once the host's pool is ready; should
-  // it fail anyway, the address of the state still differs between runs of a
-  // position-independent program.
-  if (getrandom(&seed, sizeof seed, 0) != ssize_t(sizeof seed)) seed = uint64_t(uintptr_t(&randomState));
+  // Should the host's source fail, the address of the state still differs
+  // between runs of a position-independent program.
+  uint64_t seed = hostfs::RandomSeed();
+  if (seed == 0) seed = uint64_t(uintptr_t(&randomState));
   randomState.state = seed;
   randomState.seeded = true;
 }

@@ -5,9 +5,10 @@
 // as the empty string everywhere: the classic runtime would fault on it, and a
 // quiet "nothing there" is the sound reading for callers that test results.
 #include "toolkit/text.h"
+
+#include "toolkit/codepage.h"
 #include "toolkit/hostpath.h"
 
-#include <iconv.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -25,7 +26,7 @@ struct TextState {
   char str[256];
   char alphabet[256];
   char oneChar[2];
-  // Code page tables, built once from iconv on first use.
+  // Code page tables, built once on first use.
   bool tablesReady;
   unsigned char ansiToOem[256];
   unsigned char oemToAnsi[256];
@@ -61,20 +62,6 @@ int32_t forwardSearch(int32_t start, const char* s, int32_t len, const char* pat
   return 0;
 }
 
-// One byte converted through iconv; '?' when the target has no single byte
-// for it (the classic conversion's best fit also ends in '?').
-unsigned char convertByte(iconv_t cd, unsigned char in) {
-  char inBuf[1] = {static_cast<char>(in)};
-  char outBuf[8] = {};
-  char* ip = inBuf;
-  char* op = outBuf;
-  size_t inLeft = 1, outLeft = sizeof outBuf;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  if (iconv(cd, &ip, &inLeft, &op, &outLeft) == static_cast<size_t>(-1) || outLeft != sizeof outBuf - 1)
-    return '?';
-  return static_cast<unsigned char>(outBuf[0]);
-}
-
 // glibc's CP1252 knows no 0x81, 0x8D, 0x8F, 0x90 and 0x9D; the classic platform
 // reads them as the C1 controls of the same value. Those have no place in
 // code page 437 either, so they become '?' on the way there.
@@ -83,16 +70,12 @@ bool undefinedIn1252(unsigned char c) {
 }
 
 void buildCodePageTables() {
-  iconv_t toOem = iconv_open("CP437//TRANSLIT", "CP1252");
-  iconv_t toAnsi = iconv_open("CP1252//TRANSLIT", "CP437");
   for (int c = 0; c < 256; ++c) {
     unsigned char b = static_cast<unsigned char>(c);
     bool ascii = c < 128;
-    state.ansiToOem[c] = ascii ? b : (undefinedIn1252(b) || toOem == (iconv_t)-1) ? '?' : convertByte(toOem, b);
-    state.oemToAnsi[c] = ascii ? b : toAnsi == (iconv_t)-1 ? '?' : convertByte(toAnsi, b);
+    state.ansiToOem[c] = ascii ? b : undefinedIn1252(b) ? '?' : codepage::ToOem(b);
+    state.oemToAnsi[c] = ascii ? b : codepage::ToAnsi(b);
   }
-  if (toOem != (iconv_t)-1) iconv_close(toOem);
-  if (toAnsi != (iconv_t)-1) iconv_close(toAnsi);
   state.tablesReady = true;
 }
 

@@ -20,10 +20,6 @@
 // line is refused (a bad value, or files that exist without --force), 1 when
 // the files cannot be written. What it makes is its owner's alone (files
 // 0600, folders 0700), as the program makes its own.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -34,6 +30,7 @@
 #include <vector>
 
 #include "commlib/settings.h"
+#include "tools/secretfile.h"
 #include "config/config.h"
 #include "link/secure.h"
 
@@ -356,8 +353,10 @@ bool PrepareFolder(const CommandLine& line, const Machine& machine, Target& targ
   while (text.size() > 1 && text.back() == '/') text.pop_back();
   target.folder = text;
   // The program builds its paths with "\\", which the toolkit reads as a
-  // separator: a folder whose name holds one could never be found again.
-  if (text.find('\\') != std::string::npos) return why = {"folder path must not contain '\\': " + text}, false;
+  // separator: a folder whose name holds one could never be found again
+  // (on Windows it is the separator itself, and no name holds one).
+  if (fs::path::preferred_separator != '\\' && text.find('\\') != std::string::npos)
+    return why = {"folder path must not contain '\\': " + text}, false;
   if (text.size() > kMaxFolderLength)
     return why = {"folder path too long for the program (at most " + std::to_string(kMaxFolderLength) +
                   " characters): " + text},
@@ -380,13 +379,10 @@ bool PrepareFolder(const CommandLine& line, const Machine& machine, Target& targ
 bool WriteSecret(const fs::path& path, const MachineKey& key) {
   unsigned char record[kMachineKeyFileSize];
   MachineKeyRecord(key, record);
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  bool ok = fd >= 0 && fchmod(fd, 0600) == 0 && write(fd, record, sizeof record) == ssize_t(sizeof record) &&
-            fsync(fd) == 0;
-  if (fd >= 0) ok = close(fd) == 0 && ok;
+  bool ok = WriteNewSecretFile(path.string(), record, sizeof record);
   std::memset(record, 0, sizeof record);
   MachineKey back;
-  return ok && LoadMachineKey(path.c_str(), back) == kKeyRead &&
+  return ok && LoadMachineKey(path.string().c_str(), back) == kKeyRead &&
          std::memcmp(back.publicKey.bytes, key.publicKey.bytes, kPublicKeySize) == 0;
 }
 
@@ -408,7 +404,7 @@ bool RecordIsOnDisk(const fs::path& path, const ConfigRecord& expected) {
   std::error_code ec;
   if (fs::file_size(path, ec) != uintmax_t(kRecordSize) || ec) return false;
   ConfigRecord back{};
-  return ReadRecord(path.c_str(), back) == kRecordSize && std::memcmp(back.bytes, expected.bytes, kRecordSize) == 0;
+  return ReadRecord(path.string().c_str(), back) == kRecordSize && std::memcmp(back.bytes, expected.bytes, kRecordSize) == 0;
 }
 
 bool WriteMachine(Machine& machine, const Target& target, std::string& error) {
@@ -418,8 +414,8 @@ bool WriteMachine(Machine& machine, const Target& target, std::string& error) {
   // A replaced file is removed first: the record write never shortens a
   // file, and a longer one would be refused by the program as corrupt.
   for (const fs::path& file : target.files) fs::remove(file, ec);
-  WriteRecord(target.files[0].c_str(), machine.unit);
-  WriteRecord(target.files[1].c_str(), machine.settings);
+  WriteRecord(target.files[0].string().c_str(), machine.unit);
+  WriteRecord(target.files[1].string().c_str(), machine.settings);
   bool ok = RecordIsOnDisk(target.files[0], machine.unit) && RecordIsOnDisk(target.files[1], machine.settings) &&
             WriteSecret(target.files[2], machine.key);
   if (ok && !machine.commText.empty()) {
@@ -437,8 +433,8 @@ bool WriteMachine(Machine& machine, const Target& target, std::string& error) {
 }
 
 void Report(const Target& target, const Machine& machine) {
-  std::printf("vlinit: machine %s ready in %s\n", machine.unit.Text(UnitField::MachID), target.folder.c_str());
-  for (const fs::path& file : target.files) std::printf("  %s\n", file.filename().c_str());
+  std::printf("vlinit: machine %s ready in %s\n", machine.unit.Text(UnitField::MachID), target.folder.string().c_str());
+  for (const fs::path& file : target.files) std::printf("  %s\n", file.filename().string().c_str());
   std::printf("public key: %s\n", KeyText(machine.key.publicKey).c_str());
 }
 
@@ -454,15 +450,15 @@ bool ExistingMachine(const CommandLine& line, fs::path& folder, Refusal& why) {
 
 int ShowKey(const fs::path& folder) {
   MachineKey key;
-  switch (LoadMachineKey((folder / kMachineKeyName).c_str(), key)) {
+  switch (LoadMachineKey((folder / kMachineKeyName).string().c_str(), key)) {
     case kKeyRead:
       std::printf("%s\n", KeyText(key.publicKey).c_str());
       return 0;
     case kKeyMissing:
-      std::fprintf(stderr, "vlinit: no %s in %s (vlinit FOLDER --make-key makes one)\n", kMachineKeyName, folder.c_str());
+      std::fprintf(stderr, "vlinit: no %s in %s (vlinit FOLDER --make-key makes one)\n", kMachineKeyName, folder.string().c_str());
       return 1;
     default:
-      std::fprintf(stderr, "vlinit: %s in %s is damaged\n", kMachineKeyName, folder.c_str());
+      std::fprintf(stderr, "vlinit: %s in %s is damaged\n", kMachineKeyName, folder.string().c_str());
       return 1;
   }
 }
@@ -471,18 +467,18 @@ int MakeKey(const fs::path& folder, bool force) {
   const fs::path path = folder / kMachineKeyName;
   std::error_code ec;
   if (fs::exists(fs::symlink_status(path, ec))) {
-    if (!force) return std::fprintf(stderr, "vlinit: %s exists (use --force to replace it)\n", path.c_str()), 2;
+    if (!force) return std::fprintf(stderr, "vlinit: %s exists (use --force to replace it)\n", path.string().c_str()), 2;
     if (!fs::is_regular_file(fs::symlink_status(path, ec)))
-      return std::fprintf(stderr, "vlinit: %s exists and is not a plain file\n", path.c_str()), 2;
+      return std::fprintf(stderr, "vlinit: %s exists and is not a plain file\n", path.string().c_str()), 2;
   }
   MachineKey key;
   if (!MakeMachineKey(key)) return std::fprintf(stderr, "vlinit: the crypto library cannot start\n"), 1;
   fs::remove(path, ec);
   if (!WriteSecret(path, key)) {
     fs::remove(path, ec);
-    return std::fprintf(stderr, "vlinit: cannot write %s\n", path.c_str()), 1;
+    return std::fprintf(stderr, "vlinit: cannot write %s\n", path.string().c_str()), 1;
   }
-  std::printf("vlinit: %s made in %s\npublic key: %s\n", kMachineKeyName, folder.c_str(), KeyText(key.publicKey).c_str());
+  std::printf("vlinit: %s made in %s\npublic key: %s\n", kMachineKeyName, folder.string().c_str(), KeyText(key.publicKey).c_str());
   return 0;
 }
 
@@ -531,8 +527,8 @@ int AddPeer(const CommandLine& line, const fs::path& folder) {
                             : "# machines whose calls are checked by key: machine id, public key\n";
   KnownMachines known;
   KnownProblem problem;
-  if (exists && LoadKnownMachines(path.c_str(), known, problem) != kKnownRead) {
-    std::fprintf(stderr, "vlinit: %s line %d: %s (mend it first; nothing was changed)\n", path.c_str(),
+  if (exists && LoadKnownMachines(path.string().c_str(), known, problem) != kKnownRead) {
+    std::fprintf(stderr, "vlinit: %s line %d: %s (mend it first; nothing was changed)\n", path.string().c_str(),
                  int(problem.line), problem.reason);
     return 1;
   }
@@ -543,9 +539,9 @@ int AddPeer(const CommandLine& line, const fs::path& folder) {
   const fs::path part = path.string() + kPartSuffix;
   if (!WriteText(part, text) || (fs::rename(part, path, ec), ec)) {
     fs::remove(part, ec);
-    return std::fprintf(stderr, "vlinit: cannot write %s\n", path.c_str()), 1;
+    return std::fprintf(stderr, "vlinit: cannot write %s\n", path.string().c_str()), 1;
   }
-  std::printf("vlinit: %s %s %s\n", id.c_str(), replaced ? "replaced in" : "added to", path.c_str());
+  std::printf("vlinit: %s %s %s\n", id.c_str(), replaced ? "replaced in" : "added to", path.string().c_str());
   return 0;
 }
 
@@ -563,7 +559,7 @@ int OnExistingMachine(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  umask(077);
+  KeepNewFilesPrivate();
   CommandLine line;
   Refusal why;
   Machine machine;

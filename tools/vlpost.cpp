@@ -36,9 +36,6 @@
 // something could not be done (a file, a damaged mail), 2 when the command
 // is refused (its words, an unknown account, a wrong key); a message on
 // stderr says which.
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -55,6 +52,8 @@
 
 #include "accounts/mail_common.h"
 #include "config/config.h"
+#include "tools/secretfile.h"
+#include "tools/terminal.h"
 #include "console/helpers.h"
 #include "platform/unit.h"
 #include "store/format.h"
@@ -150,25 +149,6 @@ bool WordCountFits(const CommandLine& line) {
 }
 
 // --- keys --------------------------------------------------------------------
-
-// Reads one line from the terminal without showing it; false when standard
-// input is no terminal (a script must give the key as an option).
-bool AskHidden(const std::string& question, std::string& answer) {
-  if (!isatty(STDIN_FILENO)) return false;
-  std::fprintf(stderr, "%s: ", question.c_str());
-  std::fflush(stderr);
-  termios shown{};
-  const bool quiet = tcgetattr(STDIN_FILENO, &shown) == 0;
-  if (quiet) {
-    termios hidden = shown;
-    hidden.c_lflag &= tcflag_t(~ECHO);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
-  }
-  const bool read = bool(std::getline(std::cin, answer));
-  if (quiet) tcsetattr(STDIN_FILENO, TCSAFLUSH, &shown);
-  std::fprintf(stderr, "\n");
-  return read;
-}
 
 // A key as the desktop's prompt takes it: 1 to 15 printable characters,
 // folded to lower case. Empty text when it is fine, else what is wrong.
@@ -599,7 +579,7 @@ int RequestCall(const std::string& folder) {
   out << "asked for by vlpost --call\n";
   out.close();
   if (!out) return Fail("cannot write " + request.string());
-  std::printf("call asked for: %s (taken at the machine's next tick)\n", request.c_str());
+  std::printf("call asked for: %s (taken at the machine's next tick)\n", request.string().c_str());
   return 0;
 }
 
@@ -643,7 +623,7 @@ void Help() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  umask(077);  // accounts, mails and what --read extracts are the owner's alone
+  KeepNewFilesPrivate();  // accounts, mails and what --read extracts are the owner's alone
   CommandLine line;
   std::string why;
   if (!Parse(argc, argv, line, why) || (line.command != "help" && !WordCountFits(line))) {

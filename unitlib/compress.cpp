@@ -1,12 +1,6 @@
 // Attachment compression (see unitlib.h for the method and the bounds).
-#include <errno.h>
-#include <fcntl.h>
 #include <lzma.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -14,6 +8,7 @@
 #include "platform/unit.h"
 #include "toolkit/hostpath.h"
 #include "toolkit/window.h"
+#include "unitlib/packfiles.h"
 #include "unitlib/unitlib.h"
 
 // The progress bar belongs to the toolkit; without it loaded, packing still
@@ -23,11 +18,9 @@
 namespace {
 
 constexpr size_t kChunk = 64 * 1024;
-constexpr char kPackedName[] = "attachment.xz";
 
 struct OptimizeState {
   char result[4096];
-  std::string privateFolder;
 };
 
 OptimizeState state;
@@ -52,73 +45,19 @@ struct Progress {
 
 // ---- files --------------------------------------------------------------
 
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  ~Fd() {
-    if (fd >= 0) close(fd);
+// An open file, closed when it goes out of scope or when close() says so.
+struct Held {
+  packfiles::File file = packfiles::kNoFile;
+  explicit Held(packfiles::File f) : file(f) {}
+  ~Held() { close(); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  bool open() const { return file != packfiles::kNoFile; }
+  void close() {
+    if (open()) packfiles::Close(file);
+    file = packfiles::kNoFile;
   }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
 };
-
-int openRegularForReading(const std::string& path, struct stat& st) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-bool writeAll(int fd, const uint8_t* data, size_t count) {
-  while (count > 0) {
-    ssize_t n = write(fd, data, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    count -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-ssize_t readSome(int fd, uint8_t* data, size_t count) {
-  for (;;) {
-    ssize_t n = read(fd, data, count);
-    if (n >= 0 || errno != EINTR) return n;
-  }
-}
-
-// Reads exactly count bytes at offset without moving the file position.
-bool readAt(int fd, uint8_t* data, size_t count, uint64_t offset) {
-  while (count > 0) {
-    ssize_t n = pread(fd, data, count, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    count -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
-}
-
-void removePrivateFolder() {
-  if (state.privateFolder.empty()) return;
-  unlink((state.privateFolder + "/" + kPackedName).c_str());
-  rmdir(state.privateFolder.c_str());
-}
-
-const std::string& privateFolder() {
-  if (state.privateFolder.empty()) {
-    char folder[] = "/tmp/vlunit-XXXXXX";
-    if (mkdtemp(folder)) {
-      state.privateFolder = folder;
-      atexit(removePrivateFolder);
-    }
-  }
-  return state.privateFolder;
-}
 
 const char* answer(const std::string& path) {
   memset(state.result, 0, sizeof state.result);
@@ -131,14 +70,15 @@ const char* answer(const std::string& path) {
 // Runs stream through from input to output. Stops with false on any coder
 // error. With a limit (unpacking), also on output beyond *limit and on bytes
 // after the end of the stream.
-bool runCoder(lzma_stream& stream, int in, int out, const uint64_t* limit, Progress& progress) {
+bool runCoder(lzma_stream& stream, packfiles::File in, packfiles::File out, const uint64_t* limit,
+              Progress& progress) {
   uint8_t inBuf[kChunk], outBuf[kChunk];
   lzma_action action = LZMA_RUN;
   stream.next_out = outBuf;
   stream.avail_out = sizeof outBuf;
   for (;;) {
     if (stream.avail_in == 0 && action == LZMA_RUN) {
-      ssize_t n = readSome(in, inBuf, sizeof inBuf);
+      long n = packfiles::ReadSome(in, inBuf, sizeof inBuf);
       if (n < 0) return false;
       stream.next_in = inBuf;
       stream.avail_in = static_cast<size_t>(n);
@@ -148,7 +88,7 @@ bool runCoder(lzma_stream& stream, int in, int out, const uint64_t* limit, Progr
     lzma_ret ret = lzma_code(&stream, action);
     if (limit != nullptr && stream.total_out > *limit) return false;
     if (stream.avail_out == 0 || ret == LZMA_STREAM_END) {
-      if (!writeAll(out, outBuf, sizeof outBuf - stream.avail_out)) return false;
+      if (!packfiles::WriteAll(out, outBuf, sizeof outBuf - stream.avail_out)) return false;
       stream.next_out = outBuf;
       stream.avail_out = sizeof outBuf;
     }
@@ -156,7 +96,7 @@ bool runCoder(lzma_stream& stream, int in, int out, const uint64_t* limit, Progr
       if (limit == nullptr) return true;
       // One stream and nothing after it.
       uint8_t extra;
-      return stream.avail_in == 0 && readSome(in, &extra, 1) == 0;
+      return stream.avail_in == 0 && packfiles::ReadSome(in, &extra, 1) == 0;
     }
     if (ret != LZMA_OK) return false;
   }
@@ -166,16 +106,16 @@ bool runCoder(lzma_stream& stream, int in, int out, const uint64_t* limit, Progr
 // before anything is decoded. False when the end of the file is no stream
 // footer, the index does not decode, or the index does not account for
 // exactly the bytes of the file (a second stream, padding, a torn copy).
-bool declaredSize(int fd, uint64_t fileSize, uint64_t& unpacked) {
+bool declaredSize(packfiles::File fd, uint64_t fileSize, uint64_t& unpacked) {
   uint8_t footer[LZMA_STREAM_HEADER_SIZE];
-  if (fileSize < 2 * LZMA_STREAM_HEADER_SIZE || !readAt(fd, footer, sizeof footer, fileSize - sizeof footer))
-    return false;
+  if (fileSize < 2 * LZMA_STREAM_HEADER_SIZE) return false;
+  if (!packfiles::ReadAt(fd, footer, sizeof footer, fileSize - sizeof footer)) return false;
   lzma_stream_flags flags;
   if (lzma_stream_footer_decode(&flags, footer) != LZMA_OK) return false;
   const uint64_t indexSize = flags.backward_size;
   if (indexSize > unitlib::kMaxIndex || indexSize + 2 * LZMA_STREAM_HEADER_SIZE > fileSize) return false;
   std::vector<uint8_t> bytes(static_cast<size_t>(indexSize));
-  if (!readAt(fd, bytes.data(), bytes.size(), fileSize - sizeof footer - indexSize)) return false;
+  if (!packfiles::ReadAt(fd, bytes.data(), bytes.size(), fileSize - sizeof footer - indexSize)) return false;
   lzma_index* index = nullptr;
   uint64_t memory = unitlib::kMaxIndex * 4;
   size_t used = 0;
@@ -204,21 +144,20 @@ bool initEncoder(lzma_stream& stream, uint64_t inputSize) {
 // ---- the two directions -------------------------------------------------
 
 const char* pack(const std::string& source, Progress& progress) {
-  struct stat st;
-  Fd in(openRegularForReading(source, st));
-  if (in.fd < 0 || static_cast<uint64_t>(st.st_size) > unitlib::kMaxOutput) return answer("");
-  const std::string& folder = privateFolder();
-  if (folder.empty()) return answer("");
-  std::string target = folder + "/" + kPackedName;
-  Fd out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (out.fd < 0) return answer("");
-  progress.total = static_cast<uint64_t>(st.st_size);
+  uint64_t size = 0;
+  Held in(packfiles::OpenForReading(source, size));
+  if (!in.open() || size > unitlib::kMaxOutput) return answer("");
+  std::string target;
+  Held out(packfiles::CreatePacked(target));
+  if (!out.open()) return answer("");
+  progress.total = size;
   lzma_stream stream = LZMA_STREAM_INIT;
-  bool ok = initEncoder(stream, progress.total) && runCoder(stream, in.fd, out.fd, nullptr, progress);
-  ok = ok && fsync(out.fd) == 0;
+  bool ok = initEncoder(stream, progress.total) && runCoder(stream, in.file, out.file, nullptr, progress);
+  ok = ok && packfiles::Finish(out.file, packfiles::kNoFile);
   lzma_end(&stream);
+  out.close();
   if (!ok) {
-    unlink(target.c_str());
+    packfiles::Remove(target);
     return answer("");
   }
   progress.at(progress.total);
@@ -226,28 +165,27 @@ const char* pack(const std::string& source, Progress& progress) {
 }
 
 const char* unpack(const char* classicPath, const std::string& path, Progress& progress) {
-  struct stat st;
-  Fd in(openRegularForReading(path, st));
+  uint64_t size = 0;
+  Held in(packfiles::OpenForReading(path, size));
   // The packed copy of the largest file is a little larger than the file.
-  if (in.fd < 0 || static_cast<uint64_t>(st.st_size) > 2 * unitlib::kMaxOutput) return answer("");
+  if (!in.open() || size > 2 * unitlib::kMaxOutput) return answer("");
   uint64_t declared = 0;
-  if (!declaredSize(in.fd, static_cast<uint64_t>(st.st_size), declared) || declared > unitlib::kMaxOutput)
-    return answer("");
-  // Beside the file (same file system, so the rename is atomic), under a
-  // short name that fits whatever the file's own name is.
-  size_t cut = path.find_last_of('/');
-  std::string temporary = (cut == std::string::npos ? std::string() : path.substr(0, cut + 1)) + ".vlunit-XXXXXX";
-  Fd out(mkostemp(temporary.data(), O_CLOEXEC));
-  if (out.fd < 0) return answer("");
-  progress.total = static_cast<uint64_t>(st.st_size);
+  if (!declaredSize(in.file, size, declared) || declared > unitlib::kMaxOutput) return answer("");
+  std::string temporary;
+  Held out(packfiles::CreateBeside(path, temporary));
+  if (!out.open()) return answer("");
+  progress.total = size;
   lzma_stream stream = LZMA_STREAM_INIT;
   bool ok = lzma_stream_decoder(&stream, unitlib::kDecoderMemory, 0) == LZMA_OK &&
-            runCoder(stream, in.fd, out.fd, &declared, progress);
+            runCoder(stream, in.file, out.file, &declared, progress);
   lzma_end(&stream);
-  ok = ok && fchmod(out.fd, st.st_mode & 07777) == 0 && fsync(out.fd) == 0;
-  ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+  ok = ok && packfiles::Finish(out.file, in.file);
+  // Both are closed first: an open file cannot be replaced on every platform.
+  in.close();
+  out.close();
+  ok = ok && packfiles::Replace(temporary, path);
   if (!ok) {
-    unlink(temporary.c_str());
+    packfiles::Remove(temporary);
     return answer("");
   }
   progress.at(progress.total);

@@ -1,19 +1,12 @@
 // The machine's log (see log.h for what it writes and when).
 #include "winapi/log.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <deque>
 #include <string>
 
+#include "winapi/logout.h"
 #include "winapi/loop.h"
 #include "winapi/presenter.h"
 
@@ -35,8 +28,7 @@ struct Written {
 // The whole state of the log.
 struct LogState {
   bool open = false;
-  bool journal = false;      // standard output is the journal
-  bool errorsApart = false;  // standard error is another file than standard output
+  WaLogStreams streams;
   std::function<void(const WaLogLine&)> catcher;
   bool statusWaits = false;  // a status text not yet written
   std::string status;
@@ -44,38 +36,13 @@ struct LogState {
   std::string held, heldStamp;  // a count that may still go on
   uint32_t holdDeadline = 0;
   std::deque<Written> recent;   // status texts written since the last other line
-  bool stopHandled = false;     // SIGTERM and SIGINT come through the loop
-  int stopPipe[2] = {-1, -1};
+  bool stopHandled = false;     // a request to stop comes through the loop
 };
 
 LogState logState;
 
 bool Active() { return logState.open || logState.catcher; }
 
-bool SameFile(int a, int b) {
-  struct stat sa, sb;
-  return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-// The journal says where it listens: JOURNAL_STREAM is "device:inode".
-bool OutputIsJournal() {
-  const char* stream = getenv("JOURNAL_STREAM");
-  struct stat out;
-  if (stream == nullptr || fstat(STDOUT_FILENO, &out) != 0) return false;
-  unsigned long long device = 0, inode = 0;
-  return sscanf(stream, "%llu:%llu", &device, &inode) == 2 && device == out.st_dev && inode == out.st_ino;
-}
-
-std::string Stamp() {
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local;
-  localtime_r(&now.tv_sec, &local);
-  char text[40];
-  size_t n = strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  snprintf(text + n, sizeof text - n, ".%03ld", now.tv_nsec / 1000000L);
-  return text;
-}
 
 // UTF-8 without line breaks or other control characters.
 std::string Printable(const char* cp1252) {
@@ -83,16 +50,6 @@ std::string Printable(const char* cp1252) {
   for (char& c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   return waToUtf8(text);
-}
-
-void WriteAll(int fd, const std::string& line) {
-  size_t done = 0;
-  while (done < line.size()) {
-    ssize_t n = write(fd, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a reader that went away: the line is lost, the machine goes on
-    done += size_t(n);
-  }
 }
 
 void Emit(int32_t level, const char* topic, const std::string& utf8, const std::string& stamp) {
@@ -103,12 +60,12 @@ void Emit(int32_t level, const char* topic, const std::string& utf8, const std::
   std::string word = topic;
   if (word.size() < 6) word.resize(6, ' ');
   std::string line = word + " " + utf8 + "\n";
-  if (logState.journal)
+  if (logState.streams.journal)
     line = (level == WA_LOG_ERROR ? "<3>" : "<6>") + line;
   else
     line = stamp + " " + line;
-  WriteAll(STDOUT_FILENO, line);
-  if (level == WA_LOG_ERROR && logState.errorsApart) WriteAll(STDERR_FILENO, line);
+  waLogWrite(false, line);
+  if (level == WA_LOG_ERROR && logState.streams.errorsApart) waLogWrite(true, line);
 }
 
 // --- status texts: counts held, idle rounds not repeated -------------------
@@ -180,47 +137,20 @@ void BeforeOtherLine(const char* topic) {
 void OnExit() {
   if (!logState.open) return;
   BeforeOtherLine("stop");
-  Emit(WA_LOG_NOTE, "stop", "ended", Stamp());
+  Emit(WA_LOG_NOTE, "stop", "ended", waLogStamp());
 }
 
-// The service stops the machine with SIGTERM: the signal only wakes the
-// loop, which writes the stop line between two of the program's steps and
-// then lets the signal end the process as it always did. A second signal
-// ends it at once, should the loop not come round.
-volatile sig_atomic_t stopSignals = 0;
-
-void OnStopSignal(int number) {
-  if (stopSignals != 0) {
-    signal(number, SIG_DFL);
-    raise(number);
-    return;
-  }
-  stopSignals = 1;
-  const unsigned char byte = static_cast<unsigned char>(number);
-  const int saved = errno;
-  (void)!write(logState.stopPipe[1], &byte, 1);
-  errno = saved;
-}
-
-void OnStopPipe(int fd, short, void*) {
-  unsigned char number = 0;
-  if (read(fd, &number, 1) != 1) return;
+// The service stops the machine (SIGTERM on a POSIX host): the request only
+// wakes the loop, which writes the stop line between two of the program's
+// steps; the platform then ends the process as the request would have.
+void OnStop(const char* how) {
   BeforeOtherLine("stop");
-  Emit(WA_LOG_NOTE, "stop", number == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM", Stamp());
-  signal(number, SIG_DFL);
-  raise(number);
+  Emit(WA_LOG_NOTE, "stop", how, waLogStamp());
 }
 
-void HandleStopSignals() {
-  if (logState.stopHandled || pipe2(logState.stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  logState.stopHandled = true;
-  struct sigaction action{};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-  waWatchFd(logState.stopPipe[0], POLLIN, OnStopPipe, nullptr);
+void HandleStopRequests() {
+  if (logState.stopHandled) return;
+  logState.stopHandled = waLogCatchStop(OnStop);
   atexit(OnExit);
 }
 
@@ -231,12 +161,8 @@ void waLogOpen(int32_t on) {
   WriteHeld();
   logState.open = on == 1;
   if (!logState.open) return;
-  logState.journal = OutputIsJournal();
-  logState.errorsApart = !SameFile(STDOUT_FILENO, STDERR_FILENO);
-  // Lines go to pipes (a terminal's pager, the demo's prefixer); one that
-  // closes must not end the machine.
-  signal(SIGPIPE, SIG_IGN);
-  HandleStopSignals();
+  logState.streams = waLogStreams();
+  HandleStopRequests();
 }
 
 int32_t waLogIsOpen(void) { return Active() ? 1 : 0; }
@@ -245,14 +171,14 @@ void waLog(int32_t level, const char* topic, const char* text) {
   if (!Active()) return;
   if (topic == nullptr) topic = "";
   BeforeOtherLine(topic);
-  Emit(level, topic, Printable(text), Stamp());
+  Emit(level, topic, Printable(text), waLogStamp());
 }
 
 void waLogStatus(const char* text, int32_t newMessage) {
   if (!Active()) return;
   if (newMessage == 1) waLogFlush();
   logState.status = Printable(text);
-  logState.statusStamp = Stamp();
+  logState.statusStamp = waLogStamp();
   logState.statusWaits = !logState.status.empty();
 }
 

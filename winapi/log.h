@@ -66,5 +66,5 @@ struct WaLogLine {
   std::string topic;
   std::string text;
 };
-__attribute__((visibility("default"))) void waLogCatch(std::function<void(const WaLogLine&)> catcher);
+VL_VISIBLE void waLogCatch(std::function<void(const WaLogLine&)> catcher);
 #endif

@@ -2,9 +2,7 @@
 #include "winapi/loop.h"
 
 #include "winapi/log.h"
-
-#include <poll.h>
-#include <time.h>
+#include "winapi/wait.h"
 
 #include <algorithm>
 #include <vector>
@@ -44,13 +42,7 @@ LoopState loop;
 // else is scheduled.
 constexpr int kVirtualFdSlice = 100;
 
-uint64_t realNow() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
-}
-
-uint64_t now64() { return loop.virtualClock ? loop.virtualNow : realNow(); }
+uint64_t now64() { return loop.virtualClock ? loop.virtualNow : waHostClock(); }
 
 bool dispatchDueDeadline() {
   if (loop.deadlines.empty()) return false;
@@ -66,17 +58,12 @@ bool dispatchDueDeadline() {
 // Polls the watched descriptors for at most timeoutMs real milliseconds and
 // runs the callbacks of those that are ready, one after another.
 bool pollDescriptors(int timeoutMs) {
-  if (loop.watches.empty()) {
-    if (timeoutMs > 0) poll(nullptr, 0, timeoutMs);
-    return false;
-  }
-  std::vector<pollfd> fds;
-  fds.reserve(loop.watches.size());
-  for (const Watch& w : loop.watches) fds.push_back(pollfd{w.fd, w.events, 0});
-  int n = poll(fds.data(), fds.size(), timeoutMs);
-  if (n <= 0) return false;
+  std::vector<WaWaitItem> items;
+  items.reserve(loop.watches.size());
+  for (const Watch& w : loop.watches) items.push_back(WaWaitItem{w.fd, w.events, 0});
+  if (!waHostWait(items, timeoutMs)) return false;
   bool any = false;
-  for (const pollfd& p : fds) {
+  for (const WaWaitItem& p : items) {
     if (p.revents == 0) continue;
     // A callback may have removed or replaced this watch meanwhile.
     auto it = std::find_if(loop.watches.begin(), loop.watches.end(), [&](const Watch& w) { return w.fd == p.fd; });
@@ -121,7 +108,7 @@ int waWatchFd(int fd, short events, waFdCallback callback, void* context) {
 }
 
 void waUnwatchFd(int fd) {
-  std::erase_if(loop.watches, [fd](const Watch& w) { return w.fd == fd; });
+  if (std::erase_if(loop.watches, [fd](const Watch& w) { return w.fd == fd; }) > 0) waHostForget(fd);
 }
 
 uint32_t waAddDeadline(uint32_t delayMs, waDeadlineCallback callback, void* context) {
@@ -146,6 +133,7 @@ void waSetBeforeWait(void (*hook)(void)) { loop.beforeWait = hook; }
 int waHasWork(void) { return loop.deadlines.empty() && loop.watches.empty() ? 0 : 1; }
 
 void waResetLoop(void) {
+  for (const Watch& w : loop.watches) waHostForget(w.fd);
   loop.watches.clear();
   loop.deadlines.clear();
 }

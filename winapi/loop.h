@@ -4,7 +4,8 @@
 // pauses, timers, and the communication library's file descriptors. One pass
 // of the loop (waPump) dispatches whatever is ready -- posted messages, due
 // timers and deadlines, readable or writable descriptors -- and otherwise
-// sleeps in poll() until the next of them. Nothing ever spins.
+// sleeps until the next of them (winapi/wait.h: poll() on POSIX, the
+// platform's wait for objects on Windows). Nothing ever spins.
 //
 // The clock is real (monotonic milliseconds) in normal runs. In virtual mode
 // (tests) time stands still while anything is ready and, when nothing is,
@@ -27,9 +28,13 @@ VL_EXPORT uint32_t waNow(void);
 VL_EXPORT void waSetVirtualClock(int on, uint32_t start);
 VL_EXPORT int waIsVirtualClock(void);
 
-// Descriptor watches. events: POLLIN and/or POLLOUT. The callback runs on the
-// interface thread from inside a pump, one event at a time. Watching an fd
-// again replaces its callback and events.
+// Descriptor watches. events: WA_IN and/or WA_OUT (the values of poll()'s
+// POLLIN and POLLOUT, which POSIX callers may pass as well); revents adds
+// WA_ERR and WA_HUP. On Windows an fd is a socket, or with WA_EVENT an event
+// handle that reports WA_IN once it is signalled (overlapped device I/O).
+// The callback runs on the interface thread from inside a pump, one event at
+// a time. Watching an fd again replaces its callback and events.
+enum { WA_IN = 0x001, WA_OUT = 0x004, WA_ERR = 0x008, WA_HUP = 0x010, WA_EVENT = 0x4000 };
 typedef void (*waFdCallback)(int fd, short revents, void* context);
 VL_EXPORT int waWatchFd(int fd, short events, waFdCallback callback, void* context);
 VL_EXPORT void waUnwatchFd(int fd);

@@ -22,10 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/export.h"
 #include "winapi/resource.h"
 #include "winapi/types.h"
 
-#define WA_API __attribute__((visibility("default")))
+#define WA_API VL_VISIBLE
 
 struct WaItem {
   std::string text;

@@ -54,8 +54,8 @@ class ScenarioTest : public ::testing::Test {
     unit.SetText(UnitField::ECourierInterval, "60");
     ConfigRecord settings{};
     settings.SetText(SettingsField::Signal, "0");
-    WriteRecord((root / "VL.INI").c_str(), unit);
-    WriteRecord((root / "Velloran.INI").c_str(), settings);
+    WriteRecord((root / "VL.INI").string().c_str(), unit);
+    WriteRecord((root / "Velloran.INI").string().c_str(), settings);
     ResetConfig();
   }
   void TearDown() override {

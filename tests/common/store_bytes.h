@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/unit.h"
+#include "tests/common/temp_folder.h"
 #include "store/format.h"
 
 namespace storebytes {
@@ -51,9 +52,10 @@ inline void PutText(Bytes& bytes, size_t offset, const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) bytes[offset + i] = static_cast<unsigned char>(text[i]);
 }
 
-// The classic form of a host path: "C:" and "\" between names.
+// The classic form of a host path: "C:" and "\" between names (a Windows
+// path has its drive already).
 inline std::string Classic(const fs::path& host) {
-  std::string text = "C:" + host.string();
+  std::string text = (host.has_root_name() ? "" : "C:") + host.string();
   for (char& c : text)
     if (c == '/') c = '\\';
   return text;
@@ -87,12 +89,6 @@ inline Bytes AccountFileBytes(const std::string& id, const std::string& key) {
   return record;
 }
 
-inline fs::path MakeTempFolder(const char* stem) {
-  std::string pattern = (fs::temp_directory_path() / (std::string(stem) + "XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back(0);
-  return fs::path(mkdtemp(name.data()));
-}
 
 // Incompressible bytes of a given length, the same for the same seed.
 inline Bytes RandomBytes(size_t n, unsigned seed) {

@@ -95,7 +95,7 @@ int32_t OnEvent(int32_t type, int32_t state, const char* data, int32_t length) {
 }
 
 inline std::string Classic(const fs::path& path) {
-  std::string text = "C:" + path.string();
+  std::string text = (path.has_root_name() ? "" : "C:") + path.string();
   for (char& c : text)
     if (c == '/') c = '\\';
   return text;
@@ -121,7 +121,7 @@ Machine& Start(const fs::path& root, const std::string& id, bool extended, const
     ini << "[port1]\nbackend = virtual\nlisten = 127.0.0.1:0\nauto_answer = 1\n" << modemLines;
     if (!phonebook.empty()) ini << "[phonebook]\n" << phonebook;
   }
-  commSetSettingsFile(m.comm == nullptr ? commDefault() : m.comm, (root / "ruk_comm.ini").c_str());
+  commSetSettingsFile(m.comm == nullptr ? commDefault() : m.comm, (root / "ruk_comm.ini").string().c_str());
   As(m, [&] {
     ResetLink();
     ResetConfig();

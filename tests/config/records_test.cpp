@@ -6,12 +6,12 @@
 // span, or a write that forgot to scramble, shows up as wrong bytes.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -37,9 +37,10 @@ Bytes Scrambled(Bytes plain) {
 class RecordFile : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vl-config-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
+    std::random_device random;
+    fs::path folder = fs::temp_directory_path() / ("vl-config-" + std::to_string(random()));
+    ASSERT_TRUE(fs::create_directory(folder));
+    folder_ = folder.string();
     path_ = folder_ + "/VL.INI";
     ResetConfig();
   }

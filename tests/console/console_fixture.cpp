@@ -1,4 +1,5 @@
 #include "console_fixture.h"
+#include "tests/common/temp_folder.h"
 
 #include <stdlib.h>
 
@@ -71,9 +72,8 @@ int32_t VisibleEdit(HWND prompt) {
 Calls& Recorded() { return calls; }
 
 void ConsoleFixture::SetUp() {
-  char pattern[] = "/tmp/vlconsole.XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  root_ = pattern;
+  root_ = MakeTempFolder("vlconsole.");
+  ASSERT_FALSE(root_.empty());
   previous_ = fs::current_path();
   fs::current_path(root_);
 
@@ -134,8 +134,8 @@ void ConsoleFixture::WriteMachine(const Fields& unitFields, const Fields& settin
                    {SettingsField::Dial, "DT"},
                    {SettingsField::Answer, "A"}});
   Apply(settings, settingsFields);
-  WriteRecord((root_ / "VL.INI").c_str(), unit);
-  WriteRecord((root_ / "Velloran.INI").c_str(), settings);
+  WriteRecord((root_ / "VL.INI").string().c_str(), unit);
+  WriteRecord((root_ / "Velloran.INI").string().c_str(), settings);
 }
 
 std::vector<unsigned char> ConsoleFixture::FileBytes(const std::string& name) const {
@@ -145,7 +145,7 @@ std::vector<unsigned char> ConsoleFixture::FileBytes(const std::string& name) co
 
 ConfigRecord ConsoleFixture::ReadBack(const std::string& name) const {
   ConfigRecord record{};
-  ReadRecord((root_ / name).c_str(), record);
+  ReadRecord((root_ / name).string().c_str(), record);
   return record;
 }
 

@@ -151,7 +151,7 @@ TEST_F(SettingTest, ASlotFilledToItsEndIsShownAndSavedWithinItsWidth) {
   WriteMachine({{UnitField::OnlineMachID, "0499"}});
   ConfigRecord unit = ReadBack("VL.INI");
   for (int32_t i = 0; i < UnitField::MachID.width; ++i) unit.bytes[UnitField::MachID.offset + i] = 'M';
-  WriteRecord((root_ / "VL.INI").c_str(), unit);
+  WriteRecord((root_ / "VL.INI").string().c_str(), unit);
   RunSetting([&](HWND s) {
     EXPECT_EQ(headless::text(s, kSetMachId), std::string(23, 'M'));
     EXPECT_EQ(headless::text(s, kSetOnlineMachId), "0499");

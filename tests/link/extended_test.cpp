@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/temp_folder.h"
 #include "link_fixture.h"
 #include "platform/unit.h"
 #include "store/delivery.h"
@@ -47,9 +48,8 @@ std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes
 class ExtendedLink : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vlextXXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    root_ = MakeTempFolder("vlext");
+    ASSERT_FALSE(root_.empty());
     commReset(commDefault());
     headless::reset(true, 1000);
   }

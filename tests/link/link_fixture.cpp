@@ -1,4 +1,6 @@
 #include "link_fixture.h"
+#include "tests/common/store_bytes.h"
+#include "tests/common/temp_folder.h"
 
 #include <stdlib.h>
 
@@ -116,11 +118,8 @@ void WriteAll(const fs::path& path, const Bytes& bytes) {
 }
 
 void LinkFixture::SetUp() {
-  std::string pattern = (fs::temp_directory_path() / "vllinkXXXXXX").string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back(0);
-  ASSERT_NE(mkdtemp(name.data()), nullptr);
-  root_ = name.data();
+  root_ = MakeTempFolder("vllink");
+  ASSERT_FALSE(root_.empty());
   fs::create_directory(Post());
 
   commReset(commDefault());
@@ -128,8 +127,7 @@ void LinkFixture::SetUp() {
   ResetLink();
   ResetConfig();
   ResetConsole();
-  std::string classic = "C:" + root_.string();
-  std::replace(classic.begin(), classic.end(), '/', '\\');
+  std::string classic = storebytes::Classic(root_);
   ConfigState& config = Config();
   classic.copy(config.programFolder, sizeof config.programFolder - 1);
   (classic + "\\POST").copy(config.spoolPath, sizeof config.spoolPath - 1);
@@ -143,7 +141,7 @@ void LinkFixture::SetUp() {
   config.settings.SetText(SettingsField::Dial, "DT");
 
   commSelect(nullptr);
-  commSetSettingsFile(commDefault(), (root_ / "ruk_comm.ini").c_str());
+  commSetSettingsFile(commDefault(), (root_ / "ruk_comm.ini").string().c_str());
   WriteProgramSettings({});
   ruk_pbx_Event(OnLinkEvent, 250);
   OpenConsoleWindow();

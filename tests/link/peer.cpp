@@ -37,7 +37,7 @@ std::string SlotAt(const Bytes& bytes, size_t offset, size_t width) {
 Peer::Peer(const fs::path& folder, std::string name)
     : settings_(folder / (name + ".ini")), name_(std::move(name)), instance_(commCreate()) {
   peers()[instance_] = this;
-  commSetSettingsFile(instance_, settings_.c_str());
+  commSetSettingsFile(instance_, settings_.string().c_str());
 }
 
 Peer::~Peer() {

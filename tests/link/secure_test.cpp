@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/temp_folder.h"
 #include "link/secure.h"
 
 namespace {
@@ -327,9 +328,8 @@ TEST_F(Secure, FramesOutOfOrderTwiceOrAlteredAreRefusedAndCloseTheChannel) {
 class SecureFiles : public testing::Test {
  protected:
   void SetUp() override {
-    std::string name = (fs::temp_directory_path() / "vl-secure-XXXXXX").string();
-    ASSERT_NE(mkdtemp(name.data()), nullptr);
-    root_ = name;
+    root_ = MakeTempFolder("vl-secure-");
+    ASSERT_FALSE(root_.empty());
   }
   void TearDown() override { fs::remove_all(root_); }
   std::string Write(const char* name, const std::string& bytes) {
@@ -362,7 +362,7 @@ TEST_F(SecureFiles, KnownMachinesAreReadWholeOrNotAtAll) {
   EXPECT_EQ(Hex(*FindKnownMachine(known, "402")), k2);
   EXPECT_EQ(Hex(*FindKnownMachine(known, "401")), k1);
   for (const char* other : {"40", "0401", "4011", "", "401 "}) EXPECT_EQ(FindKnownMachine(known, other), nullptr) << other;
-  EXPECT_EQ(LoadKnownMachines((root_ / "none.txt").c_str(), known, problem), kKnownNone);
+  EXPECT_EQ(LoadKnownMachines((root_ / "none.txt").string().c_str(), known, problem), kKnownNone);
   EXPECT_EQ(known.count, 0);
 
   std::string many;
@@ -403,7 +403,7 @@ TEST_F(SecureFiles, MachineKeyFileIsCheckedBeforeItsKeyIsUsed) {
   ASSERT_EQ(LoadMachineKey(Write("MACHINE.KEY", bytes).c_str(), read), kKeyRead);
   EXPECT_EQ(std::memcmp(&made, &read, sizeof made), 0);
 
-  EXPECT_EQ(LoadMachineKey((root_ / "none").c_str(), read), kKeyMissing);
+  EXPECT_EQ(LoadMachineKey((root_ / "none").string().c_str(), read), kKeyMissing);
   std::string seedFlipped = bytes, keyFlipped = bytes, markerFlipped = bytes;
   seedFlipped[20] ^= 1;
   keyFlipped[60] ^= 1;

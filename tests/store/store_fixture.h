@@ -79,10 +79,7 @@ inline Bytes MakeMail(const MailShape& mail) {
 class StoreFolder {
  public:
   StoreFolder() {
-    std::string pattern = (fs::temp_directory_path() / "vlstoreXXXXXX").string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back(0);
-    root_ = mkdtemp(name.data());
+    root_ = MakeTempFolder("vlstore");
     fs::create_directory(root_ / "POST");
     ResetConfig();
     std::string classic = Classic(root_);

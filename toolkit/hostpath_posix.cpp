@@ -1,4 +1,4 @@
-// Classic paths on the POSIX host (see hostpath.h).
+// Classic paths on a POSIX host (see hostpath.h).
 #include "toolkit/hostpath.h"
 
 #include <limits.h>
