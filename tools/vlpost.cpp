@@ -29,8 +29,9 @@
 //       does: the request is the file CALL.NOW, which the tick takes away.
 //   vlpost --help
 //
-// A key left out is asked for on the terminal (not shown as it is typed)
-// when standard input is one. Keys follow the desktop's prompts: 1 to 15
+// Options may stand anywhere after the command; "--" ends them (a subject or
+// text that begins with "--" follows it). A key left out is asked for on the
+// terminal (not shown as it is typed) when standard input is one. Keys follow the desktop's prompts: 1 to 15
 // printable characters, folded to lower case. Exit code 0 on success, 1 when
 // something could not be done (a file, a damaged mail), 2 when the command
 // is refused (its words, an unknown account, a wrong key); a message on
@@ -109,9 +110,14 @@ bool Parse(int argc, char** argv, CommandLine& line, std::string& why) {
   for (const char* command : {"account", "post", "read", "call"})
     if (first == std::string("--") + command) line.command = command;
   if (line.command.empty()) return why = "unknown command " + first, false;
+  bool optionsEnded = false;  // after "--" every word is a word, "--text" too
   for (int i = 2; i < argc; ++i) {
     std::string word = argv[i];
-    if (word.rfind("--", 0) != 0) {
+    if (word == "--" && !optionsEnded) {
+      optionsEnded = true;
+      continue;
+    }
+    if (optionsEnded || word.rfind("--", 0) != 0) {
       line.words.push_back(word);
       continue;
     }
@@ -627,10 +633,11 @@ void Help() {
       "  --call FOLDER           ask the machine running in FOLDER for a posting pass at\n"
       "                          its next 15-second tick, whatever its courier setting\n"
       "                          (writes FOLDER/CALL.NOW, which the tick takes away)\n\n"
-      "Keys have 1 to 15 characters; letter case does not count. A key left out is\n"
-      "asked for on the terminal, not shown. Exit code 0 on success, 1 when something\n"
-      "could not be done, 2 when the command is refused (wrong words, an unknown\n"
-      "account, a wrong key); a message on standard error says which.\n");
+      "Options may stand anywhere after the command; words after -- are never taken\n"
+      "for options. Keys have 1 to 15 characters; letter case does not count. A key\n"
+      "left out is asked for on the terminal, not shown. Exit code 0 on success, 1\n"
+      "when something could not be done, 2 when the command is refused (wrong words,\n"
+      "an unknown account, a wrong key); a message on standard error says which.\n");
 }
 
 }  // namespace

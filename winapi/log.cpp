@@ -167,12 +167,11 @@ void TakeStatus(const std::string& text, const std::string& stamp) {
 }
 
 // Any other line: what the status line said came first. A line that names a
-// mail belongs to the count going on and leaves it held; every other line
+// mail belongs to the count going on and leaves it held. Every other line
 // ends the round, so the same status texts are news again after it.
 void BeforeOtherLine(const char* topic) {
   waLogFlush();
-  if (std::string(topic) == "mail") return;
-  WriteHeld();
+  if (std::string(topic) != "mail") WriteHeld();
   logState.recent.clear();
 }
 
@@ -186,8 +185,17 @@ void OnExit() {
 
 // The service stops the machine with SIGTERM: the signal only wakes the
 // loop, which writes the stop line between two of the program's steps and
-// then lets the signal end the process as it always did.
+// then lets the signal end the process as it always did. A second signal
+// ends it at once, should the loop not come round.
+volatile sig_atomic_t stopSignals = 0;
+
 void OnStopSignal(int number) {
+  if (stopSignals != 0) {
+    signal(number, SIG_DFL);
+    raise(number);
+    return;
+  }
+  stopSignals = 1;
   const unsigned char byte = static_cast<unsigned char>(number);
   const int saved = errno;
   (void)!write(logState.stopPipe[1], &byte, 1);
