@@ -68,7 +68,14 @@ int32_t BringLinkUp() {
   if (link.portHandle == 0) {
     char text[16];
     PortText(text, sizeof text);
-    pAlert("DCE not found on this com port", text, Console().record.handle, kSettingButtonId, 64);
+    // Reopened after a hang-up, inside a pass: a box would hold the pass and
+    // every tick behind it until someone answers it, so the line says it.
+    if (link.watch.reopening == 1) {
+      StatusNew("DCE not found on this com port ");
+      StatusAdd(text);
+    } else {
+      pAlert("DCE not found on this com port", text, Console().record.handle, kSettingButtonId, 64);
+    }
     return 1;
   }
   link.online = 1;
@@ -234,7 +241,9 @@ int32_t Dial(const char* machineId) {
 void EndSilentCall() {
   ToggleLink();
   if (link.online == 1) return;  // the port did not close: the next tick tries again
+  link.watch.reopening = 1;
   ToggleLink();
+  link.watch.reopening = 0;
   if (link.watch.strayCarrier != 1) StatusNew("Silent caller disconnected");
 }
 
@@ -275,7 +284,9 @@ int32_t HangUp() {
     return 0;
   }
   ToggleLink();
+  link.watch.reopening = 1;
   ToggleLink();
+  link.watch.reopening = 0;
   link.send.state = 0;
   if (link.modemReady != 1 || link.callState != 0) return 0;
   StatusNew("Disconnecting from Velloran@");

@@ -184,6 +184,7 @@ struct LineWatch {
   uint32_t carrierDrops;                 // carrier-off reports so far
   uint32_t quietSince;                   // clock at carrier on or at our last message on the line
   int32_t strayCarrier;                  // a carrier was there when the port opened: no call
+  int32_t reopening;                     // a hang-up opens the port again (no box if it fails)
 };
 
 // The whole link state; zero at start-up and after ResetLink.

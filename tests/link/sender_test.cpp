@@ -1,12 +1,14 @@
 // The posting pass against scripted receivers, on the virtual clock.
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 
 #include "config/config.h"
 #include "console/console.h"
 #include "link/link.h"
 #include "link_fixture.h"
 #include "toolkit/files.h"
+#include "winapi/headless/driver.h"
 #include "winapi/log.h"
 #include "winapi/loop.h"
 
@@ -349,6 +351,27 @@ TEST_F(PostingPass, MachinePartOf23CharactersIsDialled) {
   ASSERT_EQ(a.log.announces.size(), 1u);
   EXPECT_EQ(TextAt(a.log.announces[0], 137, 24), "12345678901234567890123");
   EXPECT_TRUE(SpoolNames().empty());
+}
+
+// The port does not open again after a hang-up inside a pass (its device
+// went away): the status line says so, and no box holds the pass.
+fs::path settingsToBreak;
+void BreakPortSettings(void*) {
+  std::ofstream(settingsToBreak, std::ios::trunc) << "[port1]\nbackend = serial\ndevice = /dev/vl-no-such-device\n";
+}
+
+TEST_F(PostingPass, APortThatDoesNotOpenAgainAfterAHangUpIsToldWithoutABox) {
+  Peer& a = AddPeer("401");
+  a.script.answerAnnounce = false;
+  BringLinkUp();
+  const fs::path file = PutRemote(MailShape{});
+  settingsToBreak = Root() / "ruk_comm.ini";
+  waAddDeadline(5000, BreakPortSettings, nullptr);  // while the announce waits
+  Pass();
+  EXPECT_TRUE(headless::boxes().empty());
+  EXPECT_TRUE(StatusShowed("DCE not found on this com port 1"));
+  EXPECT_EQ(Link().online, 0);
+  EXPECT_TRUE(Exists(file));
 }
 
 TEST_F(PostingPass, OfflineOrUnreadyModemDialsNothing) {
