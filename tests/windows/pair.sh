@@ -13,7 +13,8 @@
 # works on folders the Linux tools wrote, and the other way round. Exit code
 # 0 when both mails arrived whole, 77 (skipped) when linux-wine finds no
 # Linux build. As root, everything runs as uid 65534 (Wine as root ignores
-# the read-only attribute).
+# the read-only attribute). Only this script's own machines are stopped at
+# the end: other tests share the Wine prefix and its server.
 set -euo pipefail
 
 linux=$(realpath -m "${1:?usage: pair.sh LINUX_BUILD WINDOWS_BUILD wine-wine|linux-wine plain|keys}")
@@ -32,6 +33,15 @@ as_tester() {
   fi
 }
 
+# The same, replacing the shell (a machine's pid is then its program's own).
+exec_as_tester() {
+  if [ "$(id -u)" = 0 ]; then
+    exec setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$windows/wine" "$@"
+  else
+    exec "$@"
+  fi
+}
+
 work=$(mktemp -d)
 [ "$(id -u)" = 0 ] && chown 65534:65534 "$work"
 pids=()
@@ -39,7 +49,6 @@ stop() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   pids=()
-  as_tester wineserver -k 2>/dev/null || true
 }
 trap 'stop; rm -rf "$work"' EXIT
 say() { echo "pair.sh: $*"; }
@@ -77,9 +86,9 @@ vlpost --account "$work/b" bob bkey >/dev/null
 
 run_machine() {  # NAME wine|linux
   if [ "$2" = wine ]; then
-    (cd "$work/$1" && as_tester env VL_HEADLESS=1 wine "$windows/bin/Velloran.exe") >"$work/$1.log" 2>&1 &
+    (cd "$work/$1" && exec_as_tester env VL_HEADLESS=1 wine "$windows/bin/Velloran.exe") >"$work/$1.log" 2>&1 &
   else
-    (cd "$work/$1" && as_tester env VL_HEADLESS=1 "$linux/velloran") >"$work/$1.log" 2>&1 &
+    (cd "$work/$1" && exec_as_tester env VL_HEADLESS=1 "$linux/velloran") >"$work/$1.log" 2>&1 &
   fi
   pids+=($!)
 }
