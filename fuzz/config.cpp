@@ -95,7 +95,7 @@ void CheckWriteBack(const fs::path& file, ConfigRecord& record) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   EnterScratch();
-  root = storebytes::MakeTempFolder("vlconfig");
+  root = MakeTempFolder("vlconfig");
   ResetStartup();
   Startup().exitProgram = WatchExit;
   return 0;

@@ -100,7 +100,7 @@ void CheckRoundTrip(const comm::SettingsFile& file) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   EnterScratch();
-  folder = storebytes::MakeTempFolder("vlports");
+  folder = MakeTempFolder("vlports");
   return 0;
 }
 

@@ -48,7 +48,7 @@ bool ReferenceDecode(const uint8_t* data, size_t size, Bytes& out) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   EnterScratch();
-  folder = storebytes::MakeTempFolder("vlunpack");
+  folder = MakeTempFolder("vlunpack");
   return 0;
 }
 
