@@ -101,6 +101,9 @@ int32_t IsSafeBareName(const char* name) {
   // classic platform, so "a." would land on "a".
   if (name[n - 1] == '.' || name[n - 1] == ' ') return 0;
   if (name[0] == ' ') return 0;
+  // A leading dot makes a hidden file (".bashrc" saved into a home folder)
+  // and is the unit library's mark for its temporary files.
+  if (name[0] == '.') return 0;
   if (IsDeviceName(name)) return 0;
   return 1;
 }
@@ -114,7 +117,7 @@ int32_t MakeSafeBareName(const char* name, char* out) {
   int32_t w = 0;
   for (int32_t i = start; i < n && w < kMaxBareName; i++) {
     unsigned char c = static_cast<unsigned char>(name[i]);
-    if (w == 0 && c == ' ') continue;
+    if (w == 0 && (c == ' ' || c == '.')) continue;
     out[w++] = IsUnsafeChar(c) ? '_' : static_cast<char>(c);
   }
   while (w > 0 && (out[w - 1] == '.' || out[w - 1] == ' ')) out[--w] = 0;

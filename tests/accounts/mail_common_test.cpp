@@ -35,6 +35,8 @@ const NameCase kNames[] = {
     {"trailing.", 0, "trailing"},
     {"trailing ", 0, "trailing"},
     {" leading", 0, "leading"},
+    {".bashrc", 0, "bashrc"},
+    {".vlunit-t", 0, "vlunit-t"},
     {"CON", 0, "_CON"},
     {"nul.txt", 0, "_nul.txt"},
     {"com1", 0, "_com1"},
