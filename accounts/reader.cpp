@@ -20,7 +20,9 @@ namespace {
 
 ReaderState reader;
 
-constexpr int32_t kPauseMs = 150;
+// Between two blocks of a save: the interface takes what waits (Exit among
+// it), without sleeping 150 ms a block through a large mail.
+constexpr int32_t kBlockYieldMs = 1;
 constexpr const char* kReplyPrefix = "<RE:>";
 
 HWND Dialog() { return reader.record.handle; }
@@ -98,7 +100,12 @@ int32_t SaveBlocks(SavePass& pass) {
   reader.readPosition = 1 + kBlockSize;
   // Whole blocks only: a torn last block of a damaged file is not a chunk.
   while (reader.readPosition - 1 + kBlockSize <= size) {
-    pDoEvent(kPauseMs);
+    pDoEvent(kBlockYieldMs);
+    if (reader.stopSave) {
+      DropOutput();
+      StatusLine("Saving stopped: the file being written is removed; the mail is kept as it was");
+      return 0;
+    }
     int32_t n = ReadBlockHeader(reader.mailPath, static_cast<int32_t>(reader.readPosition), chunk);
     reader.readPosition += kBlockSize;
     char tag[sizeof chunk.payload.tag + 1];
@@ -209,6 +216,7 @@ LRESULT ReaderProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
         case kReaderReply: Reply(); return 1;
         case kReaderExit:
           reader.replyFlag = 0;
+          reader.stopSave = reader.saving;
           tkEndDialog(dialog, 1);
           return 1;
         default: return 0;
@@ -241,16 +249,31 @@ int32_t OpenReader(HWND owner, const WindowContext* context) {
   return 1;
 }
 
+// The commands that would pull the buffers from under a save; Exit stays,
+// and stops the save at the next block.
+void EnableCommands(int32_t on) {
+  for (int32_t id : {kReaderSave, kReaderAdd, kReaderReply}) pWndEnable(Dialog(), id, on);
+}
+
+// What the save will write, with its total, before the first block.
+void ShowSaveTotal() {
+  const uint32_t blocks = uint32_t(reader.mailSize / kBlockSize) - 1;
+  char total[64] = {};
+  AppendBounded(pStr(int32_t(blocks)), total, sizeof total);
+  AppendBounded(blocks == 1 ? " block" : " blocks", total, sizeof total);
+  StatusLine("Saving the attachments: ", total, " to read; Exit stops it");
+}
+
 int32_t SaveAttachments() {
-  // The pauses between blocks let input through: a second save or an Exit in
-  // the middle of one would pull the buffers from under this one.
-  pWndEnable(Dialog(), 0, 0);
+  EnableCommands(0);
   ClearSaveBuffers();
   Progress(0, 1);
   pDirName(Dialog(), reader.folder);
   if (pLen(reader.folder) == 0) {
     pAlert(kReaderTitle, "No folder selected", Dialog(), 0, 64);
   } else {
+    ShowSaveTotal();
+    reader.saving = 1;
     SavePass pass;
     pass.lastEnded = 0;
     pass.refused = 0;
@@ -263,8 +286,10 @@ int32_t SaveAttachments() {
                    " could not be uncompressed and are kept as received");
     }
   }
+  reader.saving = 0;
+  reader.stopSave = 0;
   Progress(0, 1);
   ClearSaveBuffers();
-  pWndEnable(Dialog(), 0, 1);
+  EnableCommands(1);
   return 1;
 }

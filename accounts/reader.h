@@ -60,6 +60,8 @@ struct ReaderState {
   char attachmentName[256];   // the tag of the file being written
   uint32_t outputPosition;
   int32_t count;              // bytes of the current chunk
+  int32_t saving;             // a save runs: Exit stops it
+  int32_t stopSave;           // Exit came during a save
   int32_t replyFlag;          // set by Reply, read and cleared by OpenMail
 };
 

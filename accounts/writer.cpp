@@ -10,6 +10,7 @@
 #include "console/console.h"
 #include "console/prompt.h"
 #include "platform/unit.h"
+#include "store/linecost.h"
 #include "toolkit/dialog.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
@@ -21,11 +22,15 @@ namespace {
 ComposeBuffers compose;
 WriterState writer;
 
-constexpr int32_t kPauseMs = 150;
+// Between two blocks of an attachment or a posted chain: the interface takes
+// what waits, without sleeping 150 ms a block (a 40 MB file would take half
+// an hour).
+constexpr int32_t kBlockYieldMs = 1;
 constexpr int32_t kSubjectLimit = 47;      // pReadWndStr limit: 46 characters
 constexpr int32_t kDestinationLimit = 47;
 constexpr int32_t kTextLimit = 3519;       // 3518 characters
 constexpr int32_t kKeyLength = 15;
+constexpr int32_t kFieldProbe = 1 << 20;
 
 HWND Dialog() { return writer.record.handle; }
 
@@ -77,7 +82,7 @@ int32_t AppendRecords(const std::vector<char>& bytes, const char* tag) {
   int32_t size = static_cast<int32_t>(bytes.size());
   int32_t write = 1 + PendingRecordCount(writer.pendingPath) * kPayloadSize;
   for (int32_t read = 0; read < size;) {
-    pDoEvent(kPauseMs);
+    pDoEvent(kBlockYieldMs);
     pClrMem(record.content, kContentSize + 1);
     pClrMem(record.contentLength, sizeof record.contentLength);
     int32_t n = size - read < kContentSize ? size - read : kContentSize;
@@ -90,6 +95,31 @@ int32_t AppendRecords(const std::vector<char>& bytes, const char* tag) {
     Progress(static_cast<uint32_t>(read), static_cast<uint32_t>(size));
   }
   return 1;
+}
+
+// Says what the packed file costs on the line before it joins the mail: a
+// file that would make the mail larger than the Mail limit is refused, one
+// that takes more than a minute on the line is attached only on Yes.
+int32_t AcceptPackedSize(int64_t packedBytes) {
+  char cost[160];
+  LineCostText(packedBytes, Config().settings.Number(SettingsField::Baud), cost, sizeof cost);
+  StatusLine(writer.chosenPath, ": ", cost);
+  const int64_t blocks = AttachmentBlocks(packedBytes);
+  char text[256] = {};
+  AppendBounded("This file is ", text, sizeof text);
+  AppendBounded(cost, text, sizeof text);
+  if (1 + PendingRecordCount(writer.pendingPath) + blocks > MailLimitBlocks()) {
+    char limit[64];
+    MailLimitText(limit, sizeof limit);
+    AppendBounded(": with it the mail would be larger than ", text, sizeof text);
+    AppendBounded(limit, text, sizeof text);
+    AppendBounded(", so it is not attached.", text, sizeof text);
+    Ask(text, 0, 64);
+    return 0;
+  }
+  if (LineSeconds(blocks, Config().settings.Number(SettingsField::Baud)) <= kAskAboveLineSeconds) return 1;
+  AppendBounded(". Attach it?", text, sizeof text);
+  return Ask(text, 0, 36) == IDYES ? 1 : 0;
 }
 
 // Compresses the chosen file and appends its records. Every way this can
@@ -106,6 +136,8 @@ void AttachChosenFile(const char* tag) {
     StatusLine(writer.chosenPath, " could not be attached");
     Ask("This file could not be compressed, so it is not attached: it cannot be read, or it is larger than 256 MB.",
         0, 64);
+  } else if (!AcceptPackedSize(int64_t(bytes.size()))) {
+    StatusLine(writer.chosenPath, " not attached");
   } else {
     StatusLine("Attaching ", writer.chosenPath, " to your mail... ");
     if (AppendRecords(bytes, tag)) {
@@ -189,6 +221,31 @@ struct Draft {
   int32_t attachments;
 };
 
+// The length of what a field holds (up to a mebibyte, far beyond any slot).
+int32_t FieldLength(int32_t id) {
+  std::vector<char> text(kFieldProbe, 0);
+  return pReadWndStr(Dialog(), id, text.data(), kFieldProbe);
+}
+
+// A field longer than its slot in the mail is never cut without a word: the
+// user is told what would go and may post it cut (as the mail takes it) or
+// go back and shorten it. 1 when the field fits or the user agreed.
+int32_t AgreeToCut(int32_t id, const char* what, int32_t limit) {
+  const int32_t length = FieldLength(id);
+  if (length <= limit) return 1;
+  char text[256] = {};
+  AppendBounded("Your ", text, sizeof text);
+  AppendBounded(what, text, sizeof text);
+  AppendBounded(" has ", text, sizeof text);
+  AppendBounded(pStr(length), text, sizeof text);
+  AppendBounded(" characters; a mail takes ", text, sizeof text);
+  AppendBounded(pStr(limit), text, sizeof text);
+  AppendBounded(". Post it without its last ", text, sizeof text);
+  AppendBounded(pStr(length - limit), text, sizeof text);
+  AppendBounded("?", text, sizeof text);
+  return Ask(text, id, 36) == IDYES ? 1 : 0;
+}
+
 // Steps 3 to 9 of a post: what the user typed and where it goes. 0 when a
 // check failed (its message has been shown).
 int32_t ReadDraft(Draft& draft) {
@@ -203,6 +260,14 @@ int32_t ReadDraft(Draft& draft) {
     Ask("Your mail has no destination address", kWriterDestination, 64);
     return 0;
   }
+  // A cut address would be another address: the mail could reach someone else.
+  if (FieldLength(kWriterDestination) > kDestinationLimit - 1) {
+    Ask("This destination address is too long: an address has at most 46 characters.", kWriterDestination, 64);
+    return 0;
+  }
+  if (!AgreeToCut(kWriterSubject, "subject", kSubjectLimit - 1) ||
+      !AgreeToCut(kWriterText, "message", kTextLimit - 1))
+    return 0;
   const char* machId = Config().unit.Text(UnitField::MachID);
   if (pLen(machId) == 0) {
     Ask("Enter this machine ID in [Setting]", kWriterDestination, 64);
@@ -274,7 +339,7 @@ int32_t WriteChain(const Draft& draft) {
   int32_t pending = 1;
   for (int32_t k = 2; k <= 1 + draft.records; k++) {
     vlData(-1, &block.header, kHeaderSize);
-    pDoEvent(kPauseMs);
+    pDoEvent(kBlockYieldMs);
     pClrMem(&block.payload, kPayloadSize);
     SetSlot(block.header.blockNumber, pStr(k));
     vlData(1, &block.header, kHeaderSize);

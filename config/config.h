@@ -18,12 +18,16 @@
 //  144    4    Redial                      100   16    Answer
 //  148    4    Enable ECourier             116    4    Line Protocol ("0": plain only)
 //  152    4    ECourier interval           120    4    Plain callers
-//  156    4    Auto Aux. Port              124  388    (not used)
-//  160  352    (not used)
+//  156    4    Auto Aux. Port              124    8    Mail limit (MB)
+//  160  352    (not used)                  132  380    (not used)
 //
 // Plain callers (read by AcceptsPlainCallers, link/secure.h): "0" refuses
 // callers that do not prove a machine key; anything else, the zero bytes of
 // files older than the field included, accepts them.
+//
+// Mail limit (read by MailLimitBlocks, store/linecost.h): the largest mail,
+// in MB, that the writer and vlpost post; empty or 0 (older files) is the
+// longest mail a receiver takes.
 #pragma once
 #include <stdint.h>
 
@@ -60,6 +64,7 @@ constexpr FieldSlot Answer{100, 16};
 // look at: empty means the machine speaks the extended line protocol.
 constexpr FieldSlot LineProtocol{116, 4};
 constexpr FieldSlot PlainCallers{120, 4};
+constexpr FieldSlot MailLimitMb{124, 8};
 }  // namespace SettingsField
 
 // A live record: 512 bytes, kept unscrambled.

@@ -203,6 +203,8 @@ void ZeroWorkingMemory() {
 void CloseSequence() {
   if (console.controlMode != 0) return;
   if (pAlert(console.record.title, "Close Velloran", Window(), 0, 36) != IDYES) return;
+  // A pass still under way ends here, before the link goes down under it.
+  tkCancelWork();
   if (Online()) CallToggleLink();
   if (SignalIsOne()) CallRegisterLinkHandler(nullptr, 0);
   SwitchConsoleTimer(0);
@@ -241,29 +243,67 @@ void PostMails() {
   } while (console.repeatRequest == 1 && !ConsoleEnded());
 }
 
+void LocalPass() {
+  pDoEvent(kDeliveryPumpMs);
+  if (!ConsoleEnded()) CallDeliverLocal();
+}
+
+// The end of every tick that did work: the status line as the tick found it.
+void FinishTick() {
+  console.tickWork = kNoTickWork;
+  if (ConsoleEnded()) return;  // the close sequence has zeroed everything
+  if (console.keepStatus == 0) RestoreStatus(console.statusSave);
+  console.keepStatus = 0;
+  pClrMem(console.statusSave, sizeof console.statusSave);
+  console.tickBusy = 0;
+}
+
+// The tick's work as background work: its pauses leave the interface to
+// whatever dialog is open, so neither that dialog nor the work waits for the
+// other.
+void RunTickWork(void*) {
+  if (console.tickWork == kCourierTickWork)
+    PostMails();
+  else
+    LocalPass();
+  FinishTick();
+}
+
+void StartTickWork(int32_t work) {
+  console.tickWork = work;
+  if (tkStartWork(RunTickWork, nullptr) != 1) FinishTick();
+}
+
+// The box waits for a person, the ticks do not wait with it (they go on
+// delivering local mail meanwhile), and one such box at a time is enough.
+void TellOffline() {
+  if (console.offlineBoxOpen == 1) return;
+  console.offlineBoxOpen = 1;
+  pAlert("Mail Sending Will Start Later", "Velloran Not ONLINE", Window(), 0, 64);
+  if (!ConsoleEnded()) console.offlineBoxOpen = 0;
+}
+
 void CourierPass() {
   console.courierCounter = 0;
   // Taken now: a Send made while this pass pumps asks for the next one.
   const bool sendNow = console.sendNow == 1;
   console.sendNow = 0;
-  if (Online()) {
-    if (Config().unit.Number(UnitField::EnableECourier) == 1 || sendNow) PostMails();
-  } else {
-    pAlert("Mail Sending Will Start Later", "Velloran Not ONLINE", Window(), 0, 64);
+  if (Online() && (Config().unit.Number(UnitField::EnableECourier) == 1 || sendNow)) {
+    StartTickWork(kCourierTickWork);
+    return;
   }
-}
-
-void LocalPass() {
-  console.localCounter = 0;
-  pDoEvent(kDeliveryPumpMs);
-  if (!ConsoleEnded()) CallDeliverLocal();
+  FinishTick();
+  if (!Online()) TellOffline();
 }
 
 }  // namespace
 
 ConsoleState& Console() { return console; }
 
-void ResetConsole() { pClrMem(&console, sizeof console); }
+void ResetConsole() {
+  tkCancelWork();
+  pClrMem(&console, sizeof console);
+}
 
 void ShowLineIndicators(int32_t on, int32_t dsr, int32_t cts, int32_t rng, int32_t cd) {
   if (Window() == 0) return;
@@ -304,14 +344,14 @@ void ConsoleTick() {
   console.tickBusy = 1;
   pClrMem(console.statusSave, sizeof console.statusSave);
   pReadWndStr(Window(), kStatusLineId, console.statusSave, kStatusLimit);
-  if (console.courierCounter >= CourierLimit() || console.sendNow == 1)
+  if (console.courierCounter >= CourierLimit() || console.sendNow == 1) {
     CourierPass();
-  else if (console.localCounter >= static_cast<uint32_t>(kLocalDeliveryMs))
-    LocalPass();
-  if (ConsoleEnded()) return;  // the close sequence has zeroed everything
-  RestoreStatus(console.statusSave);
-  pClrMem(console.statusSave, sizeof console.statusSave);
-  console.tickBusy = 0;
+  } else if (console.localCounter >= static_cast<uint32_t>(kLocalDeliveryMs)) {
+    console.localCounter = 0;
+    StartTickWork(kLocalTickWork);
+  } else {
+    FinishTick();
+  }
 }
 
 LRESULT ConsoleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {

@@ -20,12 +20,16 @@
 //
 // The timer tick is the program's one periodic driver. Every tick the three
 // counters grow by 15000 ms and the clock is refreshed; then, unless a tick is
-// already running (a tick nested in a pump of an earlier one) or a call is
+// already running (its work still under way) or a call is
 // connected, either a courier pass runs (courier counter at least ECourier
 // interval x 59999 ms, or the writer's send-now flag) or, every 30000 ms,
 // local delivery. A courier pass posts only while online, and only when
 // ECourier is enabled or a mail was just sent; offline it says
-// "Velloran Not ONLINE". The status line is given back as the tick found it.
+// "Velloran Not ONLINE". The status line is given back as the tick found it,
+// unless the pass kept mails and said so (keepStatus): that stays in sight.
+// The pass or delivery runs as background work (toolkit/files.h): its pauses
+// hand the interface to whatever loop runs, so a dialog opened meanwhile
+// never holds it up, and the next ticks, calls and commands go on beside it.
 //
 // The online and line-busy flags are the link's (Link().online,
 // Link().lineBusy); the send-now flag and the repeat request live here.
@@ -75,6 +79,9 @@ constexpr int32_t kLinkEventValue = 250;
 constexpr const char* kConsoleTitle = "Velloran";
 constexpr const char* kControlTitle = "Velloran :: Control";
 
+// What a working tick does, as background work (tkStartWork).
+enum TickWork : int32_t { kNoTickWork = 0, kCourierTickWork = 1, kLocalTickWork = 2 };
+
 // Every operation the console calls in other modules; 0 means the real one.
 struct ConsoleServices {
   int32_t (*deliverLocalMails)();
@@ -101,6 +108,9 @@ struct ConsoleState {
   int32_t tickBusy;
   int32_t sendNow;         // set by the writer: post at the next tick
   int32_t repeatRequest;   // set by the posting pass: run another pass
+  int32_t tickWork;        // TickWork of the tick under way
+  int32_t keepStatus;      // set by a pass that kept mails: its end message stays on the line
+  int32_t offlineBoxOpen;  // "Velloran Not ONLINE" waits for its answer
   char statusSave[256];
   char clockText[64];
   ConsoleServices services;

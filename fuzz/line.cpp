@@ -2,12 +2,16 @@
 // OnLinkEvent, on the link tests' machine (MachID 400, virtual clock, the
 // program's console window).
 //
-// Input: a sequence of events, each an operation byte (taken modulo 4) and
+// Input: a sequence of events, each an operation byte (taken modulo 5) and
 // its arguments:
 //   0  carrier on                 1  carrier off
 //   2  data: length (2 bytes, little-endian), then that many bytes (fewer
 //      at the end of the input)
 //   3  another line change: type byte (mod 7), state byte (mod 3)
+//   4  a frame of a call with keys: type, mail, number (2 bytes), length (2
+//      bytes), payload; sealed as machine 398 seals it. The first one of a
+//      carrier opens a new call whose handshake the harness makes with fixed
+//      test keys (the handshake itself is driven through op 2's hellos).
 //
 // Invariants, after every event:
 //  - the call state follows the carrier; the receiving state is one of its
@@ -22,10 +26,15 @@
 //    most the receiver's journal;
 //  - the remote spool file and the account waiting there are untouched;
 //  - nothing is written outside the machine folder.
+#include <sodium.h>
+
+#include <algorithm>
+#include <cstring>
 #include <regex>
 
 #include "config/config.h"
 #include "fuzz/harness.h"
+#include "link/extended.h"
 #include "link/link.h"
 #include "platform/unit.h"
 #include "store/journal.h"
@@ -123,9 +132,66 @@ void Clear() {
   machine->TakeProgressHistory();
 }
 
+// The keyed caller 398 and this machine (400), with fixed test keys.
+struct SealedCaller {
+  MachineKey own, machine;
+  KnownMachines knowsMachine, knowsCaller;
+  SecureChannel channel;
+  bool open = false;  // a call with keys runs on the present carrier
+};
+SealedCaller sealed;
+
+MachineKey TestKey(unsigned char fill) {
+  MachineKey key{};
+  unsigned char seed[crypto_sign_SEEDBYTES];
+  std::memset(seed, fill, sizeof seed);
+  crypto_sign_seed_keypair(key.publicKey.bytes, key.secretKey, seed);
+  return key;
+}
+
+void KnowAs(const char* id, const MachineKey& key, KnownMachines& known) {
+  char hex[kKeyHexSize + 1];
+  PublicKeyHex(key.publicKey, hex);
+  const std::string line = std::string(id) + " " + hex + "\n";
+  KnownProblem problem{};
+  ParseKnownMachines(line.c_str(), int32_t(line.size()), known, problem);
+}
+
+// A new carrier, and a call on it in which 398 has proved its key: both ends
+// of the handshake run here, the machine's end goes into its receiving role.
+void OpenSealedCall() {
+  OnLinkEvent(4, 0, nullptr, 0);
+  OnLinkEvent(4, 1, nullptr, 0);
+  SecureHandshake caller{}, callee{};
+  unsigned char hello[kHelloSize], reply[kReplySize], confirm[kConfirmSize];
+  ExtendedReceive& x = Link().xreceive;
+  const bool done = SecureHello(caller, "398", sealed.knowsMachine, "400", hello) == kHelloSize &&
+                    SecureReply(callee, sealed.machine, sealed.knowsCaller, hello, kHelloSize, reply) == kReplySize &&
+                    SecureConfirm(caller, sealed.own, reply, kReplySize, confirm, sealed.channel) == kConfirmSize &&
+                    SecureAccept(callee, confirm, kConfirmSize, x.channel) == 0;
+  FUZZ_CHECK(done, "the test keys' handshake failed");
+  x.handshake = callee;
+  x.callFramed = 1;
+  sealed.open = true;
+}
+
+void SealedFrame(Input& in) {
+  if (!sealed.open) OpenSealedCall();
+  const uint8_t type = in.Byte(), mail = in.Byte();
+  const uint32_t number = in.Word();
+  const Bytes payload = in.Take(std::min<size_t>(in.Word(), size_t(kBlockSize)));
+  char frame[kFrameMaxBytes];
+  const int32_t n = SealFrame(sealed.channel, type, mail, number, payload.data(), int32_t(payload.size()), frame);
+  if (n > 0) OnLinkEvent(5, 0, frame, n);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  sealed.own = TestKey(1);
+  sealed.machine = TestKey(2);
+  KnowAs("400", sealed.machine, sealed.knowsMachine);
+  KnowAs("398", sealed.own, sealed.knowsCaller);
   EnterScratch();
   machine = new LineMachine;
   machine->Start();
@@ -142,13 +208,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in(data, size);
+  sealed.open = false;
   while (!in.Empty()) {
-    switch (in.Byte() % 4) {
+    switch (in.Byte() % 5) {
       case 0:
+        sealed.open = false;
         OnLinkEvent(4, 1, nullptr, 0);
         break;
       case 1:
+        sealed.open = false;
         OnLinkEvent(4, 0, nullptr, 0);
+        break;
+      case 4:
+        SealedFrame(in);
         break;
       case 2: {
         const Bytes bytes = in.Take(in.Word());
@@ -158,6 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       default: {
+        sealed.open = false;
         const int32_t type = in.Byte() % 7;
         const int32_t state = in.Byte() % 3;
         OnLinkEvent(type, state, nullptr, 0);

@@ -122,14 +122,7 @@ Bytes Frame(uint8_t type, uint8_t mail, uint32_t number, const void* payload, in
 Bytes ExtendedMailEvents(const linktest::MailShape& shape, const std::string& name) {
   const Bytes mail = linktest::MakeMail(shape);
   Bytes announce = linktest::MakeAnnounce(name, "400");
-  vlData(-1, announce.data(), kAnnounceSize);
-  DigestWork work;
-  DigestStart(work);
-  DigestAdd(work, mail.data(), int32_t(mail.size()));
-  MailDigest digest;
-  DigestFinish(work, digest);
-  WriteOffer(*reinterpret_cast<TransferAnnounce*>(announce.data()), shape.blocks, digest, nullptr);
-  vlData(1, announce.data(), kAnnounceSize);
+  linktest::AddOffer(announce, mail);
   Bytes events = {0};
   Data(events, announce);
   Data(events, Frame(kFrameBlock, 0, 1, mail.data(), kBlockSize));
@@ -143,6 +136,30 @@ Bytes ExtendedMailEvents(const linktest::MailShape& shape, const std::string& na
   Data(events, Bytes(data.begin() + 100, data.end()));
   Data(events, Frame(kFrameAnnounce, 1, 0, announce.data(), kAnnounceSize));
   Data(events, Frame(kFrameEnd, 1, 0, nullptr, 0));
+  events.push_back(1);
+  return events;
+}
+
+// A frame of a call with keys, as the line target's op 4 takes it (sealed there).
+void Sealed(Bytes& events, uint8_t type, uint8_t mail, uint16_t number, const Bytes& payload) {
+  Append(events, Bytes{4, type, mail, uint8_t(number & 0xff), uint8_t(number >> 8), uint8_t(payload.size() & 0xff),
+                       uint8_t(payload.size() >> 8)});
+  Append(events, payload);
+}
+
+// Machine 398, which proved its key, sends a one-block mail in its own name:
+// the announce and the block sealed, then the end of the call.
+Bytes SealedMailEvents() {
+  linktest::MailShape shape;
+  shape.sender = "ann@398";
+  shape.destination = "bob@400";
+  const Bytes mail = linktest::MakeMail(shape);
+  Bytes announce = linktest::MakeAnnounce(linktest::Encoded(shape.sender + shape.postedAt) + "[=]", "400", "[ML]", "398");
+  linktest::AddOffer(announce, mail);
+  Bytes events;
+  Sealed(events, kFrameAnnounce, 0, 0, announce);
+  Sealed(events, kFrameBlock, 0, 1, mail);
+  Sealed(events, kFrameEnd, 0, 0, {});
   events.push_back(1);
   return events;
 }
@@ -190,6 +207,7 @@ void LineSeeds() {
   Seed("line", "refused-announces", events);
 
   Seed("line", "extended-mail", ExtendedMailEvents(two, name2));
+  Seed("line", "sealed-mail", SealedMailEvents());
 }
 
 void DeliverySeeds() {

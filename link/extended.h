@@ -63,18 +63,28 @@
 // keeping up to kWindow early ones in memory, and files the mail only when the
 // digest of what it wrote is the announced one.
 //
-// Keys (link/secure.h). A caller that has a machine key and knows the key of
-// the machine it dials puts a hello in its first offer; the callee answers
-// with a Reply 'A' carrying its handshake reply, the caller proves its own key
-// in a Confirm, and only then does the callee say what it does with the mail,
-// in a sealed Reply:
+// Keys (link/secure.h). A caller that knows the key of the machine it dials
+// calls it only with keys, and then the clear part of the call names no
+// mail: its first announce is a hello announce -- the destination machine,
+// the marker and the caller's MachID, an offer with no blocks and no digest,
+// and the hello -- and the mail's own announce travels sealed once both
+// machines have proved their keys:
 //
-//   TransferAnnounce + offer + hello   ------->
+//   hello announce (name, Owner zero; offer + hello) ------->
 //                                     <-------      Reply 'A' + handshake reply (140)
-//   Confirm (108)                      ------->      the caller's key proven; its MachID
-//                                                   must be the announce's sender
+//   Confirm (108)                      ------->      the caller's key proven
+//   Announce frame, sealed: the mail's TransferAnnounce + offer (no hello)
+//                                                   its MachID must be the prover's;
+//                                                   then checked as any announce
 //                                     <-------      Reply 'S'/'H'/'N' ... sealed
 //   every frame from here on sealed, both ways
+//
+// Before its channel is open the caller takes nothing but the Reply 'A': a
+// plain "[OK]", any other frame in the clear, or silence ends the call with
+// the mail kept (a man in the middle cannot talk it down to a call without
+// keys). The callee takes no mail before the Confirm, and in a framed call
+// an announce it cannot take with frames (no offer, a second hello, another
+// machine's) ends the call: nothing of it goes on plain.
 //
 // A sealed frame's payload is SecureSeal's output, with the frame's type, mail
 // and number as additional data, so none of them can be changed either. A
@@ -198,15 +208,28 @@ bool SendFrameOn(SecureChannel& channel, uint8_t type, uint8_t mail, uint32_t nu
 bool OpenFrameOn(SecureChannel& channel, Frame& frame, char* plain);
 
 // The machine's key and the machines it knows, from the program folder.
-// False (and a status text) when there is no usable key.
-bool LoadOwnKey(MachineKey& key);
-void LoadKnown(KnownMachines& known);
+// LoadOwnKey: null when the key is usable, else why not (a damaged key, or
+// one others may read, is also shown on the status line). LoadKnown: a
+// KnownLoad; a list that is refused (damaged, or writable by others) is
+// empty and shown on the status line.
+const char* LoadOwnKey(MachineKey& key);
+int32_t LoadKnown(KnownMachines& known);
+bool IsKnownMachine(const KnownMachines& known, const char* machineId);
+// A machine id as a machine may hold one (1 to 22 of a-z 0-9, an
+// international "+" before them): nothing else is looked up or compared.
+bool IsValidMachineId(const char* id);
+// A 24-byte machine slot from the line: a valid id, then zeros only.
+bool IsValidMachineSlot(const char* slot, int32_t width);
+// Two valid ids name the same machine: whole ids, equal but for one leading
+// trunk "0" or "+" ("0401" is 401; "1" is not).
+bool SameMachine(const char* a, const char* b);
 // Machines that have once proved their key here: a plain call in their name
 // is refused from then on (PINNED.TXT in the program folder).
 bool IsPinned(const char* machineId);
 void Pin(const char* machineId);
 // Why an announce that no key stands behind is refused here: plain callers
-// are not taken, or its sender machine once proved a key here. Null when it
+// are not taken, its sender machine is no valid id, is listed in KNOWN.TXT
+// or once proved a key here, or KNOWN.TXT itself is refused. Null when it
 // is taken.
 const char* UnauthenticatedRefusal(const TransferAnnounce& announce);
 
@@ -214,7 +237,10 @@ const char* UnauthenticatedRefusal(const TransferAnnounce& announce);
 
 struct ExtendedSend {
   int32_t offered;             // the announce on the line carries an offer
-  int32_t keysOffered;         // ... with a hello
+  int32_t keysOffered;         // the dialled machine is known: its answers count only sealed
+  unsigned char hello[kHelloSize];
+  char sealedAnnounce[kAnnounceSize];  // the mail's announce, for the channel once it is open
+  int32_t total;               // blocks of the mail being sent
   int32_t callBroken;          // a handshake or a sealed frame failed: hang up
   SecureHandshake handshake;
   SecureChannel channel;
@@ -242,15 +268,23 @@ const char* CallKindText();
 // What became of a mail sent with frames.
 enum class ExtendedOutcome { Sent, Left };
 
-// The mail's chain size and digest go into the announce (when enabled), and
-// a hello at the call's first announce when both machines have keys.
-void OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest, const char* machine);
-// Sends the announce: as a frame in a framed call, else as the plain record.
+// The mail's chain size and digest go into the announce (when enabled). A
+// machine listed in KNOWN.TXT is called only with keys: null when the call may
+// go, else why it may not (this machine's key is damaged or others may read
+// it, it speaks only the plain protocol, KNOWN.TXT is refused); the mail stays.
+const char* OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest,
+                           const char* machine);
+// Sends the announce: as a frame in a framed call; in a call with keys, a
+// hello announce that names no mail (the mail's own follows sealed); else as
+// the plain record.
 void SendAnnounceRecord(const char* announce, int32_t length);
 // Bytes for the sending role; true when they were frames of this protocol.
 bool ExtendedSenderData(const char* data, int32_t length);
 // After an announce was answered: did the peer reply with a frame?
 bool PeerRepliedExtended();
+// After an announce went unanswered: what the status line adds when the call
+// offered keys ("" otherwise).
+const char* UnansweredKeyedCall();
 // Streams the mail of spoolPath (totalBlocks blocks) as the Reply asked.
 ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t totalBlocks);
 // Ends a framed call: End, a short wait for the EndAnswer. False when the
@@ -282,6 +316,10 @@ struct ExtendedReceive {
   char frame[kFrameMaxBytes];
 };
 
+// The announce in the receive buffer is for this machine and opens a call
+// with keys (an offer with a hello): answer with this machine's proof. It
+// names no mail; the mail's announce follows sealed. False otherwise.
+bool AcceptKeyedHello();
 // The announce in the receive buffer passed the plain checks and carries an
 // offer: reply and take the mail with frames. False when it carries none (or
 // the machine is plain only): the plain protocol goes on.

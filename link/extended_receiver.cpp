@@ -122,6 +122,7 @@ void ForgetEarly() {
 
 void KeepEarly(const Frame& frame) {
   ExtendedReceive& x = xwork();
+  if (frame.length > kBlockSize) return;
   for (int32_t n : x.early)
     if (n == int32_t(frame.number)) return;
   for (int32_t i = 0; i < kWindow; ++i)
@@ -179,6 +180,7 @@ bool StoreFrameBlock(uint8_t type, const char* payload, int32_t length) {
   std::memcpy(x.lastTag, reinterpret_cast<MailBlock*>(w.block)->payload.tag, sizeof x.lastTag);
   const KeptBlock kept = KeepBlock();
   if (kept == KeptBlock::Refused) {
+    if (w.expectedBlock == 1) DeleteNote();  // refused before anything was kept: nothing to go on from
     Reply(0, kReplyRefused);
     return false;
   }
@@ -206,10 +208,22 @@ void StoreEarlyInOrder() {
   }
 }
 
+void BreakReceive(const char* why);
+
+// A block frame carries a whole block or a packed payload, never more.
+bool BlockFrameFits(const Frame& frame) {
+  return frame.type == kFrameBlock ? frame.length == kBlockSize : frame.length <= kPayloadSize;
+}
+
 void TakeBlockFrame(const Frame& frame) {
   ReceiveWork& w = work();
   ExtendedReceive& x = xwork();
   const int64_t k = frame.number;
+  if (!BlockFrameFits(frame)) {
+    Reply(0, kReplyRefused);
+    BreakReceive("a block frame longer than a block");
+    return;
+  }
   if (k < 1 || k > x.offer.totalBlocks) return;
   if (k < w.expectedBlock) {
     Ack(w.expectedBlock - 1);  // a block sent again: say again how far we are
@@ -246,6 +260,11 @@ void DecideOnMail() {
   if (HoldsAlready()) {
     StatusNew("Comm Action Is Ok : mail received before: not sent again");
     Reply(0, kReplyHave);
+    return;
+  }
+  if (const char* why = RefusalOfMoreMail()) {
+    StatusNew(why);
+    Reply(0, kReplyRefused);
     return;
   }
   const int32_t held = HeldBlocks();
@@ -295,7 +314,8 @@ bool FromTheProvenMachine() {
   const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(work().announce);
   char sender[kMachineSlotSize + 1] = {};
   AppendSlot(a.senderMachId, sizeof a.senderMachId, sender, sizeof sender);
-  if (pCmp(sender, xwork().handshake.callerId) == 1) return true;
+  if (IsValidMachineSlot(a.senderMachId, sizeof a.senderMachId) && pCmp(sender, xwork().handshake.callerId) == 1)
+    return true;
   BreakReceive("it announced mail of another machine than the one that proved its key");
   return false;
 }
@@ -310,16 +330,18 @@ void StartHandshake() {
   unsigned char reply[1 + kReplySize];
   reply[0] = kReplyProve;
   SecureForget(x.handshake);
-  int32_t result = LoadOwnKey(key) ? SecureReply(x.handshake, key, known, x.offer.hello, kHelloSize,
-                                                  *reinterpret_cast<unsigned char(*)[kReplySize]>(reply + 1))
-                                    : kSecureNoKey;
+  const char* keyProblem = LoadOwnKey(key);
+  int32_t result = keyProblem == nullptr ? SecureReply(x.handshake, key, known, x.offer.hello, kHelloSize,
+                                                       *reinterpret_cast<unsigned char(*)[kReplySize]>(reply + 1))
+                                         : kSecureNoKey;
   sodium_memzero(&key, sizeof key);
   char own[kMachineSlotSize + 1] = {};
   AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, own, sizeof own);
-  if (result >= 0 && MatchMachine(own, x.handshake.dialledId) != 1) result = kSecureUnknownMachine;
+  // The key proves the ids of the hello: the call must be this machine's, whole id for whole id.
+  if (result >= 0 && !SameMachine(own, x.handshake.dialledId)) result = kSecureUnknownMachine;
   if (result < 0) {
     Reply(0, kReplyRefused);
-    BreakReceive(result == kSecureNoKey ? "this machine has no key" : SecureRefusalText(result));
+    BreakReceive(keyProblem != nullptr ? keyProblem : SecureRefusalText(result));
     return;
   }
   x.awaitingConfirm = 1;
@@ -335,12 +357,22 @@ void TakeConfirm(const Frame& frame) {
     BreakReceive(SecureRefusalText(result));
     return;
   }
-  if (!FromTheProvenMachine()) return;
   Pin(x.handshake.callerId);
   StatusNew("Call from Velloran@");
   StatusAdd(x.handshake.callerId);
   StatusAdd(": authenticated and encrypted");
-  DecideOnMail();
+  // The mail's announce comes next, sealed: nothing of it was on the line.
+}
+
+// An announce frame: a mail of this call. In a call with keys, and in any
+// framed call, an announce this machine does not take with frames ends the
+// call: no mail of it may go on plain.
+void TakeAnnounceFrame(const Frame& frame) {
+  ExtendedReceive& x = xwork();
+  if (frame.mail == x.mail && work().state == kReceiveMail) return;  // the same mail again: already replied
+  x.announcedMail = frame.mail;
+  if (!ReceiveAnnounce(frame.payload, frame.length) && x.callBroken != 1)
+    BreakReceive(x.channel.open == 1 ? "an announce this sealed call cannot take" : "an announce without its offer");
 }
 
 void TakeFrame(Frame& frame) {
@@ -353,9 +385,7 @@ void TakeFrame(Frame& frame) {
   }
   switch (frame.type) {
     case kFrameAnnounce:
-      if (frame.mail == x.mail && w.state == kReceiveMail) return;  // the same mail again: already replied
-      x.announcedMail = frame.mail;
-      ReceiveAnnounce(frame.payload, frame.length);
+      TakeAnnounceFrame(frame);
       return;
     case kFrameBlock:
     case kFrameData:
@@ -377,14 +407,9 @@ void TakeFrame(Frame& frame) {
   }
 }
 
-}  // namespace
-
-bool AcceptExtended() {
-  ReceiveWork& w = work();
+// Starts the work on an announced mail's frames.
+void BeginFramedMail(const ExtendedOffer& offer) {
   ExtendedReceive& x = xwork();
-  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
-  ExtendedOffer offer;
-  if (!ExtendedEnabled() || !ReadOffer(a, offer)) return false;
   x.callFramed = 1;
   x.mail = x.announcedMail;
   x.offer = offer;
@@ -392,11 +417,35 @@ bool AcceptExtended() {
   x.haveFirstHeader = 0;
   x.finishedBlocks = 0;
   ForgetEarly();
+}
+
+}  // namespace
+
+bool AcceptKeyedHello() {
+  ReceiveWork& w = work();
+  ExtendedReceive& x = xwork();
+  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
+  ExtendedOffer offer;
+  if (!ExtendedEnabled() || x.callFramed == 1 || !ReadOffer(a, offer) || (offer.capabilities & kCapKeys) == 0)
+    return false;
+  BeginFramedMail(offer);
+  StartHandshake();
+  return true;
+}
+
+bool AcceptExtended() {
+  ReceiveWork& w = work();
+  ExtendedReceive& x = xwork();
+  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
+  ExtendedOffer offer;
+  if (!ExtendedEnabled() || !ReadOffer(a, offer)) return false;
+  // Keys are proven once, before the first mail; a hello later is out of turn.
+  if ((offer.capabilities & kCapKeys) != 0) return false;
+  // A call whose handshake began takes no mail before it has finished.
+  if (x.handshake.step != kSecureStepNone && x.channel.open != 1) return false;
+  BeginFramedMail(offer);
   if (x.channel.open == 1) {
     if (!FromTheProvenMachine()) return true;
-  } else if ((offer.capabilities & kCapKeys) != 0) {
-    StartHandshake();
-    return true;
   } else if (const char* why = UnauthenticatedRefusal(a)) {
     StatusNew(why);
     Reply(0, kReplyRefused);
@@ -428,7 +477,9 @@ void ForgetFramedCall() {
   ExtendedReceive& receive = link.xreceive;
   send.callFramed = send.offered = send.keysOffered = send.callBroken = 0;
   send.mail = 0;
+  send.total = 0;
   send.reader.count = 0;
+  pClrMem(send.sealedAnnounce, kAnnounceSize);
   SecureForget(send.handshake);
   SecureClose(send.channel);
   receive.callFramed = receive.awaitingConfirm = receive.callBroken = 0;

@@ -37,34 +37,52 @@ void BreakCall(const char* why) {
   if (Link().okFlag == -1) Link().okFlag = 1;
 }
 
-// The callee's handshake reply: prove this machine's key in a Confirm. The
-// sealed Reply that says what becomes of the mail follows.
+// The callee's handshake reply: prove this machine's key in a Confirm, then
+// announce the mail inside the channel. The sealed Reply that says what
+// becomes of the mail follows.
 void ProveOwnKey(const Frame& frame) {
   ExtendedSend& x = work();
   MachineKey key;
   unsigned char confirm[kConfirmSize];
-  const int32_t result = LoadOwnKey(key) ? SecureConfirm(x.handshake, key, reinterpret_cast<const unsigned char*>(frame.payload) + 1,
-                                                         frame.length - 1, confirm, x.channel)
-                                         : kSecureNoKey;
+  const char* keyProblem = LoadOwnKey(key);
+  const int32_t result = keyProblem == nullptr
+                             ? SecureConfirm(x.handshake, key, reinterpret_cast<const unsigned char*>(frame.payload) + 1,
+                                             frame.length - 1, confirm, x.channel)
+                             : kSecureNoKey;
   sodium_memzero(&key, sizeof key);
   if (result < 0) {
-    BreakCall(SecureRefusalText(result));
+    BreakCall(keyProblem != nullptr ? keyProblem : SecureRefusalText(result));
     return;
   }
   // Sent in the clear: the channel is open for what follows it.
   const int32_t n = BuildFrame(kFrameConfirm, x.mail, 0, confirm, kConfirmSize, x.frame);
   SendToLine(x.frame, n);
+  SendFrameOn(x.channel, kFrameAnnounce, x.mail, 0, x.sealedAnnounce, kAnnounceSize, x.frame);
+  pClrMem(x.sealedAnnounce, kAnnounceSize);
 }
+
+// A call that offered keys takes nothing but the callee's proof before its
+// channel is open, and every answer after it sealed: an answer in the clear
+// is a downgrade, from whoever made it.
+constexpr const char* kAnsweredWithoutKey = "it answered without its key: mail kept";
+constexpr const char* kRefusedBeforeKeys =
+    "it refused the call before proving its key (does it know this machine's key?): mail kept";
 
 void TakeReply(const Frame& frame) {
   ExtendedSend& x = work();
   if (frame.length < 1) return;
   if (frame.payload[0] == kReplyProve) {
-    if (x.keysOffered == 1 && x.channel.open != 1) ProveOwnKey(frame);
+    if (x.keysOffered == 1 && x.channel.open != 1 && x.handshake.step == kSecureStepWaiting)
+      ProveOwnKey(frame);
+    else
+      BreakCall("a proof of key out of turn");
     return;
   }
-  // A call that offered keys takes its answer only sealed.
-  if (frame.length != 1 || (x.keysOffered == 1 && x.channel.open != 1)) return;
+  if (x.keysOffered == 1 && x.channel.open != 1) {
+    BreakCall(frame.payload[0] == kReplyRefused ? kRefusedBeforeKeys : kAnsweredWithoutKey);
+    return;
+  }
+  if (frame.length != 1) return;
   x.replyStatus = frame.payload[0];
   x.held = int32_t(frame.number);
   if (x.replied == 1 && x.replyStatus == kReplyRefused) x.refused = 1;  // a refusal in the middle of a mail
@@ -85,11 +103,18 @@ void AddNak(int32_t k) {
     }
 }
 
+// A block number from the line counts only within the mail being sent.
+bool InMail(uint32_t number) { return number >= 1 && number <= uint32_t(work().total); }
+
 void TakeFrame(Frame& frame) {
   ExtendedSend& x = work();
   if (x.callBroken == 1) return;
   if (!OpenFrameOn(x.channel, frame, x.plain)) {
     BreakCall("a frame failed its check (altered, played again or out of order)");
+    return;
+  }
+  if (x.keysOffered == 1 && x.channel.open != 1 && frame.type != kFrameReply) {
+    BreakCall(kAnsweredWithoutKey);
     return;
   }
   if (frame.mail != x.mail) return;  // the tail of an earlier mail
@@ -98,10 +123,10 @@ void TakeFrame(Frame& frame) {
       TakeReply(frame);
       break;
     case kFrameAck:
-      if (int32_t(frame.number) > x.acked) x.acked = int32_t(frame.number);
+      if (InMail(frame.number) && int32_t(frame.number) > x.acked) x.acked = int32_t(frame.number);
       break;
     case kFrameNak:
-      AddNak(int32_t(frame.number));
+      if (InMail(frame.number)) AddNak(int32_t(frame.number));
       break;
     case kFrameEndAnswer:
       x.endAnswered = 1;
@@ -181,20 +206,36 @@ bool ReplyLetsBlocksGo(int32_t total, ExtendedOutcome& outcome) {
   return true;
 }
 
-// A hello for the machine dialled, when this machine has a key and knows
-// that machine's: into hello; false when the call goes without keys.
-bool MakeHello(const char* machine, unsigned char (&hello)[kHelloSize]) {
+// A hello for the machine dialled, into hello; false (and why into refusal,
+// for the status line) when this machine cannot prove its key.
+bool MakeHello(const KnownMachines& known, const char* machine, unsigned char (&hello)[kHelloSize],
+               const char*& refusal) {
   ExtendedSend& x = work();
-  KnownMachines known;
-  LoadKnown(known);
   char own[kMachineSlotSize + 1] = {};
   AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, own, sizeof own);
   SecureForget(x.handshake);
   MachineKey key;
-  const bool ready = FindKnownMachine(known, machine) != nullptr && LoadOwnKey(key) &&
-                     SecureHello(x.handshake, own, known, machine, hello) == kHelloSize;
+  refusal = LoadOwnKey(key);
   sodium_memzero(&key, sizeof key);
-  return ready;
+  if (refusal == nullptr && SecureHello(x.handshake, own, known, machine, hello) != kHelloSize)
+    refusal = "this machine's id cannot be proven with a key";
+  return refusal == nullptr;
+}
+
+// The announce on the line of a call with keys: what the callee needs to
+// take the call and see the hello, nothing about the mail. The mail's own
+// announce follows inside the channel.
+void MakeHelloAnnounce(const char* scrambled, const unsigned char* hello, char* out) {
+  TransferAnnounce real, clear{};
+  pCopyMem(scrambled, &real, kAnnounceSize);
+  vlData(-1, &real, kAnnounceSize);
+  pCopyMem(real.destinationMachine, clear.destinationMachine, sizeof clear.destinationMachine);
+  pCopyMem(real.marker, clear.marker, sizeof clear.marker);
+  pCopyMem(real.senderMachId, clear.senderMachId, sizeof clear.senderMachId);
+  WriteOffer(clear, 0, MailDigest{}, hello);
+  pClrMem(&real, sizeof real);
+  vlData(1, &clear, kAnnounceSize);
+  pCopyMem(&clear, out, kAnnounceSize);
 }
 
 }  // namespace
@@ -205,14 +246,25 @@ const char* CallKindText() {
   return x.callFramed == 1 ? " (extended, not authenticated)" : "";
 }
 
-void OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest, const char* machine) {
-  if (!ExtendedEnabled()) return;
+const char* OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest,
+                           const char* machine) {
   ExtendedSend& x = work();
-  unsigned char hello[kHelloSize];
+  x.total = totalBlocks;
   // Keys are proven once, at the first announce of a call.
-  const bool withHello = x.callFramed != 1 && MakeHello(machine, hello);
-  x.keysOffered = withHello ? 1 : 0;
-  WriteOffer(announce, totalBlocks, digest, withHello ? hello : nullptr);
+  if (x.callFramed == 1) {
+    WriteOffer(announce, totalBlocks, digest, nullptr);
+    return nullptr;
+  }
+  KnownMachines known;
+  if (LoadKnown(known) == kKnownRefused) return "KNOWN.TXT is refused here";
+  const bool keyed = FindKnownMachine(known, machine) != nullptr;
+  x.keysOffered = 0;
+  if (!ExtendedEnabled()) return keyed ? "it has a key here, and this machine speaks only the plain protocol" : nullptr;
+  const char* refusal = nullptr;
+  if (keyed && !MakeHello(known, machine, x.hello, refusal)) return refusal;
+  x.keysOffered = keyed ? 1 : 0;
+  WriteOffer(announce, totalBlocks, digest, nullptr);
+  return nullptr;
 }
 
 void SendAnnounceRecord(const char* announce, int32_t length) {
@@ -222,6 +274,14 @@ void SendAnnounceRecord(const char* announce, int32_t length) {
   if (x.callFramed == 1) {
     ++x.mail;
     SendFrameOn(x.channel, kFrameAnnounce, x.mail, 0, announce, length, x.frame);
+    return;
+  }
+  if (x.keysOffered == 1 && length == kAnnounceSize) {
+    x.offered = 1;
+    pCopyMem(announce, x.sealedAnnounce, kAnnounceSize);
+    char clear[kAnnounceSize];
+    MakeHelloAnnounce(announce, x.hello, clear);
+    SendToLine(clear, kAnnounceSize);
     return;
   }
   TransferAnnounce plain;
@@ -235,6 +295,10 @@ void SendAnnounceRecord(const char* announce, int32_t length) {
 
 bool ExtendedSenderData(const char* data, int32_t length) {
   ExtendedSend& x = work();
+  if (x.callFramed != 1 && x.keysOffered == 1 && IsPlainOk(data, length)) {
+    BreakCall(kAnsweredWithoutKey);
+    return true;
+  }
   if (x.callFramed != 1 && (x.offered != 1 || IsPlainOk(data, length))) return false;
   FrameReaderAdd(x.reader, data, length);
   Frame frame;
@@ -244,6 +308,11 @@ bool ExtendedSenderData(const char* data, int32_t length) {
 }
 
 bool PeerRepliedExtended() { return work().replied == 1; }
+
+const char* UnansweredKeyedCall() {
+  const ExtendedSend& x = work();
+  return x.keysOffered == 1 && x.channel.open != 1 ? ": no answer with its key: mail kept" : "";
+}
 
 ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t total) {
   ExtendedSend& x = work();

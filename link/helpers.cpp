@@ -5,6 +5,8 @@
 #include "link/internal.h"
 #include "link/link.h"
 #include "platform/comm.h"
+#include "store/format.h"
+#include "toolkit/dialog.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 #include "toolkit/window.h"
@@ -41,6 +43,23 @@ void AppendSlot(const char* slot, int32_t slotWidth, char* dest, int32_t destSiz
   if (take <= 0) return;
   std::memcpy(dest + used, slot, size_t(take));
   dest[used + take] = 0;
+}
+
+std::string DescribeMail(const char* mailPath) {
+  MailBlock block;
+  if (ReadBlockHeader(mailPath, BlockPosition(1), block) != kBlockSize) return std::string();
+  char sender[sizeof block.header.sender + 1], destination[sizeof block.header.destination + 1],
+      total[sizeof block.header.totalBlocks + 1];
+  SlotText(block.header.sender, sender);
+  SlotText(block.header.destination, destination);
+  SlotText(block.header.totalBlocks, total);
+  pClrMem(&block, sizeof block);
+  return std::string(sender) + " to " + destination + ", " + total + " blocks";
+}
+
+void LogMail(const char* what, const std::string& mail) {
+  if (mail.empty()) return;
+  tkLog(0, "mail", (std::string(what) + " " + mail).c_str());
 }
 
 bool FitsMachineSlot(const char* machineId) {

@@ -21,6 +21,11 @@ void AppendText(const char* text, char* dest, int32_t destSize);
 void AppendSlot(const char* slot, int32_t slotWidth, char* dest, int32_t destSize);
 // Length of the text in a slot; -1 when the slot holds no terminator.
 int32_t SlotTextLength(const char* slot, int32_t slotWidth);
+// A mail named for the log: "anna@401 to bob@402, 5 blocks", from the first
+// block of the chain in mailPath; empty when that block cannot be read.
+std::string DescribeMail(const char* mailPath);
+// One log line naming a mail and what became of it ("sent", "received").
+void LogMail(const char* what, const std::string& mail);
 // A machine ID fits the 24-byte machine slots: 1 to 23 characters.
 bool FitsMachineSlot(const char* machineId);
 
@@ -40,14 +45,19 @@ std::vector<std::string> ListSpoolFiles(const char* suffix);
 // Receiving, shared by the plain and the extended protocol (receiver.cpp).
 constexpr const char* kPartSuffix = "[~]";    // a mail still arriving
 constexpr const char* kResumeSuffix = "[#]";  // what the part file beside it is a part of
-// An announce from the line: checked, then taken plain or with frames.
-void ReceiveAnnounce(const char* data, int32_t length);
+// An announce from the line: checked, then taken plain or with frames (or,
+// with keys, the handshake begun). False when it is not taken: not for this
+// machine, not sound, refused, or in a framed call without its offer.
+bool ReceiveAnnounce(const char* data, int32_t length);
 // The line broke the protocol or the disk failed: nothing more of this mail
 // is taken; the status line says why.
 void RefuseReceive(const char* why);
 // The program folder keeps its margin once the rest of a mail of total blocks,
 // stored of them already, and its delivered copy are written.
 bool RoomForMail(int32_t total, int32_t stored);
+// Why no further mail of this call may be taken (the call has filed its
+// share, or the journal of received mails is full); null when one may.
+const char* RefusalOfMoreMail();
 enum class KeptBlock { Stored, Last, Refused };
 // Checks the block in the receive work against the mail, writes it at its
 // place in the part file and reads it back.

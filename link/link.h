@@ -103,6 +103,31 @@ enum ReceivePhase : int32_t {
   kReceiveRefused = -1,   // the line broke the protocol: nothing more until the carrier drops
 };
 
+// Why a mail stays in POST after a posting pass (SendWork::snag). The first
+// three never pass: such a mail goes back to its sender at once. The others
+// may, and are tried at every pass until the mail is kGiveUpDays old.
+enum SendSnag : int32_t {
+  kSnagNone = 0,
+  kSnagNoMachine,     // its address names no machine ("bob@", "bob")
+  kSnagLongMachine,   // a machine ID longer than 23 characters
+  kSnagLongName,      // sender and stamp too long for the announce's name
+  kSnagNoCall,        // no call was made for it (its chain does not start with a first block)
+  kSnagModem,         // the modem is not ready
+  kSnagNoCarrier,     // the dial found no carrier
+  kSnagIncoming,      // a call came in
+  kSnagOtherCall,     // a call to another machine is up: it waits for its own
+  kSnagNotAnswered,   // the announce was not answered
+  kSnagRefused,       // the receiver refused it
+  kSnagKeys,          // the secured call failed
+  kSnagCallEnded,     // the call ended under it
+  kSnagNoAck,         // a block was not acknowledged
+  kSnagNoKeys,        // its machine is known here, and this machine cannot call it with keys
+  kSendSnags
+};
+// A remote mail still in POST this many days after it was posted goes back
+// to its sender at its next failed attempt.
+constexpr int32_t kGiveUpDays = 3;
+
 // The sending role: one posting pass.
 struct SendWork {
   int32_t state;                         // transfer state: 0 idle, 1 mail in transfer, -1 mail for another machine
@@ -115,6 +140,13 @@ struct SendWork {
   char destinationMachine[kMachineSlotSize];
   char announce[kAnnounceSize];
   MailDigest chainDigest;                // of the whole chain, taken before it is announced
+  MailHeader firstHeader;                // the current mail's, unscrambled (for the log and its report)
+  int32_t snag;                          // SendSnag of the current mail
+  // What the pass did so far, for its end message.
+  int32_t sent;
+  int32_t returned;                      // given back to their senders as reports
+  int32_t dropped;                       // undeliverable reports
+  int32_t kept[kSendSnags];              // left in POST, by SendSnag
 };
 
 // The receiving role: one mail, kept from one data event to the next.
@@ -137,6 +169,7 @@ struct ReceiveLimits {
   int32_t maxBlocks = kMaxMailBlocks;               // longest chain taken
   int64_t freeMarginBytes = int64_t(32) << 20;     // free space of the program folder never given up
   int32_t partLifeSeconds = 24 * 60 * 60;          // a part file nobody added to for this long goes
+  int32_t mailsPerCall = 256;                       // mails one call may file (each costs a journal entry)
 };
 
 // What keeps the line from being blocked for good: by the modem's answering
@@ -167,6 +200,7 @@ struct LinkState {
   char lineText[kCommandBufferSize];     // the last short message from the line, as text
   SendWork send;
   ReceiveWork receive;
+  int32_t mailsThisCall;                 // mails the incoming call filed so far
   ExtendedSend xsend;                    // the sending role's frames (link/extended.h)
   ExtendedReceive xreceive;              // the receiving role's frames
   LineWatch watch;

@@ -92,36 +92,52 @@ bool RoomForMail(int32_t total, int32_t stored) {
   return free < 0 || free - needed >= limits.freeMarginBytes;
 }
 
-void ReceiveAnnounce(const char* data, int32_t length) {
+const char* RefusalOfMoreMail() {
+  if (Link().mailsThisCall >= limits.mailsPerCall) return "Mail refused: this call has filed all it may; the rest waits for another call";
+  char journal[kPathSize];
+  if (BuildJournalPath(kReceivedJournalName, journal) == 1 && !JournalHasRoom(journal, JournalToday()))
+    return "Mail refused: the journal of received mails is full until its entries expire";
+  return nullptr;
+}
+
+bool ReceiveAnnounce(const char* data, int32_t length) {
   StartWork();
   ReceiveWork& w = work();
-  if (length != kAnnounceSize) return;
+  if (length != kAnnounceSize) return false;
   pCopyMem(data, w.announce, kAnnounceSize);
   vlData(-1, w.announce, kAnnounceSize);
   const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
-  if (SlotEquals(a.marker, kMailMarker) != 1) return;
+  if (SlotEquals(a.marker, kMailMarker) != 1) return false;
   char machine[sizeof a.destinationMachine + 1];
   SlotText(a.destinationMachine, machine);
   char own[kMachineSlotSize + 1];
   pClrMem(own, sizeof own);
   AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, own, sizeof own);
-  if (SlotTextLength(a.destinationMachine, sizeof a.destinationMachine) < 0) return;
-  if (MatchMachine(own, machine) != 1) return;
-  if (!IsAnnouncedNameSafe(a.name, sizeof a.name)) return;
+  if (SlotTextLength(a.destinationMachine, sizeof a.destinationMachine) < 0) return false;
+  if (MatchMachine(own, machine) != 1) return false;
+  // A call with keys names its mail only once the keys are proven.
+  if (AcceptKeyedHello()) return true;
+  if (!IsAnnouncedNameSafe(a.name, sizeof a.name)) return false;
   const int32_t stem = pLen(a.name) - pLen(kLocalSuffix);
   BuildReceivePath(a.name, stem, kLocalSuffix, w.spoolPath);
   BuildReceivePath(a.name, stem, kPartSuffix, w.partPath);
-  if (w.spoolPath[0] == 0 || w.partPath[0] == 0) return;
+  if (w.spoolPath[0] == 0 || w.partPath[0] == 0) return false;
   RemoveStaleParts();
-  if (AcceptExtended()) return;
+  if (AcceptExtended()) return true;
+  // A framed call goes on framed: a mail without its offer is no mail of it.
+  if (Link().xreceive.callFramed == 1) return false;
   if (const char* why = UnauthenticatedRefusal(a)) {
     StatusNew(why);
-    return;
+    return false;
+  }
+  if (const char* why = RefusalOfMoreMail()) {
+    StatusNew(why);
+    return false;
   }
   // Not even the shortest mail (and its delivered copy) would fit: silence.
   if (!RoomForMail(1, 0)) {
     StatusNew(kNoRoom);
-    return;
+    return false;
   }
   // Every accepted mail starts on an empty file: a part left by a broken
   // call must not lend its tail to this one.
@@ -129,6 +145,7 @@ void ReceiveAnnounce(const char* data, int32_t length) {
   SendOk();
   w.state = kReceiveMail;
   ShowProgress(0, 100);
+  return true;
 }
 
 namespace {
@@ -156,6 +173,30 @@ BlockFacts ReadFacts(const char* block) {
   facts.last = pCmp(numberText, totalText) == 1;
   pClrMem(&header, sizeof header);
   return facts;
+}
+
+// A caller files mail only in its own name: the machine of the mail's sender
+// address is the announce's MachID, which in a call with keys is the machine
+// that proved its key. (Mail relayed by a hub would name its origin apart and
+// be taken only from a machine this one names as its hub.)
+bool SenderIsTheCaller() {
+  ReceiveWork& w = work();
+  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
+  MailHeader header;
+  pCopyMem(w.block + kPayloadSize, &header, kHeaderSize);
+  vlData(-1, &header, kHeaderSize);
+  char sender[sizeof header.sender + 1] = {}, machine[kPathSize] = {}, caller[kMachineSlotSize + 1] = {};
+  AppendSlot(header.sender, sizeof header.sender, sender, sizeof sender);
+  pClrMem(&header, sizeof header);
+  AppendSlot(a.senderMachId, sizeof a.senderMachId, caller, sizeof caller);
+  if (AddressMachinePart(sender, machine, kPathSize) == 1 && IsValidMachineSlot(a.senderMachId, sizeof a.senderMachId) &&
+      pCmp(machine, caller) == 1)
+    return true;
+  RefuseReceive("Mail refused: its sender ");
+  StatusAdd(sender);
+  StatusAdd(" is not of the calling machine ");
+  StatusAdd(caller);
+  return false;
 }
 
 // Blocks come in order, each one of the announced mail, all of one length.
@@ -253,6 +294,7 @@ bool FileReceivedMail(const MailDigest& digest) {
   char journal[kPathSize];
   BuildJournalPath(kReceivedJournalName, journal);
   char stamp[sizeof(MailHeader::postedAt)] = {};
+  const std::string mail = DescribeMail(w.partPath);  // before filing renames the part
   const Filing filing = FileMail(digest, journal, stamp);
   if (filing == Filing::NoVariant || filing == Filing::Failed) {
     // A disk that failed gets back what the part file took from it.
@@ -262,6 +304,8 @@ bool FileReceivedMail(const MailDigest& digest) {
   }
   const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
   const int32_t recorded = JournalRecord(journal, a.name, digest, w.totalBlocks, JournalToday());
+  ++Link().mailsThisCall;
+  LogMail(filing == Filing::Again ? "received again (not filed)" : "received", mail);
   StatusNew("Comm Action Is Ok : Bytes Received - ");
   StatusAddNumber(w.writePosition);
   if (filing == Filing::Again) StatusAdd(" (received before: not filed again)");
@@ -270,7 +314,7 @@ bool FileReceivedMail(const MailDigest& digest) {
     StatusAdd(stamp);
     StatusAdd(")");
   }
-  if (recorded == kJournalNotWritten) StatusAdd(" (journal not written)");
+  if (recorded == kJournalNotWritten || recorded == kJournalFull) StatusAdd(" (journal not written)");
   if (recorded == kJournalRenewed) StatusAdd(" (damaged journal set aside)");
   return true;
 }
@@ -282,6 +326,7 @@ KeptBlock KeepBlock() {
     RefuseReceive(kOutOfOrder);
     return KeptBlock::Refused;
   }
+  if (facts.number == 1 && !SenderIsTheCaller()) return KeptBlock::Refused;
   if (facts.total > limits.maxBlocks) {
     RefuseReceive(kTooLong);
     StatusAddNumber(uint32_t(facts.total));
@@ -377,6 +422,7 @@ void SenderData(const char* data, int32_t length) {
 
 void EndCallForBothRoles() {
   Link().send.state = 0;
+  Link().mailsThisCall = 0;
   ForgetFramedCall();
   work().state = kReceiveIdle;
   work().blockBytes = 0;

@@ -1,6 +1,8 @@
 // The sending role: the remote posting pass. Every complete "[@]" spool file
 // is announced to its destination machine and streamed block by block; a mail
-// leaves the spool only after its last block was acknowledged.
+// leaves the spool only after its last block was acknowledged. Each mail's
+// outcome is one "mail" line in the log naming it and, when it stays, why; a mail that can never go, or has not gone for kGiveUpDays, goes back
+// to its sender as a report (store/bounce.h).
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "link/internal.h"
 #include "link/link.h"
 #include "platform/unit.h"
+#include "store/bounce.h"
 #include "store/journal.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
@@ -59,10 +62,12 @@ bool TakeDestinationMachine() {
   char destination[sizeof header().destination + 1];
   SlotText(header().destination, destination);
   char machine[kPathSize];
-  if (AddressMachinePart(destination, machine, kPathSize) != 1) return false;
+  if (AddressMachinePart(destination, machine, kPathSize) != 1) {
+    w.snag = kSnagNoMachine;
+    return false;
+  }
   if (pLen(machine) > kMachineSlotSize - 1) {
-    StatusNew("Not sent: machine ID longer than 23 characters in ");
-    StatusAdd(destination);
+    w.snag = kSnagLongMachine;
     return false;
   }
   pClrMem(w.destinationMachine, kMachineSlotSize);
@@ -89,8 +94,41 @@ bool BuildAnnounce() {
   SetSlot(a.marker, kMailMarker);
   AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, a.senderMachId, sizeof a.senderMachId);
   AppendSlot(Config().unit.Text(UnitField::Owner), UnitField::Owner.width, a.senderOwner, sizeof a.senderOwner);
-  OfferExtension(a, int32_t(w.spoolSize / kBlockSize), w.chainDigest, w.destinationMachine);
   return true;
+}
+
+// The extension goes into the announce; false (and why on the status line)
+// when the destination may not be called as things stand here.
+bool OfferOrRefuse() {
+  SendWork& w = work();
+  TransferAnnounce& a = *reinterpret_cast<TransferAnnounce*>(w.announce);
+  const char* refusal = OfferExtension(a, int32_t(w.spoolSize / kBlockSize), w.chainDigest, w.destinationMachine);
+  if (refusal == nullptr) return true;
+  StatusNew("Not sent to Velloran@");
+  StatusAdd(w.destinationMachine);
+  StatusAdd(": ");
+  StatusAdd(refusal);
+  w.snag = kSnagNoKeys;
+  return false;
+}
+
+// Why a dial found no call.
+SendSnag DialSnag() {
+  const LinkState& link = Link();
+  if (link.callState == -1) return kSnagIncoming;
+  if (link.modemReady != 1 || link.cts != 1) return kSnagModem;
+  return kSnagNoCarrier;
+}
+
+// Why a call carried the mail no further than it did; otherwise is the
+// reason when the call is still up and nothing else explains it.
+SendSnag CallSnag(SendSnag otherwise) {
+  const LinkState& link = Link();
+  if (link.xsend.callBroken == 1) return kSnagKeys;
+  if (link.xsend.refused == 1 || (link.xsend.replied == 1 && link.xsend.replyStatus == kReplyRefused))
+    return kSnagRefused;
+  if (link.callState != 1) return kSnagCallEnded;
+  return otherwise;
 }
 
 // The first block of a mail: find its machine, use or make the call, and
@@ -101,28 +139,36 @@ void PrepareMail() {
   pClrMem(w.announce, kAnnounceSize);
   if (!TakeDestinationMachine()) return;
   if (!BuildAnnounce()) {
-    StatusNew("Not sent: the mail's name is too long for ");
-    StatusAdd(w.destinationMachine);
+    w.snag = kSnagLongName;
     return;
   }
+  if (!OfferOrRefuse()) return;
   if (link.callState == 1) {
     if (MatchMachine(link.connectedMachine, w.destinationMachine) == 1) {
       w.state = 0;
     } else {
       w.state = -1;
+      w.snag = kSnagOtherCall;
       Console().repeatRequest = 1;
     }
   }
-  if (link.callState == 0 && w.state == 0 && DialMachine(w.destinationMachine) == 1) {
-    pClrMem(link.connectedMachine, kMachineSlotSize);
-    AppendText(w.destinationMachine, link.connectedMachine, kMachineSlotSize);
+  if (link.callState == 0 && w.state == 0) {
+    if (DialMachine(w.destinationMachine) == 1) {
+      pClrMem(link.connectedMachine, kMachineSlotSize);
+      AppendText(w.destinationMachine, link.connectedMachine, kMachineSlotSize);
+    } else {
+      w.snag = DialSnag();
+    }
   }
+  if (link.callState == -1 && w.snag == kSnagNone) w.snag = kSnagIncoming;
   if (link.callState == 1 && w.state == 0) {
     vlData(1, w.announce, kAnnounceSize);
-    if (AnnounceMail(w.destinationMachine, w.announce, kAnnounceSize) == 1)
+    if (AnnounceMail(w.destinationMachine, w.announce, kAnnounceSize) == 1) {
       w.state = 1;
-    else
+    } else {
+      w.snag = CallSnag(kSnagNotAnswered);
       HangUp();
+    }
   }
 }
 
@@ -138,13 +184,20 @@ FileOutcome SendBlocks() {
     vlData(-1, &header(), kHeaderSize);
     const int32_t total = SlotNumber(header().totalBlocks, sizeof header().totalBlocks);
     if (total < 1 || int64_t(total) * kBlockSize != int64_t(w.spoolSize)) return FileOutcome::Damaged;
-    if (IsFirstBlock(header()) == 1) PrepareMail();
+    if (IsFirstBlock(header()) == 1) {
+      w.firstHeader = header();
+      PrepareMail();
+    }
     vlData(1, &header(), kHeaderSize);
     if (link.callState != 1 || w.state != 1) return FileOutcome::Left;
-    if (PeerRepliedExtended())
-      return SendMailExtended(w.spoolPath, total) == ExtendedOutcome::Sent ? FileOutcome::Sent : FileOutcome::Left;
+    if (PeerRepliedExtended()) {
+      if (SendMailExtended(w.spoolPath, total) == ExtendedOutcome::Sent) return FileOutcome::Sent;
+      w.snag = CallSnag(kSnagNoAck);
+      return FileOutcome::Left;
+    }
     SendToLine(w.block, kBlockSize);
     if (WaitForOk(kOkLimitMs) != 1) {
+      w.snag = CallSnag(kSnagNoAck);
       HangUp();
       return FileOutcome::Left;
     }
@@ -168,9 +221,82 @@ void RememberSent() {
   pClrMem(&announce, sizeof announce);
 }
 
+const char* SnagText(int32_t snag) {
+  switch (snag) {
+    case kSnagNoMachine: return "its address names no machine";
+    case kSnagLongMachine: return "its machine ID is longer than 23 characters";
+    case kSnagLongName: return "its sender and stamp are too long to be announced";
+    case kSnagModem: return "the modem is not ready";
+    case kSnagNoCarrier: return "no carrier (busy, no answer, or no such number)";
+    case kSnagIncoming: return "a call came in";
+    case kSnagOtherCall: return "waits for its own call";
+    case kSnagNotAnswered: return "not answered (refused, or a wrong key)";
+    case kSnagRefused: return "refused by the receiver";
+    case kSnagKeys: return "the secured call failed (a wrong key?)";
+    case kSnagCallEnded: return "the call ended (by the receiver, or the line)";
+    case kSnagNoAck: return "a block was not acknowledged";
+    case kSnagNoKeys: return "its machine has a key here, and this machine cannot call it with keys";
+    default: return "no call was made for it";
+  }
+}
+
+bool SnagNeverPasses(int32_t snag) {
+  return snag == kSnagNoMachine || snag == kSnagLongMachine || snag == kSnagLongName;
+}
+
+// One "mail" line in the log for what became of the mail: what, which mail,
+// and why. (The status line tells the pass's end, with every reason.)
+void LogOutcome(const char* what, const char* why) {
+  const MailHeader& h = work().firstHeader;
+  char label[kPathSize] = {};
+  if (h.marker[0] != 0)
+    MailLabel(h, label, sizeof label);
+  else
+    AppendBounded(work().foundName, label, sizeof label);
+  LogMail(what, std::string(label) + ": " + why);
+}
+
+// A mail that did not leave: kept for the next pass, or, when it never can
+// leave or has tried for kGiveUpDays, given back to its sender as a report
+// (a report that cannot go is dropped; no report answers a report).
+void KeepOrReturn() {
+  SendWork& w = work();
+  if (w.snag == kSnagNone) w.snag = kSnagNoCall;
+  const int32_t age = tkFileAge(w.spoolPath);
+  const bool givenUp = age >= kGiveUpDays * 24 * 60 * 60;
+  if (!SnagNeverPasses(w.snag) && !givenUp) {
+    ++w.kept[w.snag];
+    LogOutcome("kept in POST:", SnagText(w.snag));
+    return;
+  }
+  char reason[160] = {};
+  if (!SnagNeverPasses(w.snag)) {
+    AppendText("not delivered within ", reason, sizeof reason);
+    AppendText(pStr(kGiveUpDays), reason, sizeof reason);
+    AppendText(" days; the last attempt: ", reason, sizeof reason);
+  }
+  AppendText(SnagText(w.snag), reason, sizeof reason);
+  const int32_t report = w.firstHeader.marker[0] != 0 ? PostReport(w.firstHeader, reason) : kReportNotWritten;
+  if (report == kReportNotWritten) {
+    ++w.kept[w.snag];
+    LogOutcome("kept in POST (no report could be posted):", reason);
+    return;
+  }
+  pFileDel(w.spoolPath);
+  if (report == kReportPosted) {
+    ++w.returned;
+    LogOutcome("returned to its sender:", reason);
+  } else {
+    ++w.dropped;
+    LogOutcome("dropped (a report that cannot be delivered):", reason);
+  }
+}
+
 void PostOneFile() {
   SendWork& w = work();
   w.state = 0;
+  w.snag = kSnagNone;
+  pClrMem(&w.firstHeader, sizeof w.firstHeader);
   w.firstScan = 0;
   pDoEvent(kBlockPauseMs);
   pClrMem(w.destinationMachine, kMachineSlotSize);
@@ -191,13 +317,58 @@ void PostOneFile() {
   switch (SendBlocks()) {
     case FileOutcome::Sent:
       RememberSent();
+      LogMail("sent", DescribeMail(w.spoolPath));
       pFileDel(w.spoolPath);
+      ++w.sent;
       break;
     case FileOutcome::Damaged:
       SetAsideDamaged();
+      LogMail("set aside as damaged ([!]):", w.foundName);
       break;
     case FileOutcome::Left:
+      KeepOrReturn();
       break;
+  }
+}
+
+// The pass's end: "All remote mails delivered" when every mail left, else
+// what was sent and what was kept, and why.
+void ShowPassEnd() {
+  const SendWork& w = work();
+  int32_t kept = 0;
+  for (int32_t snag = 0; snag < kSendSnags; ++snag) kept += w.kept[snag];
+  if (kept + w.returned + w.dropped == 0) {
+    StatusNew("All remote mails delivered");
+    return;
+  }
+  Console().keepStatus = 1;
+  StatusNew("Remote mails: ");
+  StatusAddNumber(uint32_t(w.sent));
+  StatusAdd(" sent");
+  if (kept > 0) {
+    StatusAdd(", ");
+    StatusAddNumber(uint32_t(kept));
+    StatusAdd(" kept in POST (");
+    const char* separator = "";
+    for (int32_t snag = 0; snag < kSendSnags; ++snag) {
+      if (w.kept[snag] == 0) continue;
+      StatusAdd(separator);
+      StatusAddNumber(uint32_t(w.kept[snag]));
+      StatusAdd(" ");
+      StatusAdd(SnagText(snag));
+      separator = "; ";
+    }
+    StatusAdd(")");
+  }
+  if (w.returned > 0) {
+    StatusAdd(", ");
+    StatusAddNumber(uint32_t(w.returned));
+    StatusAdd(" returned to their senders");
+  }
+  if (w.dropped > 0) {
+    StatusAdd(", ");
+    StatusAddNumber(uint32_t(w.dropped));
+    StatusAdd(" undeliverable reports dropped");
   }
 }
 
@@ -226,6 +397,7 @@ int32_t AnnounceMail(const char* machineId, char* announce, int32_t length) {
   StatusNew("Velloran@");
   StatusAdd(machineId);
   StatusAdd(answered == 1 ? " Verified OK" : " Verified NOT OK");
+  if (answered != 1) StatusAdd(UnansweredKeyedCall());
   return answered;
 }
 
@@ -234,6 +406,8 @@ int32_t DeliverRemoteMails() {
   LinkState& link = Link();
   pClrMem(link.connectedMachine, kMachineSlotSize);
   pClrMem(w.foundName, kFoundNameSize);
+  w.sent = w.returned = w.dropped = 0;
+  pClrMem(w.kept, sizeof w.kept);
   Console().repeatRequest = 0;
   StatusNew("Delivering remote mails...");
   pDoEvent(kBlockPauseMs);
@@ -258,7 +432,7 @@ int32_t DeliverRemoteMails() {
   }
   pClrMem(link.connectedMachine, kMachineSlotSize);
   pClrMem(w.announce, kAnnounceSize);
-  StatusNew("All remote mails delivered");
+  ShowPassEnd();
   ShowProgress(0, 100);
   pDoEvent(kBlockPauseMs);
   return 1;

@@ -8,6 +8,8 @@
 #include "config/config.h"
 #include "console/console.h"
 #include "platform/unit.h"
+#include "store/bounce.h"
+#include "toolkit/dialog.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 #include "toolkit/window.h"
@@ -17,6 +19,13 @@ namespace {
 DeliveryState state;
 
 constexpr int32_t kBlockPauseMs = 150;
+// Within one mail, every kBlocksPerYield blocks: enough for the interface to
+// take what waits (a delivery runs as background work, so nothing waits on
+// it), not a sleep: a mail of 10 000 blocks is not to hold its machine for
+// 25 minutes.
+constexpr int32_t kBlockYieldMs = 1;
+constexpr int32_t kBlocksPerYield = 16;
+constexpr const char* kNoAccountReason = "no such account on the receiving machine";
 constexpr const char* kPartSuffix = "[~]";  // a mail file still being copied
 constexpr int32_t kSuffixLength = 3;        // "[=]", "[u]", "[!]", "[~]"
 
@@ -24,7 +33,9 @@ enum class Outcome {
   Delivered,
   Skipped,
   Removed,
-  UnknownAccount,
+  UnknownAccount,   // no such account, and its report could not be posted: set aside as "[u]"
+  Returned,         // no such account: a report went back to the sender, the mail is gone
+  Dropped,          // no such account for a report (never answered): gone
   Damaged,
   Kept,             // a write into the account folder failed
   MailboxReadOnly,  // the mailbox index takes no new entry
@@ -193,7 +204,7 @@ NameChoice ChooseMailFile(int32_t total) {
 Outcome CopyBlocks(int32_t total) {
   pFileDel(state.partPath);
   for (int32_t k = 1; k <= total; ++k) {
-    if (k > 1) pDoEvent(kBlockPauseMs);
+    if (k % kBlocksPerYield == 0) pDoEvent(kBlockYieldMs);
     if (!LoadFiledBlock(k, total)) {
       pFileDel(state.partPath);
       return Outcome::Damaged;
@@ -304,8 +315,23 @@ Outcome DeliverChain() {
   return FileMail(total);
 }
 
+// A mail for an account this machine does not have goes back to its sender
+// as a report, and leaves POST. A report for a missing account is dropped
+// (no report answers a report). When POST takes no report now, the mail is
+// set aside as "[u]" and tried again by the next run.
+Outcome ReturnToSender(int32_t setAside) {
+  const int32_t report = PostReport(state.firstHeader, kNoAccountReason);
+  if (report == kReportNotWritten) {
+    if (!setAside && !SetAside(kUnknownAccountSuffix)) return Outcome::LeftInPost;
+    return Outcome::UnknownAccount;
+  }
+  pFileDel(state.spoolPath);
+  if (NameTaken(state.spoolPath)) return Outcome::LeftInPost;
+  return report == kReportPosted ? Outcome::Returned : Outcome::Dropped;
+}
+
 // A mail set aside for want of an account is taken again once an account of
-// its recipient's id exists; until then it is left as it is, without a pause.
+// its recipient's id exists.
 int32_t HasAccountNow() {
   if (ReadBlockHeader(state.spoolPath, 1, state.block) != kBlockSize) return 0;
   state.firstHeader = state.block.header;
@@ -325,7 +351,8 @@ Outcome DeliverSpoolFile(int32_t setAside) {
   if (!AppendBounded(Config().spoolPath, state.spoolPath, kPathSize) ||
       !AppendBounded("\\", state.spoolPath, kPathSize) || !AppendBounded(state.foundName, state.spoolPath, kPathSize))
     return Outcome::Skipped;
-  if (setAside && !HasAccountNow()) return Outcome::Skipped;
+  if (setAside && !HasAccountNow())
+    return IsFirstBlock(state.firstHeader) == 1 ? ReturnToSender(setAside) : Outcome::Skipped;
   pDoEvent(kBlockPauseMs);
   ShowProgress(0, 100);
   state.spoolSize = pFileSize(state.spoolPath);
@@ -342,7 +369,7 @@ Outcome DeliverSpoolFile(int32_t setAside) {
     if (IsMailComplete(state.spoolPath, state.spoolSize) != 1) return Outcome::Skipped;
     outcome = DeliverChain();
   }
-  if (outcome == Outcome::UnknownAccount && !setAside && !SetAside(kUnknownAccountSuffix)) return Outcome::LeftInPost;
+  if (outcome == Outcome::UnknownAccount) return ReturnToSender(setAside);
   if (outcome == Outcome::Damaged && !SetAside(kDamagedSuffix)) return Outcome::LeftInPost;
   return outcome;
 }
@@ -354,6 +381,8 @@ void Count(Outcome outcome) {
       state.renamed += state.restamped;
       break;
     case Outcome::UnknownAccount: ++state.unknownAccount; break;
+    case Outcome::Returned: ++state.returned; break;
+    case Outcome::Dropped: ++state.dropped; break;
     case Outcome::Damaged: ++state.damaged; break;
     case Outcome::Kept: ++state.kept; break;
     case Outcome::MailboxReadOnly: ++state.readOnlyMailbox; break;
@@ -372,14 +401,18 @@ void AppendNote(int32_t count, const char* text, int32_t& first) {
 }
 
 void ShowEndMessage() {
-  if (state.unknownAccount + state.damaged + state.kept + state.readOnlyMailbox + state.noFreeName +
-          state.leftInPost ==
+  if (state.unknownAccount + state.returned + state.dropped + state.damaged + state.kept + state.readOnlyMailbox +
+          state.noFreeName + state.leftInPost ==
       0) {
     ShowStatus("All local mails delivered", 1);
   } else {
+    Console().keepStatus = 1;
     ShowStatus("Local mails delivered", 1);
     int32_t first = 1;
-    AppendNote(state.unknownAccount, " for unknown accounts (set aside in POST as [u])", first);
+    AppendNote(state.returned, " for unknown accounts (returned to their senders)", first);
+    AppendNote(state.dropped, " reports for unknown accounts (dropped)", first);
+    AppendNote(state.unknownAccount, " for unknown accounts (set aside in POST as [u]: no report could be posted)",
+               first);
     AppendNote(state.damaged, " damaged (set aside in POST as [!])", first);
     AppendNote(state.kept, " that could not be written (kept in POST)", first);
     AppendNote(state.readOnlyMailbox, " for read-only mailboxes (kept in POST)", first);
@@ -411,11 +444,48 @@ std::vector<std::string> ListSpoolFiles(const char* suffix) {
   return names;
 }
 
+// What became of the mail, with its sender, recipient and stamp: one "mail"
+// line in the log per mail (the status line tells the run's end).
+const char* OutcomeText(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Delivered: return "delivered: ";
+    case Outcome::Returned: return "returned to its sender (no such account here): ";
+    case Outcome::Dropped: return "dropped (a report for no such account here): ";
+    case Outcome::UnknownAccount: return "set aside as [u] (no such account here; no report could be posted): ";
+    case Outcome::Kept: return "kept in POST (could not be written): ";
+    case Outcome::MailboxReadOnly: return "kept in POST (the mailbox is read-only): ";
+    case Outcome::NoFreeName: return "kept in POST (27 mails of its sender's minute are filed already): ";
+    case Outcome::LeftInPost: return "left in POST (POST is read-only): ";
+    default: return nullptr;
+  }
+}
+
+void LogOutcome(Outcome outcome) {
+  char line[2 * kPathSize] = {};
+  if (outcome == Outcome::Damaged) {
+    AppendBounded("set aside as damaged ([!]): ", line, sizeof line);
+    AppendBounded(state.foundName, line, sizeof line);
+  } else if (OutcomeText(outcome) != nullptr && state.firstHeader.marker[0] != 0) {
+    char label[kPathSize];
+    MailLabel(state.firstHeader, label, sizeof label);
+    AppendBounded(OutcomeText(outcome), line, sizeof line);
+    AppendBounded(label, line, sizeof line);
+    if (outcome == Outcome::Delivered) {
+      AppendBounded(", ", line, sizeof line);
+      AppendBounded(pStr(state.spoolSize / kBlockSize), line, sizeof line);
+      AppendBounded(state.spoolSize == kBlockSize ? " block" : " blocks", line, sizeof line);
+    }
+  }
+  if (line[0] != 0) tkLog(0, "mail", line);
+}
+
 void DeliverListed(const std::vector<std::string>& names, int32_t setAside) {
   for (const std::string& name : names) {
     pClrMem(state.foundName, sizeof state.foundName);
     if (!AppendBounded(name.c_str(), state.foundName, sizeof state.foundName)) continue;
-    Count(DeliverSpoolFile(setAside));
+    const Outcome outcome = DeliverSpoolFile(setAside);
+    Count(outcome);
+    LogOutcome(outcome);
     pClrMem(&state.block, sizeof state.block);
     pClrMem(&state.filed, sizeof state.filed);
     pClrMem(&state.firstHeader, sizeof state.firstHeader);

@@ -4,9 +4,11 @@
 // in the order the folder lists them, copies its blocks byte for byte into a
 // new mail file of the recipient's account folder, appends the first block's
 // header to the account's mailbox index and deletes the spool file. Every
-// block is preceded by a 150 ms pause that keeps the interface alive, so the
-// link may add spool files meanwhile; IsMailComplete keeps a run off a file
-// whose last block has not arrived.
+// mail is preceded by a 150 ms pause and every 16th block of it by a short
+// one that lets the interface take what waits (a run goes on as
+// background work beside the dialogs), so the link may add spool files
+// meanwhile; IsMailComplete keeps a run off a file whose last block has not
+// arrived.
 //
 // A run never loses a mail and never files one twice:
 //   - the blocks are copied into a part file, E[@]\N[~] after the mail's own
@@ -27,12 +29,16 @@
 //     the mail in POST untouched; when POST will not let a filed mail's spool
 //     file go, the next run finds the mail filed and only tries that again.
 //     An account file that is read-only is still an account;
-//   - a mail for an account that does not exist here is set aside as
-//     N "[u]" and taken again by the first run after an account of that id
-//     exists; a damaged chain (wrong size, a size between blocks, blocks out
+//   - a mail for an account that does not exist here goes back to its
+//     sender as a report (store/bounce.h) and leaves POST; a report for a
+//     missing account is dropped. Only when no report can be posted now is
+//     the mail set aside as N "[u]", which the next run delivers (the
+//     account exists by then) or returns; a damaged chain (wrong size, a size between blocks, blocks out
 //     of order, not starting with a first block, a stamp that fills its slot
 //     without an end) is set aside as N "[!]", which no run takes again.
-// The end message on the console's status line says what was kept and why.
+// Each mail's outcome is one "mail" line in the log naming it; the end
+// message on the status line says what was kept and why, and "All local
+// mails delivered" only when every mail was.
 #pragma once
 #include <stdint.h>
 
@@ -57,7 +63,9 @@ struct DeliveryState {
   // Counts of the last run.
   int32_t delivered;
   int32_t renamed;
-  int32_t unknownAccount;
+  int32_t unknownAccount;     // set aside as "[u]": no report could be posted
+  int32_t returned;           // no such account: a report went back to the sender
+  int32_t dropped;            // a report for no such account
   int32_t damaged;
   int32_t kept;
   int32_t readOnlyMailbox;

@@ -264,11 +264,18 @@ int32_t JournalRecord(const char* path, const char* name, const MailDigest& dige
   std::memcpy(entry.digest, digest.bytes, kDigestSize);
   SetSlot(entry.day, pStr(today));
   SetSlot(entry.blocks, pStr(blocks));
+  // An entry whose sender may still resend its mail is never dropped for room.
+  if (entries.size() >= size_t(kJournalCapacity)) return kJournalFull;
   entries.push_back(entry);
-  if (entries.size() > size_t(kJournalCapacity))
-    entries.erase(entries.begin(), entries.begin() + long(entries.size() - kJournalCapacity));
   if (!Write(path, entries)) return kJournalNotWritten;
   return damaged ? kJournalRenewed : kJournalWritten;
+}
+
+bool JournalHasRoom(const char* path, int32_t today) {
+  Entries entries;
+  if (Load(path, entries) != Loaded::Sound) return true;
+  DropExpired(entries, today);
+  return entries.size() < size_t(kJournalCapacity);
 }
 
 int32_t JournalExpire(const char* path, int32_t today) {

@@ -15,8 +15,12 @@
 // twice. The sender's journal (SENT.JNL) remembers the names of the mails this
 // machine sent, so a new mail never leaves under the name of one that has
 // already left (its spool file is gone, so the spool folder alone cannot
-// tell). Both are bounded: entries older than kJournalKeepDays go, and beyond
-// kJournalCapacity entries the oldest go.
+// tell). Both are bounded by age: entries older than kJournalKeepDays go,
+// and no entry goes earlier, since its sender may resend the mail until
+// then. A journal that holds kJournalCapacity entries (16 MiB) takes no more:
+// the receiver then refuses new mail rather than forget an old one, and one
+// call may file no more than ReceiveLimits' mailsPerCall, so a single caller
+// cannot fill it in one go.
 //
 // Every access opens, reads the whole file and checks it before trusting a
 // byte of it: the head's digest must cover the entries exactly, every slot
@@ -49,7 +53,7 @@ constexpr const char* kReceivedJournalName = "RECEIVED.JNL";
 constexpr const char* kSentJournalName = "SENT.JNL";
 constexpr const char* kJournalMarker = "[VL-JOURNAL]";
 constexpr int32_t kJournalKeepDays = 30;
-constexpr int32_t kJournalCapacity = 2048;
+constexpr int32_t kJournalCapacity = 65536;
 constexpr int32_t kDigestSize = 32;
 
 struct JournalHead {
@@ -104,6 +108,7 @@ enum JournalWrite : int32_t {
   kJournalNotWritten = 0,
   kJournalWritten = 1,
   kJournalRenewed = 2,   // a damaged journal was set aside as "[!]"; a fresh one holds the change
+  kJournalFull = -2,     // it holds kJournalCapacity entries that have not expired: not written
 };
 
 // path = program folder "\" fileName, cleared first; 0 when it does not fit.
@@ -115,6 +120,9 @@ int32_t JournalToday();
 int32_t JournalLookup(const char* path, const char* name, const MailDigest& digest);
 // Is any mail of this name in the journal?
 int32_t JournalHasName(const char* path, const char* name);
+// Can one more mail be recorded today (kJournalCapacity not reached by the
+// entries that have not expired)? A damaged or missing journal has room.
+bool JournalHasRoom(const char* path, int32_t today);
 // Adds the mail as of day today, after dropping what has expired by then.
 int32_t JournalRecord(const char* path, const char* name, const MailDigest& digest, int32_t blocks, int32_t today);
 // Drops the entries older than kJournalKeepDays days at today.

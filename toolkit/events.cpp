@@ -4,6 +4,7 @@
 
 #include "toolkit/files.h"
 #include "winapi/loop.h"
+#include "winapi/task.h"
 #include "winapi/winapi.h"
 
 // Keeps its length but never spins: each pass sleeps in the loop until the
@@ -11,6 +12,8 @@
 // clock's wrap.
 int32_t pDoEvent(int32_t milliseconds) {
   if (milliseconds <= 0) return 1;
+  // In background work the pause belongs to the loop that runs now.
+  if (waTaskPause(uint32_t(milliseconds)) == 1) return 1;
   uint32_t start = waNow();
   uint32_t length = uint32_t(milliseconds);
   for (;;) {
@@ -21,6 +24,12 @@ int32_t pDoEvent(int32_t milliseconds) {
 }
 
 int32_t pMessage(void) { return waMessageLoop(); }
+
+int32_t tkStartWork(void (*body)(void*), void* context) { return waTaskStart(body, context); }
+
+int32_t tkWorkRunning(void) { return waTaskExists(); }
+
+void tkCancelWork(void) { waTaskCancel(); }
 
 int32_t pTimer(HWND window, int32_t id, int32_t interval, TIMERPROC handler) {
   if (id == 0) return 0;

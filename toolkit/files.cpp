@@ -7,6 +7,9 @@
 //   flushed to disk before the call returns. "No sharing" keeps readers and
 //   writers of other processes out, "other readers allowed" only writers.
 // - A read-only file counts as not openable for writing, for every user.
+// - The machine's files and folders are its owner's alone where the host has
+//   permissions for others (mail is only scrambled, so other users of the
+//   computer must not read it).
 // - Only regular files are opened: a folder, a device or a FIFO is "cannot be
 //   opened" (a FIFO would otherwise block the interface thread).
 // - The wildcard search knows "*" and "?" only, compares without regard to
@@ -342,6 +345,11 @@ int32_t pDate(int32_t type, char* dest) {
 int64_t tkFreeBytes(const char* folder) {
   std::string host;
   return hostpath::ToHost(folder, host) ? hostfs::FreeBytes(host) : -1;
+}
+
+int32_t tkFileSharing(const char* path) {
+  std::string host;
+  return hostpath::ToHost(path, host) ? hostfs::Sharing(host) : -1;
 }
 
 int32_t tkFileAge(const char* path) {

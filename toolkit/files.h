@@ -40,6 +40,18 @@ VL_EXPORT int64_t tkFreeBytes(const char* folder);
 // Seconds since the file was last written, by the wall clock; -1 when it does
 // not exist. A time in the future counts as 0.
 VL_EXPORT int32_t tkFileAge(const char* path);
+// Who besides the file's owner may use it: kSharedRead when the group or
+// others may read it, kSharedWrite when they may write it (or the folder's
+// host has no such permissions: 0); -1 when it does not exist.
+constexpr int32_t kSharedRead = 1, kSharedWrite = 2;
+VL_EXPORT int32_t tkFileSharing(const char* path);
+// Background work (winapi/task.h): body runs on a stack of its own, and its
+// pDoEvent pauses hand the interface to whatever loop runs meanwhile, so no
+// dialog a user opens ever holds it up. tkStartWork gives 0 while another is
+// running; tkCancelWork ends it at its next pause (at once when paused).
+VL_EXPORT int32_t tkStartWork(void (*body)(void*), void* context);
+VL_EXPORT int32_t tkWorkRunning(void);
+VL_EXPORT void tkCancelWork(void);
 // Random numbers for spreading retries in time (not for secrets): tkRandom
 // gives a number below 'below' (0 when below is 0). The generator seeds
 // itself from the host's random source at its first use; tkSeedRandom makes

@@ -7,6 +7,8 @@
 //   does not.
 // - A file whose permission bits allow no writing is read-only for everyone,
 //   root included: root's open() would succeed, so the bits are tested.
+// - The machine's files and folders are its owner's alone: files are made
+//   0600 and folders 0700.
 // - Only drive C exists: it is the root of the host's file system. The
 //   system folder is "C:\usr\lib" and the platform's own folder "C:\usr".
 #include <dirent.h>
@@ -21,11 +23,15 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "toolkit/files.h"
 #include "toolkit/hostfiles.h"
 #include "toolkit/hostpath.h"
 
 namespace hostfs {
 namespace {
+
+constexpr mode_t kPrivateFile = 0600;
+constexpr mode_t kPrivateFolder = 0700;
 
 bool isReadOnly(const std::string& path, const struct stat& st) {
   return (st.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0;
@@ -101,7 +107,7 @@ Handle Open(const std::string& path, Access access) {
   bool exists = stat(path.c_str(), &st) == 0;
   if (!exists && access != Access::Write) return kNoFile;  // never create it
   if (exists && (!S_ISREG(st.st_mode) || (mode.writing && isReadOnly(path, st)))) return kNoFile;
-  int fd = open(path.c_str(), mode.flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  int fd = open(path.c_str(), mode.flags | O_NONBLOCK | O_CLOEXEC, kPrivateFile);
   if (fd < 0) return kNoFile;
   bool heldElsewhere = flock(fd, mode.lock | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || heldElsewhere) {
@@ -177,7 +183,7 @@ void MoveNoReplace(const std::string& from, const std::string& to) {
     if (access(to.c_str(), F_OK) != 0) rename(from.c_str(), to.c_str());
 }
 
-void MakeFolder(const std::string& path) { mkdir(path.c_str(), 0777); }
+void MakeFolder(const std::string& path) { mkdir(path.c_str(), kPrivateFolder); }
 void RemoveFolder(const std::string& path) { rmdir(path.c_str()); }
 void ChangeFolder(const std::string& path) { (void)!chdir(path.c_str()); }
 
@@ -251,6 +257,13 @@ int64_t FreeBytes(const std::string& folder) {
   if (statvfs(folder.c_str(), &fs) != 0) return -1;
   const uint64_t free = uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize);
   return free > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(free);
+}
+
+int32_t Sharing(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return ((st.st_mode & (S_IRGRP | S_IROTH)) != 0 ? kSharedRead : 0) |
+         ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 ? kSharedWrite : 0);
 }
 
 int64_t SecondsSinceWritten(const std::string& path) {

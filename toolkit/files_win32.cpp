@@ -165,6 +165,12 @@ int64_t FreeBytes(const std::string& folder) {
   return available.QuadPart > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(available.QuadPart);
 }
 
+// Who may read a file is the folder's access list, which a profile folder
+// keeps to its user; there are no permission bits to report.
+int32_t Sharing(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ? -1 : 0;
+}
+
 int64_t SecondsSinceWritten(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;

@@ -10,6 +10,8 @@
 # other machine at the next 15-second tick after the writer's Send (or after
 # vlpost --call). The folders are made once with vlinit; later runs keep them
 # as they are (accounts and mail included). Delete demo/ to start afresh.
+# Each knows the other's public key (vlinit --show-key, --add-peer), so their
+# calls are authenticated and encrypted.
 #
 # On a desktop (DISPLAY names a reachable X server) b's console is started in
 # the background, then a's in the foreground; the README says what to click.
@@ -59,6 +61,19 @@ set_up() {
 }
 set_up a 401 "Demo machine A" "$port_a" 402 "$port_b"
 set_up b 402 "Demo machine B" "$port_b" 401 "$port_a"
+
+# key_of NAME: the machine's public key (a machine made without one gets its
+# key pair first).
+key_of() {
+  "$vlinit" "$demo/$1" --show-key 2> /dev/null ||
+    { "$vlinit" "$demo/$1" --make-key > /dev/null && "$vlinit" "$demo/$1" --show-key; }
+}
+# Each machine knows the other's key, so their calls are authenticated and
+# encrypted (vlinit --add-peer replaces a key it had).
+key_a=$(key_of a) && key_b=$(key_of b) || die "no machine key in $demo/a or $demo/b"
+"$vlinit" "$demo/b" --add-peer 401 "$key_a" > /dev/null || die "machine b cannot learn a's key"
+"$vlinit" "$demo/a" --add-peer 402 "$key_b" > /dev/null || die "machine a cannot learn b's key"
+echo "demo.sh: machines a and b know each other's keys"
 
 if [ ! -x "$velloran" ]; then
   echo "demo.sh: $velloran not built yet; the machine folders are ready."
@@ -121,7 +136,7 @@ done
 # make_account NAME ID KEY: an account that is there already is kept.
 make_account() {
   local out
-  if out=$("$vlpost" --account "$demo/$1" "$2" "$3" 2>&1); then
+  if out=$("$vlpost" --account "$demo/$1" "$2" --key "$3" --control-key secret 2>&1); then
     say "account $2 made on machine $1"
   elif [[ $out == *exists* ]]; then
     say "account $2 already on machine $1"
@@ -153,7 +168,7 @@ attachment="$work/demo-$stamp.bin"
   head -c 12000 /dev/urandom
 } > "$attachment"
 "$vlpost" --post "$demo/a" anna bob@402 "$subject" \
-  "Dear Bob, this mail came from machine 401 by virtual modem." "$attachment" > /dev/null ||
+  "Dear Bob, this mail came from machine 401 by virtual modem." "$attachment" --key akey > /dev/null ||
   fail "vlpost could not post the mail"
 say "anna@401 posted \"$subject\" to bob@402 with $(basename "$attachment") ($(stat -c %s "$attachment") bytes)"
 "$vlpost" --call "$demo/a" > /dev/null || fail "vlpost could not ask machine a for a call"
@@ -166,7 +181,7 @@ while :; do
   for pid in "${pids[@]}"; do kill -0 "$pid" 2> /dev/null || fail "a machine ended by itself (see $demo/a.log, b.log)"; done
   [ $((SECONDS - started)) -lt "$limit" ] || fail "no mail in bob's mailbox after $limit seconds"
   rm -rf "$inbox"
-  listing=$("$vlpost" --read "$demo/b" bob "$inbox" 2> /dev/null) || continue
+  listing=$("$vlpost" --read "$demo/b" bob "$inbox" --key bkey 2> /dev/null) || continue
   grep -qF "subject $subject" <<< "$listing" || continue
   break
 done

@@ -18,7 +18,9 @@
 // dialog offers. A refused command line writes nothing. Existing files are
 // kept unless --force is given. Exit code 0 on success, 2 when the command
 // line is refused (a bad value, or files that exist without --force), 1 when
-// the files cannot be written.
+// the files cannot be written. What it makes is its owner's alone (files
+// 0600, folders 0700 where the host has permission bits), as the program
+// makes its own.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -558,6 +560,7 @@ int OnExistingMachine(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  MakeNewFilesPrivate();
   CommandLine line;
   Refusal why;
   Machine machine;

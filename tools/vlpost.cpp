@@ -1,40 +1,61 @@
 // vlpost -- prepares and inspects a machine folder's mail store from the
 // command line, with the program's own store code, so that scripted runs of
 // the program (which nobody clicks) have accounts and posted mails, and so
-// that what arrived can be checked.
+// that what arrived can be checked. It keeps the desktop's rules: what needs
+// a key there needs the same key here.
 //
-//   vlpost --account FOLDER ID KEY
-//       makes the account ID (key KEY) in the machine folder FOLDER.
+//   vlpost --account FOLDER ID --key KEY --control-key KEY
+//       makes the account ID (key KEY) in the machine folder FOLDER, with
+//       the machine's Control Key, as the console's Create does.
 //   vlpost --post FOLDER FROMID TOADDRESS SUBJECT TEXT [ATTACHMENT...]
-//       posts a mail from account FROMID of FOLDER's machine to TOADDRESS
-//       (id@machine) into FOLDER/POST, exactly as the writer does: a local
-//       "[=]" spool file when TOADDRESS names this machine, else "[@]".
-//   vlpost --read FOLDER ID OUTDIR
+//          --key KEY [--lock KEY]
+//       posts a mail from the existing account FROMID (its key KEY) to
+//       TOADDRESS (id@machine) into FOLDER/POST, exactly as the writer does:
+//       a local "[=]" spool file when TOADDRESS names this machine, else
+//       "[@]"; --lock locks it as the writer's Lock does. A mail whose
+//       minute's stamps are all taken by the sender's mails waits for the
+//       next minute, so a script may post any number of mails.
+//   vlpost --read FOLDER ID OUTDIR --key KEY [--lock-key KEY]...
 //       extracts every mail of account ID's mailbox into OUTDIR: the message
 //       as mail-N.txt and each attachment, decompressed, under its own name
-//       (numbered, "name(2).ext", when an earlier one took it). Prints one
-//       line per mail; a damaged mail is named on stderr, the others are
-//       read all the same, and the exit code is then 1.
+//       (numbered, "name(2).ext", when an earlier one took it). A locked mail
+//       is opened only with its lock key (any --lock-key given); without it
+//       neither its text nor its files are written. Prints one line per
+//       mail; a damaged mail is named on stderr, the others are read all the
+//       same, and the exit code is then 1.
 //   vlpost --call FOLDER
 //       asks the machine running in FOLDER for a posting pass at its next
 //       15-second tick, whatever its courier setting, as the writer's Send
 //       does: the request is the file CALL.NOW, which the tick takes away.
 //   vlpost --help
 //
-// Exit code 0 on success, 1 on any failure (with a message on stderr).
+// Options may stand anywhere after the command; "--" ends them (a subject or
+// text that begins with "--" follows it). A key left out is asked for on the
+// terminal (not shown as it is typed) when standard input is one. Keys follow the desktop's prompts: 1 to 15
+// printable characters, folded to lower case. Exit code 0 on success, 1 when
+// something could not be done (a file, a damaged mail), 2 when the command
+// is refused (its words, an unknown account, a wrong key); a message on
+// stderr says which.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
+#include <map>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "tools/secretfile.h"
 #include "accounts/mail_common.h"
 #include "config/config.h"
 #include "console/helpers.h"
 #include "platform/unit.h"
 #include "store/format.h"
+#include "store/linecost.h"
 #include "toolkit/files.h"
 #include "toolkit/text.h"
 
@@ -42,16 +63,134 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int Fail(const std::string& message) {
+constexpr int kFailed = 1;
+constexpr int kRefused = 2;
+constexpr size_t kKeyLength = 15;      // the longest key the desktop's prompt takes
+constexpr size_t kSubjectLength = 46;
+constexpr size_t kAddressLength = 46;
+
+int Fail(const std::string& message, int code = kFailed) {
   std::fprintf(stderr, "vlpost: %s\n", message.c_str());
-  return 1;
+  return code;
 }
+
+int Refuse(const std::string& message) { return Fail(message, kRefused); }
 
 std::string Lower(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = char(c + 32);
   return text;
 }
+
+// --- the command line --------------------------------------------------------
+
+struct CommandLine {
+  std::string command;                       // account, post, read, call, help
+  std::vector<std::string> words;            // what is not an option
+  std::map<std::string, std::string> keys;   // key, control-key, lock
+  std::vector<std::string> lockKeys;         // --lock-key, repeatable
+};
+
+// The options each command takes besides its words.
+bool TakesOption(const std::string& command, const std::string& option) {
+  if (option == "key") return command == "account" || command == "post" || command == "read";
+  if (option == "control-key") return command == "account";
+  if (option == "lock") return command == "post";
+  if (option == "lock-key") return command == "read";
+  return false;
+}
+
+bool Parse(int argc, char** argv, CommandLine& line, std::string& why) {
+  if (argc < 2) return why = "no command given", false;
+  const std::string first = argv[1];
+  if (first == "-h" || first == "--help") return line.command = "help", true;
+  for (const char* command : {"account", "post", "read", "call"})
+    if (first == std::string("--") + command) line.command = command;
+  if (line.command.empty()) return why = "unknown command " + first, false;
+  bool optionsEnded = false;  // after "--" every word is a word, "--text" too
+  for (int i = 2; i < argc; ++i) {
+    std::string word = argv[i];
+    if (word == "--" && !optionsEnded) {
+      optionsEnded = true;
+      continue;
+    }
+    if (optionsEnded || word.rfind("--", 0) != 0) {
+      line.words.push_back(word);
+      continue;
+    }
+    std::string name = word.substr(2), value;
+    const size_t eq = name.find('=');
+    if (eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name.resize(eq);
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      return why = "--" + name + " needs a value", false;
+    }
+    if (!TakesOption(line.command, name)) return why = "--" + line.command + " takes no --" + name, false;
+    if (name == "lock-key") {
+      line.lockKeys.push_back(value);
+    } else if (!line.keys.emplace(name, value).second) {
+      return why = "--" + name + " given twice", false;
+    }
+  }
+  return true;
+}
+
+bool WordCountFits(const CommandLine& line) {
+  const size_t n = line.words.size();
+  if (line.command == "account") return n == 2;
+  if (line.command == "post") return n >= 5;
+  if (line.command == "read") return n == 3;
+  return n == 1;  // call
+}
+
+// --- keys --------------------------------------------------------------------
+
+// Reads one line from the terminal without showing it; false when standard
+// input is no terminal (a script must give the key as an option).
+bool AskHidden(const std::string& question, std::string& answer) {
+  if (!InputIsTerminal()) return false;
+  std::fprintf(stderr, "%s: ", question.c_str());
+  std::fflush(stderr);
+  const bool read = ReadHiddenLine(answer);
+  std::fprintf(stderr, "\n");
+  return read;
+}
+
+// A key as the desktop's prompt takes it: 1 to 15 printable characters,
+// folded to lower case. Empty text when it is fine, else what is wrong.
+std::string KeyProblem(const std::string& key) {
+  if (key.empty()) return "is empty";
+  if (key.size() > kKeyLength) return "has more than 15 characters";
+  for (unsigned char c : key)
+    if (c < 32 || c > 126) return "holds a character that cannot be typed";
+  return "";
+}
+
+// The key given as --option, or asked for on the terminal (twice when it is
+// being set); what names it in questions and refusals. false with a refusal
+// message when there is none or it breaks the rules.
+bool TakeKey(const CommandLine& line, const std::string& option, const std::string& what, bool setting,
+             std::string& key, std::string& why) {
+  auto given = line.keys.find(option);
+  if (given != line.keys.end()) {
+    key = given->second;
+  } else if (!AskHidden(what, key)) {
+    return why = "the " + what + " is needed: --" + option + " KEY (or run vlpost on a terminal to be asked)", false;
+  } else if (setting) {
+    std::string again;
+    if (!AskHidden("confirm the " + what, again) || Lower(again) != Lower(key))
+      return why = "the two keys typed differ", false;
+  }
+  const std::string problem = KeyProblem(key);
+  if (!problem.empty()) return why = "the " + what + " " + problem, false;
+  key = Lower(key);
+  return true;
+}
+
+// --- the machine and its accounts -----------------------------------------------
 
 // Points the store at the machine folder and reads its unit record.
 bool OpenMachine(const std::string& folder, std::string& error) {
@@ -75,6 +214,7 @@ bool OpenMachine(const std::string& folder, std::string& error) {
     error = "no VL.INI in " + folder;
     return false;
   }
+  ReadRecord(config.settingsPath, config.settings);  // the line's rate, for what a mail costs on it
   fs::create_directories(absolute + "/POST", ec);
   return true;
 }
@@ -85,16 +225,64 @@ bool ValidId(const std::string& id) {
   return pIsChrValid(copy.data(), kIdAlphabet) == 1;
 }
 
-int MakeAccount(const std::string& folder, const std::string& rawId, const std::string& rawKey) {
-  std::string error;
-  if (!OpenMachine(folder, error)) return Fail(error);
-  const std::string id = Lower(rawId), key = Lower(rawKey);
-  if (!ValidId(id)) return Fail("account id must be 1 to 22 letters or digits");
-  if (key.size() > 15) return Fail("account key longer than 15 characters");
-  char accountFolder[kPathSize] = {}, accountFile[kPathSize] = {}, encoded[kNameBufferSize] = {};
-  if (BuildAccountPaths(id.c_str(), accountFolder, accountFile, encoded) != 1) return Fail("bad account id");
-  if (pFileSize(accountFile) > 0) return Fail("account " + id + " exists");
-  std::string posixFolder = accountFolder;
+template <size_t N>
+std::string SlotString(const char (&slot)[N]) {
+  return std::string(slot, strnlen(slot, N));
+}
+
+struct Account {
+  std::string id;
+  char folder[kPathSize] = {};
+  char file[kPathSize] = {};
+  char encoded[kNameBufferSize] = {};
+};
+
+bool FindAccount(const std::string& rawId, Account& account, std::string& why) {
+  account.id = Lower(rawId);
+  if (!ValidId(account.id)) return why = "an account id has 1 to 22 letters a-z or digits, not '" + rawId + "'", false;
+  if (BuildAccountPaths(account.id.c_str(), account.folder, account.file, account.encoded) != 1)
+    return why = "bad account id", false;
+  return true;
+}
+
+// The login of the console: the account must exist, be open to this machine
+// and have this key (letter case aside). Empty text when it passes.
+std::string LogIn(const Account& account, const std::string& key) {
+  if (pFileSize(account.file) <= 0) return "account " + account.id + " does not exist";
+  AccountRecord record{};
+  const int32_t n = pFileIO(-1, account.file, 1, &record, kAccountRecordSize);
+  if (n > 0) vlData(-1, &record, n);
+  std::string problem;
+  if (Lower(SlotString(record.accessMarker)) != kAccessMarker)
+    problem = "account " + account.id + " cannot be accessed locally";
+  else if (Lower(SlotString(record.accountKey)) != key)
+    problem = "wrong account key for " + account.id;
+  std::memset(&record, 0, sizeof record);
+  return problem;
+}
+
+// Opens the machine and logs the account in with the key of --key (or the
+// terminal); the exit code when that fails, else 0.
+int OpenAccount(const CommandLine& line, const std::string& id, Account& account) {
+  std::string why, key;
+  if (!OpenMachine(line.words[0], why)) return Fail(why);
+  if (!FindAccount(id, account, why)) return Refuse(why);
+  if (!TakeKey(line, "key", "account key of " + account.id, false, key, why)) return Refuse(why);
+  why = LogIn(account, key);
+  return why.empty() ? 0 : Refuse(why);
+}
+
+int MakeAccount(const CommandLine& line) {
+  std::string why, key, controlKey;
+  if (!OpenMachine(line.words[0], why)) return Fail(why);
+  Account account;
+  if (!FindAccount(line.words[1], account, why)) return Refuse(why);
+  if (pFileSize(account.file) > 0) return Refuse("account " + account.id + " exists");
+  if (!TakeKey(line, "control-key", "Control Key of this machine", false, controlKey, why)) return Refuse(why);
+  if (Lower(Config().unit.Text(UnitField::ControlKey)) != controlKey)
+    return Refuse("wrong Control Key: accounts are made with the machine's Control Key");
+  if (!TakeKey(line, "key", "account key for " + account.id, true, key, why)) return Refuse(why);
+  std::string posixFolder = account.folder;
   for (char& c : posixFolder)
     if (c == '\\') c = '/';
   std::error_code ec;
@@ -102,24 +290,25 @@ int MakeAccount(const std::string& folder, const std::string& rawId, const std::
   if (ec) return Fail("cannot make " + posixFolder);
 
   AccountRecord record{};
-  SetSlot(record.accountId, id.c_str());
+  SetSlot(record.accountId, account.id.c_str());
   SetSlot(record.accountKey, key.c_str());
-  SetSlot(record.userName, id.c_str());
+  SetSlot(record.userName, account.id.c_str());
   SetSlot(record.fixedZero, "0");
-  SetSlot(record.encodedId, encoded);
+  SetSlot(record.encodedId, account.encoded);
   SetSlot(record.accessMarker, kAccessMarker);
   vlData(1, &record, kAccountRecordSize);
-  if (pFileIO(1, accountFile, 1, &record, kAccountRecordSize) != kAccountRecordSize)
-    return Fail("cannot write the account file");
+  const bool written = pFileIO(1, account.file, 1, &record, kAccountRecordSize) == kAccountRecordSize;
+  std::memset(&record, 0, sizeof record);
+  if (!written) return Fail("cannot write the account file");
 
   ConfigRecord& unit = Config().unit;
   unit.SetNumber(UnitField::AccountCount, unit.Number(UnitField::AccountCount) + 1);
   WriteRecord(Config().unitPath, unit);
-  std::printf("account %s\n", id.c_str());
+  std::printf("account %s\n", account.id.c_str());
   return 0;
 }
 
-std::string SlotString(const char* slot, size_t width) { return std::string(slot, strnlen(slot, width)); }
+// --- posting -------------------------------------------------------------------
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
   std::ifstream in(path, std::ios::binary);
@@ -144,58 +333,92 @@ struct Attachment {
   std::string compressed;
 };
 
-int PostMail(const std::string& folder, const std::vector<std::string>& args) {
-  std::string error;
-  if (!OpenMachine(folder, error)) return Fail(error);
-  const std::string from = Lower(args[0]);
-  const std::string to = Lower(args[1]);
-  const std::string& subject = args[2];
-  const std::string& text = args[3];
-  if (!ValidId(from)) return Fail("bad sender id");
-  if (to.size() > 46 || to.find('@') == std::string::npos) return Fail("destination must be id@machine, 46 characters at most");
-  if (subject.empty() || subject.size() > 46) return Fail("subject must have 1 to 46 characters");
-  if (int32_t(text.size()) > kMessageMaxLength) return Fail("message longer than 3518 characters");
-
+// What the mail will be, checked before anything is written.
+struct Draft {
+  std::string from, to, subject, text, lockKey;
   std::vector<Attachment> attachments;
-  for (size_t i = 4; i < args.size(); ++i) {
-    Attachment a;
-    a.tag = fs::path(args[i]).filename().string();
-    if (a.tag.empty() || a.tag.size() > 47) return Fail("bad attachment name " + args[i]);
-    if (!CompressAttachment(args[i], a.compressed)) return Fail("cannot compress " + args[i]);
-    attachments.push_back(std::move(a));
-  }
-  int32_t total = 1;
-  for (const Attachment& a : attachments) total += int32_t((a.compressed.size() + kContentSize - 1) / kContentSize);
+};
 
+bool ReadDraft(const CommandLine& line, const Account& sender, Draft& draft, std::string& why) {
+  draft.from = sender.id;
+  draft.to = Lower(line.words[2]);
+  draft.subject = line.words[3];
+  draft.text = line.words[4];
+  if (draft.to.size() > kAddressLength || draft.to.find('@') == std::string::npos)
+    return why = "destination must be id@machine, 46 characters at most", false;
+  if (draft.subject.empty() || draft.subject.size() > kSubjectLength)
+    return why = "subject must have 1 to 46 characters", false;
+  if (int32_t(draft.text.size()) > kMessageMaxLength) return why = "message longer than 3518 characters", false;
+  if (line.keys.count("lock") && !TakeKey(line, "lock", "lock key", false, draft.lockKey, why)) return false;
+  for (size_t i = 5; i < line.words.size(); ++i) {
+    Attachment a;
+    a.tag = fs::path(line.words[i]).filename().string();
+    if (a.tag.empty() || a.tag.size() > size_t(mailui::kMaxBareName))
+      return why = "bad attachment name " + line.words[i], false;
+    if (!CompressAttachment(line.words[i], a.compressed)) return why = "cannot compress " + line.words[i], false;
+    char cost[160];
+    LineCostText(int64_t(a.compressed.size()), Config().settings.Number(SettingsField::Baud), cost, sizeof cost);
+    std::printf("attachment %s: %s\n", a.tag.c_str(), cost);
+    draft.attachments.push_back(std::move(a));
+  }
+  int64_t chain = 1;
+  for (const Attachment& a : draft.attachments) chain += AttachmentBlocks(int64_t(a.compressed.size()));
+  if (chain > MailLimitBlocks()) {
+    char limit[64];
+    MailLimitText(limit, sizeof limit);
+    return why = std::string("the mail would be larger than ") + limit + "; not posted", false;
+  }
+  return true;
+}
+
+// Sleeps until just past the start of the next minute of the clock.
+void WaitForNextMinute() {
+  using namespace std::chrono;
+  const auto next = floor<minutes>(system_clock::now()) + minutes(1) + milliseconds(50);
+  std::this_thread::sleep_until(next);
+}
+
+// The spool path and stamp of a new mail of sender: this minute's stamp or
+// one of its variants. A sender whose mails took every variant of this minute
+// waits for the next one: the stamp stays the time of posting and every name
+// stays one the receivers and the stores already know.
+bool ClaimSpoolName(const char* sender, const char* suffix, char* postedAt, char* spoolPath) {
+  for (bool told = false;; told = true) {
+    pClrMem(postedAt, sizeof(MailHeader::postedAt));
+    PostedAtText(postedAt);
+    if (!BuildMailPath(Config().spoolPath, sender, postedAt, suffix, spoolPath)) return false;
+    if (ChooseFreeSpoolName(sender, postedAt, suffix, spoolPath) != 0) return true;
+    if (!told)
+      std::fprintf(stderr, "vlpost: every stamp of %s is taken by mails of %s; waiting for the next minute\n",
+                   postedAt, sender);
+    WaitForNextMinute();
+  }
+}
+
+MailHeader HeaderFor(const Draft& draft, const char* sender, int32_t total) {
   MailHeader header{};
   SetSlot(header.marker, kMailMarker);
-  char stamp[sizeof header.postedAt] = {};
-  PostedAtText(stamp);
-  pCopyMem(stamp, header.postedAt, sizeof header.postedAt);
-  char sender[kPathSize] = {};
-  BuildAddress(sender, from.c_str(), Config().unit.Text(UnitField::MachID));
   SetSlot(header.sender, sender);
   SetSlot(header.onlineMachineId, Config().unit.Text(UnitField::OnlineMachID));
-  SetSlot(header.subject, subject.c_str());
-  SetSlot(header.destination, to.c_str());
+  SetSlot(header.subject, draft.subject.c_str());
+  SetSlot(header.destination, draft.to.c_str());
+  SetSlot(header.lockKey, draft.lockKey.c_str());
   SetSlot(header.totalBlocks, std::to_string(total).c_str());
-  SetSlot(header.attachmentCount, std::to_string(attachments.size()).c_str());
+  SetSlot(header.attachmentCount, std::to_string(draft.attachments.size()).c_str());
   SetSlot(header.status, kStatusNew);
+  return header;
+}
 
-  char machine[kPathSize] = {};
-  AddressMachinePart(to.c_str(), machine, kPathSize);
-  const char* suffix = MatchMachine(Config().unit.Text(UnitField::MachID), machine) == 1 ? kLocalSuffix : kRemoteSuffix;
-  char spoolPath[kPathSize] = {};
-  if (ChooseFreeSpoolName(sender, header.postedAt, suffix, spoolPath) == 0) return Fail("every stamp of this minute is taken");
-
-  std::vector<MailBlock> blocks;
-  MailBlock first{};
-  SetSlot(first.payload.content, text.c_str());
-  SetSlot(first.payload.tag, kMessageTag);
-  SetSlot(first.payload.contentLength, std::to_string(text.size()).c_str());
-  vlData(1, &first.payload, kPayloadSize);
-  blocks.push_back(first);
-  for (const Attachment& a : attachments) {
+// The message block and one block per chunk of each attachment, headers
+// still to be filled.
+std::vector<MailBlock> BlocksFor(const Draft& draft) {
+  std::vector<MailBlock> blocks(1);
+  BlockPayload& first = blocks[0].payload;
+  SetSlot(first.content, draft.text.c_str());
+  SetSlot(first.tag, kMessageTag);
+  SetSlot(first.contentLength, std::to_string(draft.text.size()).c_str());
+  vlData(1, &first, kPayloadSize);
+  for (const Attachment& a : draft.attachments) {
     for (size_t at = 0; at < a.compressed.size(); at += kContentSize) {
       MailBlock b{};
       const size_t n = std::min<size_t>(kContentSize, a.compressed.size() - at);
@@ -206,16 +429,46 @@ int PostMail(const std::string& folder, const std::vector<std::string>& args) {
       blocks.push_back(b);
     }
   }
+  return blocks;
+}
+
+// Block by block in order, so the file is complete only once the last one is
+// in; a chain that could not be written whole is taken away again.
+bool WriteChain(std::vector<MailBlock>& blocks, const MailHeader& header, const char* spoolPath) {
   for (size_t k = 0; k < blocks.size(); ++k) {
     blocks[k].header = header;
     SetSlot(blocks[k].header.blockNumber, std::to_string(k + 1).c_str());
     vlData(1, &blocks[k].header, kHeaderSize);
-    if (pFileIO(1, spoolPath, BlockPosition(int32_t(k + 1)), &blocks[k], kBlockSize) != kBlockSize)
-      return Fail("cannot write the spool file");
+    if (pFileIO(1, spoolPath, BlockPosition(int32_t(k + 1)), &blocks[k], kBlockSize) != kBlockSize) {
+      pFileDel(spoolPath);
+      return false;
+    }
   }
-  std::printf("posted %s blocks %d\n", spoolPath, total);
+  return true;
+}
+
+int PostMail(const CommandLine& line) {
+  Account account;
+  if (int refused = OpenAccount(line, line.words[1], account)) return refused;
+  Draft draft;
+  std::string why;
+  if (!ReadDraft(line, account, draft, why)) return Refuse(why);
+  std::vector<MailBlock> blocks = BlocksFor(draft);
+
+  char sender[kPathSize] = {};
+  BuildAddress(sender, draft.from.c_str(), Config().unit.Text(UnitField::MachID));
+  char machine[kPathSize] = {};
+  AddressMachinePart(draft.to.c_str(), machine, kPathSize);
+  const char* suffix = MatchMachine(Config().unit.Text(UnitField::MachID), machine) == 1 ? kLocalSuffix : kRemoteSuffix;
+  MailHeader header = HeaderFor(draft, sender, int32_t(blocks.size()));
+  char spoolPath[kPathSize] = {};
+  if (!ClaimSpoolName(sender, suffix, header.postedAt, spoolPath)) return Fail("spool path too long");
+  if (!WriteChain(blocks, header, spoolPath)) return Fail("cannot write the spool file");
+  std::printf("posted %s blocks %zu\n", spoolPath, blocks.size());
   return 0;
 }
+
+// --- reading -------------------------------------------------------------------
 
 // One attached file of a mail as the chain carries it, still compressed.
 struct ChainFile {
@@ -244,7 +497,7 @@ std::string ReadChain(const char* mailPath, const MailHeader& entry, std::string
     }
     const int32_t n = SlotNumber(block.payload.contentLength, sizeof block.payload.contentLength);
     if (n < 0 || n > kContentSize) return "bad chunk length in block " + std::to_string(k);
-    const std::string tag = SlotString(block.payload.tag, sizeof block.payload.tag);
+    const std::string tag = SlotString(block.payload.tag);
     if (ended || files.back().tag != tag) files.push_back({tag, std::string()});
     files.back().packed.append(block.payload.content, size_t(n));
     ended = mailui::ChunkEndsFile(block.payload) == 1;
@@ -269,15 +522,23 @@ std::string SaveChainFiles(const std::vector<ChainFile>& files, const std::strin
   return problems;
 }
 
+// A mail without a lock, or one whose lock key was given (letter case aside).
+bool MayOpen(const MailHeader& entry, const std::vector<std::string>& lockKeys) {
+  const std::string lock = Lower(SlotString(entry.lockKey));
+  if (lock.empty()) return true;
+  for (const std::string& key : lockKeys)
+    if (Lower(key) == lock) return true;
+  return false;
+}
+
 // Every mail of the mailbox is read, whatever became of the one before; a
-// damaged mail is named on stderr and makes the exit code 1.
-int ReadMailbox(const std::string& folder, const std::string& rawId, const std::string& outDir) {
-  std::string error;
-  if (!OpenMachine(folder, error)) return Fail(error);
-  const std::string id = Lower(rawId);
-  char accountFolder[kPathSize] = {}, encoded[kNameBufferSize] = {};
-  if (BuildAccountPaths(id.c_str(), accountFolder, nullptr, encoded) != 1) return Fail("bad account id");
-  const std::string index = std::string(accountFolder) + "\\" + encoded + kMailboxSuffix;
+// damaged mail is named on stderr and makes the exit code 1. A locked mail
+// whose key was not given is listed, and nothing of it is written.
+int ReadMailbox(const CommandLine& line) {
+  Account account;
+  if (int refused = OpenAccount(line, line.words[1], account)) return refused;
+  const std::string& outDir = line.words[2];
+  const std::string index = std::string(account.folder) + "\\" + account.encoded + kMailboxSuffix;
   std::error_code ec;
   fs::create_directories(outDir, ec);
   const int32_t size = pFileSize(index.c_str());
@@ -288,15 +549,19 @@ int ReadMailbox(const std::string& folder, const std::string& rawId, const std::
     MailHeader entry{};
     pFileIO(-1, index.c_str(), IndexEntryPosition(i), &entry, kHeaderSize);
     vlData(-1, &entry, kHeaderSize);
-    char sender[sizeof entry.sender + 1], postedAt[sizeof entry.postedAt + 1];
-    SlotText(entry.sender, sender);
-    SlotText(entry.postedAt, postedAt);
+    const std::string sender = SlotString(entry.sender), subject = SlotString(entry.subject);
+    if (!MayOpen(entry, line.lockKeys)) {
+      std::printf("mail %d from %s subject %s locked: not opened without its --lock-key\n", i, sender.c_str(),
+                  subject.c_str());
+      continue;
+    }
     char mailPath[kPathSize] = {};
     std::string message;
     std::vector<ChainFile> files;
-    std::string problem = BuildMailPath(accountFolder, sender, postedAt, kLocalSuffix, mailPath) == 1
-                              ? ReadChain(mailPath, entry, message, files)
-                              : "bad mail name";
+    std::string problem =
+        BuildMailPath(account.folder, sender.c_str(), SlotString(entry.postedAt).c_str(), kLocalSuffix, mailPath) == 1
+            ? ReadChain(mailPath, entry, message, files)
+            : "bad mail name";
     if (problem.empty()) {
       std::ofstream(outDir + "/mail-" + std::to_string(i) + ".txt", std::ios::binary) << message;
       problem = SaveChainFiles(files, outDir, taken);
@@ -306,12 +571,13 @@ int ReadMailbox(const std::string& folder, const std::string& rawId, const std::
       ++failed;
       continue;
     }
-    std::printf("mail %d from %s subject %s attachments %zu\n", i, sender,
-                SlotString(entry.subject, sizeof entry.subject).c_str(), files.size());
+    std::printf("mail %d from %s subject %s attachments %zu\n", i, sender.c_str(), subject.c_str(), files.size());
   }
   std::printf("mails %d\n", entries);
-  return failed == 0 ? 0 : 1;
+  return failed == 0 ? 0 : kFailed;
 }
+
+// --- a call --------------------------------------------------------------------
 
 // The request file in the machine folder; the running program's tick takes it.
 int RequestCall(const std::string& folder) {
@@ -328,9 +594,9 @@ int RequestCall(const std::string& folder) {
 
 void Usage(FILE* to) {
   std::fprintf(to,
-               "usage: vlpost --account FOLDER ID KEY\n"
-               "       vlpost --post FOLDER FROMID TOADDRESS SUBJECT TEXT [ATTACHMENT...]\n"
-               "       vlpost --read FOLDER ID OUTDIR\n"
+               "usage: vlpost --account FOLDER ID --key KEY --control-key KEY\n"
+               "       vlpost --post FOLDER FROMID TOADDRESS SUBJECT TEXT [ATTACHMENT...] --key KEY [--lock KEY]\n"
+               "       vlpost --read FOLDER ID OUTDIR --key KEY [--lock-key KEY]...\n"
                "       vlpost --call FOLDER\n"
                "       vlpost --help\n");
 }
@@ -339,33 +605,44 @@ void Help() {
   Usage(stdout);
   std::printf(
       "\nPrepares and inspects the mail store of a machine folder (one made by vlinit)\n"
-      "with the program's own store code, and asks a running machine for a call.\n\n"
-      "  --account FOLDER ID KEY   make the account ID with key KEY (ids: 1-22 of a-z 0-9)\n"
+      "with the program's own store code, and asks a running machine for a call.\n"
+      "What needs a key on the desktop needs the same key here.\n\n"
+      "  --account FOLDER ID     make the account ID (1-22 of a-z 0-9) with key --key;\n"
+      "                          needs the machine's --control-key\n"
       "  --post FOLDER FROMID TOADDRESS SUBJECT TEXT [ATTACHMENT...]\n"
-      "                            post a mail from account FROMID to TOADDRESS (id@machine)\n"
-      "                            into FOLDER/POST, as the writer does; attachments are\n"
-      "                            compressed; the mail waits there for delivery or a call\n"
-      "  --read FOLDER ID OUTDIR   extract account ID's mails into OUTDIR: each message as\n"
-      "                            mail-N.txt, attachments decompressed; one line per mail\n"
-      "  --call FOLDER             ask the machine running in FOLDER for a posting pass at\n"
-      "                            its next 15-second tick, whatever its courier setting\n"
-      "                            (writes FOLDER/CALL.NOW, which the tick takes away)\n\n"
-      "Exit code 0 on success, 1 on any failure (with a message on standard error).\n");
+      "                          post a mail from the account FROMID (its --key) to\n"
+      "                          TOADDRESS (id@machine) into FOLDER/POST, as the writer\n"
+      "                          does; attachments are compressed; --lock KEY locks it.\n"
+      "                          A sender's 28th mail of one minute waits for the next\n"
+      "                          minute (every stamp of this one is taken)\n"
+      "  --read FOLDER ID OUTDIR extract account ID's mails (its --key) into OUTDIR: each\n"
+      "                          message as mail-N.txt, attachments decompressed; one\n"
+      "                          line per mail; a locked mail only with --lock-key KEY\n"
+      "                          (repeatable)\n"
+      "  --call FOLDER           ask the machine running in FOLDER for a posting pass at\n"
+      "                          its next 15-second tick, whatever its courier setting\n"
+      "                          (writes FOLDER/CALL.NOW, which the tick takes away)\n\n"
+      "Options may stand anywhere after the command; words after -- are never taken\n"
+      "for options. Keys have 1 to 15 characters; letter case does not count. A key\n"
+      "left out is asked for on the terminal, not shown. Exit code 0 on success, 1\n"
+      "when something could not be done, 2 when the command is refused (wrong words,\n"
+      "an unknown account, a wrong key); a message on standard error says which.\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 4 && args[0] == "--account") return MakeAccount(args[1], args[2], args[3]);
-  if (args.size() >= 6 && args[0] == "--post")
-    return PostMail(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
-  if (args.size() == 4 && args[0] == "--read") return ReadMailbox(args[1], args[2], args[3]);
-  if (args.size() == 2 && args[0] == "--call") return RequestCall(args[1]);
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    Help();
-    return 0;
+  MakeNewFilesPrivate();  // accounts, mails and what --read extracts are the owner's alone
+  CommandLine line;
+  std::string why;
+  if (!Parse(argc, argv, line, why) || (line.command != "help" && !WordCountFits(line))) {
+    if (!why.empty()) std::fprintf(stderr, "vlpost: %s\n", why.c_str());
+    Usage(stderr);
+    return kRefused;
   }
-  Usage(stderr);
-  return 1;
+  if (line.command == "help") return Help(), 0;
+  if (line.command == "account") return MakeAccount(line);
+  if (line.command == "post") return PostMail(line);
+  if (line.command == "read") return ReadMailbox(line);
+  return RequestCall(line.words[0]);
 }

@@ -13,6 +13,14 @@
 // A status text is built by appending pieces, so it is written when it is
 // complete: when a new message replaces it, when the event loop next runs
 // (every piece of one message is appended between two pumps), or at exit.
+// A count that goes on (status texts with the same words before their first
+// number, as a transfer's bytes) is held and written once, with its last
+// value: when another status text or line comes, or 2 s after its last
+// change; a "mail" line, which names what the count belongs to, goes before
+// it. A status text written since the last line of another topic is not
+// written again within the hour, so an idle machine's rounds are one line
+// each. Once the log is open, SIGTERM and SIGINT reach the loop, which writes
+// "stop" before the signal ends the process; a normal exit writes "stop" too.
 // Each line leaves with one write(), so two machines sharing a pipe never mix
 // within a line, and a reader that went away costs a line, not the process.
 // Errors go to standard error as well, unless that is the file standard

@@ -1,5 +1,7 @@
 // Where the log goes on a POSIX host (see logout.h).
 #include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,6 +10,7 @@
 #include <unistd.h>
 
 #include "winapi/logout.h"
+#include "winapi/loop.h"
 
 namespace {
 
@@ -25,7 +28,51 @@ bool OutputIsJournal() {
   return sscanf(stream, "%llu:%llu", &device, &inode) == 2 && device == out.st_dev && inode == out.st_ino;
 }
 
+// The service stops the machine with SIGTERM: the signal only wakes the
+// loop through a pipe, which writes the stop line between two of the
+// program's steps and then lets the signal end the process as it always did.
+struct StopState {
+  volatile sig_atomic_t signals = 0;
+  int pipe[2] = {-1, -1};
+  void (*onStop)(const char* how) = nullptr;
+};
+
+StopState stopState;
+
+void OnStopSignal(int number) {
+  if (stopState.signals != 0) {
+    signal(number, SIG_DFL);
+    raise(number);
+    return;
+  }
+  stopState.signals = 1;
+  const unsigned char byte = static_cast<unsigned char>(number);
+  const int saved = errno;
+  (void)!write(stopState.pipe[1], &byte, 1);
+  errno = saved;
+}
+
+void OnStopPipe(int fd, short, void*) {
+  unsigned char number = 0;
+  if (read(fd, &number, 1) != 1) return;
+  stopState.onStop(number == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM");
+  signal(number, SIG_DFL);
+  raise(number);
+}
+
 }  // namespace
+
+void waLogOnStop(void (*onStop)(const char* how)) {
+  if (stopState.onStop || pipe2(stopState.pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  stopState.onStop = onStop;
+  struct sigaction action{};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  waWatchFd(stopState.pipe[0], POLLIN, OnStopPipe, nullptr);
+}
 
 WaLogStreams waLogStreams() {
   // Lines go to pipes (a terminal's pager, the demo's prefixer); one that

@@ -5,6 +5,7 @@
 
 #include "winapi/internal.h"
 #include "winapi/loop.h"
+#include "winapi/task.h"
 
 namespace wa {
 
@@ -200,6 +201,12 @@ bool anythingCanHappen() {
 // the wait ends anyway so that nothing hangs.
 template <typename Done>
 void runModalLoop(HWND dialog, uint32_t boxId, Done done) {
+  // A loop the background task opens keeps the task on its own stack: the
+  // task's pauses inside it pump instead of handing the interface back.
+  struct TaskLoop {
+    TaskLoop() { waTaskLoopBegins(); }
+    ~TaskLoop() { waTaskLoopEnds(); }
+  } taskLoop;
   uint32_t start = waNow();
   while (!done() && !manager.quit) {
     if (waPump(-1)) continue;

@@ -5,6 +5,7 @@
 
 #include "winapi/internal.h"
 #include "winapi/loop.h"
+#include "winapi/task.h"
 
 namespace wa {
 namespace {
@@ -45,14 +46,15 @@ Timer* oldestDueTimer() {
   return best;
 }
 
-int queuePending() {
-  Manager& m = state();
-  return !m.queue.empty() || dialogNeedingPaint() || oldestDueTimer() ? 1 : 0;
-}
+// Posted messages (user commands among them) wait while background work
+// runs its own steps (winapi/task.h).
+bool postedReady() { return !state().queue.empty() && waTaskHoldsInput() == 0; }
+
+int queuePending() { return postedReady() || dialogNeedingPaint() || oldestDueTimer() ? 1 : 0; }
 
 int queueDispatchOne() {
   Manager& m = state();
-  if (!m.queue.empty()) {
+  if (postedReady()) {
     Posted p = m.queue.front();
     m.queue.pop_front();
     if (find(p.window)) waSendMessage(p.window, p.message, p.wParam, p.lParam);

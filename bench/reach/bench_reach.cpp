@@ -74,7 +74,8 @@ bool MakeMachine(const Options& o, const fs::path& folder, const std::string& id
   unit.SetText(UnitField::ECourierInterval, "0");
   unit.SetText(UnitField::EnableECourier, "1");
   WriteRecord(path.c_str(), unit);
-  return RunTool({o.vlpost, "--account", folder.string(), account, account + "key"}, log);
+  return RunTool(
+      {o.vlpost, "--account", folder.string(), account, "--key", account + "key", "--control-key", "secret"}, log);
 }
 
 struct RunResult {
@@ -90,8 +91,8 @@ RunResult OneRun(const Options& o, int run, int offsetMs) {
   const int portA = FreePort(), portB = FreePort();
   if (portA == 0 || portB == 0 || portA == portB || !MakeMachine(o, a, "400", portA, "401", portB, "ann", log) ||
       !MakeMachine(o, b, "401", portB, "400", portA, "bob", log) ||
-      !RunTool({o.vlpost, "--post", a.string(), "ann", "bob@401", "to bob", "hello bob"}, log) ||
-      !RunTool({o.vlpost, "--post", b.string(), "bob", "ann@400", "to ann", "hello ann"}, log)) {
+      !RunTool({o.vlpost, "--post", a.string(), "ann", "bob@401", "to bob", "hello bob", "--key", "annkey"}, log) ||
+      !RunTool({o.vlpost, "--post", b.string(), "bob", "ann@400", "to ann", "hello ann", "--key", "bobkey"}, log)) {
     printf("run %2d: could not make the machines (see %s)\n", run, log.c_str());
     return result;
   }

@@ -379,8 +379,14 @@ TEST_F(MailboxTest, UnsafeTagsNeverWriteOutsideTheChosenFolder) {
   }
 }
 
-TEST_F(MailboxTest, ReaderTakesNoCommandsWhileSaving) {
-  MailWithFiles({{"big.bin", RandomBytes(20000, 3)}});
+// A save says its total first; meanwhile the reader takes no command that
+// would disturb it, and Exit stops it at once without a half file, the mail
+// kept as it was.
+TEST_F(MailboxTest, ExitStopsASaveAndKeepsTheMail) {
+  MailWithFiles({{"big.bin", RandomBytes(2u << 20, 3)}});
+  const fs::path mailFile = desk.machine.MailFile("bob", "anna@0211234567", "7/12/2026 9:05");
+  const Bytes mail = ReadAll(mailFile);
+  const std::string blocks = std::to_string(mail.size() / kBlockSize - 1);
   Steps s;
   OpenRow(s, 0)
       .In(R, [&](HWND d) {
@@ -391,14 +397,17 @@ TEST_F(MailboxTest, ReaderTakesNoCommandsWhileSaving) {
       .Do([] {
         HWND reader = headless::dialog(R);
         EXPECT_FALSE(headless::click(reader, kReaderSave));
-        EXPECT_FALSE(headless::click(reader, kReaderExit));
+        EXPECT_FALSE(headless::click(reader, kReaderReply));
+        EXPECT_TRUE(headless::click(reader, kReaderExit));
       })
-      .Until([] { return Shown("All attachments downloaded"); })
-      .Click(R, kReaderExit)
       .Click(M, kMailboxLogout);
   desk.RunMailbox("bob", s);
   desk.ExpectCleanRun(s);
-  EXPECT_EQ(fs::file_size(folder / "big.bin"), 20000u);
+  EXPECT_TRUE(Shown("Saving the attachments: " + blocks + " blocks to read; Exit stops it"));
+  EXPECT_TRUE(Shown("Saving stopped: the file being written is removed; the mail is kept as it was"));
+  EXPECT_FALSE(Shown("All attachments downloaded"));
+  EXPECT_FALSE(fs::exists(folder / "big.bin"));
+  EXPECT_EQ(ReadAll(mailFile), mail);
 }
 
 TEST_F(MailboxTest, TwoAttachmentsOfOneNameLandInTwoFiles) {

@@ -98,6 +98,18 @@ class ScenarioTest : public ::testing::Test {
         .Do([] { Statuses().texts.clear(); });
   }
 
+  // An account made as account creation leaves it.
+  void MakeAccount(const std::string& id, const std::string& key) const {
+    fs::create_directory(Account(id));
+    WriteAll(Account(id) / (Encoded(id) + "[@]"), AccountFileBytes(id, key));
+  }
+  fs::path Index(const std::string& id) const { return Account(id) / (Encoded(id) + "[=]"); }
+  size_t IndexEntries(const std::string& id) const {
+    std::error_code error;
+    const auto size = fs::file_size(Index(id), error);
+    return error ? 0 : size / kHeaderSize;
+  }
+
   fs::path root, previous;
 };
 
@@ -253,6 +265,51 @@ TEST_F(ScenarioTest, MailWithTwoAttachmentsFromOneAccountToAnother) {
   EXPECT_EQ(TextAt(reply, 98, 48), "<RE:>two files");
   EXPECT_EQ(TextAt(reply, 146, 48), "anna@0211234567");
   EXPECT_TRUE(fs::is_empty(root / "POST"));
+}
+
+// A reader opened while a tick's local delivery is under way, and left open
+// for three more ticks: the delivery goes on beside it, and a mail posted
+// meanwhile is in the mailbox before the reader is closed.
+TEST_F(ScenarioTest, MailReachesItsMailboxWhileTheReaderStaysOpen) {
+  MakeAccount("anna", "akey");
+  MakeAccount("bob", "bkey");
+  BlockText first;
+  first.destination = "bob@0211234567";
+  WriteAll(Account("bob") / (Encoded(first.sender + first.postedAt) + "[=]"), MessageBlock(first, "first"));
+  Bytes entry = Header(first);
+  vlData(1, entry.data(), kHeaderSize);
+  WriteAll(Index("bob"), entry);
+  BlockText second = first;
+  second.postedAt = "7/12/2026 9:06";
+  second.subject = "posted meanwhile";
+  uint32_t openedAt = 0;
+
+  Steps s;
+  Login(s, "bob", "bkey")
+      // Opened in the very pause before a local delivery.
+      .Until([] { return Console().tickWork == kLocalTickWork; })
+      .In(M, [](HWND d) { headless::doubleClick(d, kMailboxList, 0); })
+      .In(R,
+          [&](HWND) {
+            openedAt = waNow();
+            WriteAll(root / "POST" / (Encoded(second.sender + second.postedAt) + "[=]"),
+                     MessageBlock(second, "second"));
+          })
+      .Until([&] { return waNow() - openedAt >= 3 * kConsoleTickMs; })
+      .In(R,
+          [&](HWND d) {
+            EXPECT_EQ(headless::text(d, kReaderText), "first");
+            EXPECT_EQ(IndexEntries("bob"), 2u);
+            EXPECT_TRUE(fs::is_empty(root / "POST"));
+          })
+      .Click(R, kReaderExit)
+      .Click(M, kMailboxLogout)
+      .ClickAnswering(C, kCloseButtonId, {IDYES});
+
+  s.Start();
+  EXPECT_EQ(RunProgram(&VelloranResources()), 0);
+  EXPECT_TRUE(s.Finished()) << s.Left() << " steps were not reached";
+  for (const std::string& f : headless::failures()) ADD_FAILURE() << f;
 }
 
 }  // namespace

@@ -139,13 +139,34 @@ TEST_F(WriterTest, DestinationDecidesLocalOrRemote) {
   }
 }
 
-TEST_F(WriterTest, LongTextAndSubjectAreCut) {
-  std::string text(5000, 'm');
-  std::string subject(60, 's');
-  Steps s;
-  Typed(s, subject, "bob@1234567", text).ClickAnswering(W, kWriterSend, {IDYES}).Click(W, kWriterExit);
-  RunWriter(s);
-  desk.ExpectCleanRun(s);
+// What does not fit its slot is never cut without a word: the user is told
+// and posts it cut only by answering Yes; an address is never cut at all.
+TEST_F(WriterTest, LongFieldsArePostedCutOnlyWhenTheUserAgrees) {
+  const std::string text(5000, 'm'), subject(60, 's');
+  struct Case {
+    const char* what;
+    std::string subject, to, text;
+    std::vector<int32_t> answers;  // Proceed, then the questions asked
+    const char* says;              // in the last box
+    bool posted;
+  } cases[] = {
+      {"subject kept", subject, "bob@1234567", "short", {IDYES, IDNO}, "subject has 60 characters", false},
+      {"message kept", "s", "bob@1234567", text, {IDYES, IDNO}, "message has 5000 characters; a mail takes 3518",
+       false},
+      {"address too long", "s", "bob@" + std::string(46, '1'), "x", {IDYES, IDOK}, "at most 46 characters", false},
+      {"both cut", subject, "bob@1234567", text, {IDYES, IDYES, IDYES}, "Post it without its last 1482?", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const std::string& name : desk.machine.SpoolNames()) fs::remove(desk.machine.Spool() / name);
+    Steps s;
+    Typed(s, c.subject, c.to, c.text).ClickAnswering(W, kWriterSend, c.answers).Click(W, kWriterExit);
+    RunWriter(s);
+    desk.ExpectCleanRun(s);
+    EXPECT_NE(desk.BoxTexts().back().find(c.says), std::string::npos) << desk.BoxTexts().back();
+    ASSERT_EQ(desk.machine.SpoolNames().size(), c.posted ? 1u : 0u);
+  }
+  // The mail posted cut holds what its slots take.
   Bytes file = ReadAll(Spool("[=]"));
   ASSERT_EQ(file.size(), 4096u);
   Bytes payload(file.begin(), file.begin() + kPayloadSize);
@@ -368,6 +389,61 @@ TEST_F(WriterTest, LargeFilesOfAnyRatioAttachAndRefusalsAreSaid) {
   ASSERT_EQ(desk.BoxTexts().size(), 2u);
   EXPECT_EQ(desk.BoxTexts()[0],
             "This file could not be compressed, so it is not attached: it cannot be read, or it is larger than 256 MB.");
+}
+
+// A file that takes more than a minute on the line at the machine's rate is
+// attached only when the user says so, after being told its packed size and
+// its time on the line.
+TEST_F(WriterTest, ASlowAttachmentIsAChoice) {
+  Config().settings.SetText(SettingsField::Baud, "300");
+  fs::path file = desk.machine.Root() / "photo.jpg";
+  WriteAll(file, RandomBytes(5000, 9));  // two blocks: 8192 bytes at 30 bytes a second
+  for (const int32_t answer : {IDNO, IDYES}) {
+    SCOPED_TRACE(answer);
+    Statuses().texts.clear();
+    Steps s;
+    s.In(W, [&](HWND d) {
+       headless::answerFile(Classic(file));
+       headless::answerBox(answer);
+       headless::click(d, kWriterAttach);
+     })
+        .In(W, [&](HWND) { EXPECT_EQ(Writer().attachmentCount, answer == IDYES ? 1u : 0u); })
+        .ClickAnswering(W, kWriterExit, answer == IDYES ? std::vector<int32_t>{IDYES} : std::vector<int32_t>{});
+    RunWriter(s);
+    desk.ExpectCleanRun(s);
+    const std::vector<std::string> boxes = desk.BoxTexts();
+    ASSERT_FALSE(boxes.empty());
+    const std::string& asked = boxes[boxes.size() - (answer == IDYES ? 2 : 1)];
+    EXPECT_EQ(asked.rfind("This file is 4.", 0), 0u) << asked;
+    EXPECT_NE(asked.find(" KB packed, about 4 min 34 s on the line at 300 baud. Attach it?"), std::string::npos)
+        << asked;
+    EXPECT_EQ(Shown(Classic(file) + " attached to your mail"), answer == IDYES);
+  }
+}
+
+// A file that would make the mail larger than the machine's Mail limit is
+// refused, and the user is told why.
+TEST_F(WriterTest, AnAttachmentOverTheMailLimitIsRefused) {
+  Config().settings.SetText(SettingsField::MailLimitMb, "1");
+  fs::path file = desk.machine.Root() / "film.bin";
+  WriteAll(file, RandomBytes(1100000, 4));
+  Steps s;
+  s.In(W, [&](HWND d) {
+     headless::answerFile(Classic(file));
+     headless::answerBox(IDOK);
+     headless::click(d, kWriterAttach);
+   })
+      .In(W, [&](HWND) { EXPECT_EQ(Writer().attachmentCount, 0u); })
+      .Click(W, kWriterExit);
+  RunWriter(s);
+  desk.ExpectCleanRun(s);
+  ASSERT_EQ(desk.BoxTexts().size(), 1u);
+  const std::string told = desk.BoxTexts()[0];
+  EXPECT_NE(told.find("with it the mail would be larger than this machine's mail limit of 1 MB, so it is not "
+                      "attached."),
+            std::string::npos)
+      << told;
+  EXPECT_FALSE(fs::exists(desk.machine.PendingFile("anna")));
 }
 
 TEST(StatusLineTest, LongPiecesAreCutInTheMiddleToFitTheLine) {

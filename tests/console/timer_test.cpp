@@ -8,6 +8,7 @@
 #include "link/link.h"
 #include "toolkit/window.h"
 #include "toolkit/dialog.h"
+#include "toolkit/files.h"
 #include "winapi/loop.h"
 #include "winapi/winapi.h"
 
@@ -85,6 +86,18 @@ TEST_F(TimerTest, OfflineCourierPassSaysNotOnlineEveryFifteenSecondsWhetherOrNot
   }
 }
 
+// Nobody answers the offline box for a minute: local delivery goes on at its
+// ticks meanwhile, and no second box piles up on the first.
+TEST_F(TimerTest, AnUnansweredOfflineBoxHoldsNoDeliveryBack) {
+  WriteMachine({{UnitField::ECourierInterval, "5"}});
+  Recorded().linkOpens = false;
+  headless::answerBox(1, 60000);
+  RunConsole([&](HWND) { Wait(TickAt(20) + 59000); });
+  EXPECT_EQ(CountBoxes("Velloran Not ONLINE"), 1);
+  ASSERT_FALSE(Recorded().localAt.empty());
+  EXPECT_GT(Recorded().localAt.back(), TickAt(20));
+}
+
 TEST_F(TimerTest, WithECourierOffNothingIsPostedUntilTheWriterAsks) {
   WriteMachine({{UnitField::EnableECourier, "0"}});
   uint32_t askedAt = 0;
@@ -93,7 +106,7 @@ TEST_F(TimerTest, WithECourierOffNothingIsPostedUntilTheWriterAsks) {
     EXPECT_TRUE(Recorded().remoteAt.empty());
     askedAt = waNow();
     Console().sendNow = 1;
-    Wait(kTick);
+    Wait(kTick + 4000);  // past the pass's 5000 ms pump
   });
   ASSERT_EQ(Recorded().remoteAt.size(), 1u);
   EXPECT_EQ(Recorded().remoteAt[0], TickAt(26) + 5000);
@@ -151,19 +164,28 @@ TEST_F(TimerTest, ConnectedCallHoldsEveryPassBackAndBothFollowAfterIt) {
   EXPECT_EQ(Recorded().localAt, std::vector<uint32_t>{TickAt(27) + 1500});
 }
 
+// The tick gives the status line back as it found it, unless its pass kept
+// mails and said so: that stays in sight.
 TEST_F(TimerTest, TickGivesTheStatusLineBackAsItFoundIt) {
-  WriteMachine();
-  std::string during;
-  Recorded().duringLocal = [&] {
-    pWriteWndTxt(Console().statusLine, 0, "Delivering 3 mails", 1, 0);
-    during = headless::text(Console().record.handle, kStatusLineId);
-  };
-  RunConsole([&](HWND console) {
-    pWriteWndTxt(Console().statusLine, 0, "DCE 1 ONLINE", 1, 0);
-    Wait(TickAt(2) + 2000);
-    EXPECT_EQ(headless::text(console, kStatusLineId), "DCE 1 ONLINE");
-  });
-  EXPECT_EQ(during, "Delivering 3 mails");
+  for (const bool kept : {false, true}) {
+    SCOPED_TRACE(kept);
+    TearDown();
+    SetUp();
+    WriteMachine();
+    std::string during;
+    Recorded().duringLocal = [&] {
+      pWriteWndTxt(Console().statusLine, 0, "Delivering 3 mails", 1, 0);
+      during = headless::text(Console().record.handle, kStatusLineId);
+      Console().keepStatus = kept ? 1 : 0;
+    };
+    RunConsole([&](HWND console) {
+      pWriteWndTxt(Console().statusLine, 0, "DCE 1 ONLINE", 1, 0);
+      Wait(TickAt(2) + 2000);
+      EXPECT_EQ(headless::text(console, kStatusLineId), kept ? "Delivering 3 mails" : "DCE 1 ONLINE");
+      EXPECT_EQ(Console().keepStatus, 0);
+    });
+    EXPECT_EQ(during, "Delivering 3 mails");
+  }
 }
 
 TEST_F(TimerTest, ClosingTheConsoleInsideAPassEndsTheTickThere) {
@@ -183,6 +205,31 @@ TEST_F(TimerTest, ClosingTheConsoleInsideAPassEndsTheTickThere) {
   EXPECT_EQ(Recorded().remoteAt.size(), 1u);
   EXPECT_EQ(Console().tickBusy, 0);
   EXPECT_EQ(Console().record.handle, 0u);
+}
+
+// Close while a pass waits (here as for a carrier): the pass ends at its
+// pause and the console at once, not when the wait is over.
+TEST_F(TimerTest, CloseDuringALongPassAnswersAtOnce) {
+  WriteMachine({{UnitField::ECourierInterval, ""}});
+  bool waitEnded = false;
+  Recorded().duringRemote = [&] {
+    pDoEvent(70000);
+    waitEnded = true;
+  };
+  uint32_t closedAt = 0;
+  const int32_t result = RunConsole([&](HWND console) {
+    Wait(TickAt(1) + 6000);
+    ASSERT_EQ(Recorded().remoteAt.size(), 1u);
+    EXPECT_EQ(tkWorkRunning(), 1);
+    headless::answerBox(IDYES);
+    closedAt = waNow();
+    headless::click(console, kCloseButtonId);
+    headless::settle();
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(waitEnded);
+  EXPECT_LT(waNow() - closedAt, 1000u);
+  EXPECT_EQ(tkWorkRunning(), 0);
 }
 
 TEST_F(TimerTest, ControlModeStopsTheTimerAndLogoutStartsItAgain) {

@@ -30,7 +30,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/steps.sh"
 # b first: a's own control mode waits for b's snap "b-ready", so that b's
 # link is up again before a sends.
 {
-  printf 'wait Velloran\nrestore Velloran\n'
+  echo 'wait Velloran'
   control_login
   make_account bob bkey "Bob Jones"
   control_logout
@@ -90,7 +90,7 @@ declare -A want=()
 skip="b-ready a-start b-mail"
 release() { grep -qs "^snap $2"$'\t' "$1" && touch "$1.$2.done"; return 0; }
 mail_arrived() {
-  "$build/tools/vlpost" --read "$work/demo/b" bob "$work/read" 2> /dev/null | grep -q '^mail 1 from anna@401 subject Across the line'
+  "$build/tools/vlpost" --read "$work/demo/b" bob "$work/read" --key bkey 2> /dev/null | grep -q '^mail 1 from anna@401 subject Across the line'
 }
 deadline=$((SECONDS + 200))
 while :; do

@@ -20,10 +20,10 @@ fail() { echo "desktop smoke: $*" >&2; exit 1; }
 # delivery hands to bob's mailbox at its first 30-second turn.
 "$vlinit" "$work/m" --machid 401 --owner "Smoke test machine" --control-id admin --control-key secret \
   --virtual-modem 127.0.0.1:0 > /dev/null
-"$vlpost" --account "$work/m" anna akey
-"$vlpost" --account "$work/m" bob bkey
+"$vlpost" --account "$work/m" anna --key akey --control-key secret
+"$vlpost" --account "$work/m" bob --key bkey --control-key secret
 "$vlpost" --post "$work/m" anna bob@401 "Desktop smoke test" \
-  "Dear Bob, this mail was posted before the program started." > /dev/null
+  "Dear Bob, this mail was posted before the program started." --key akey > /dev/null
 
 source "$(dirname "${BASH_SOURCE[0]}")/steps.sh"
 
@@ -34,7 +34,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/steps.sh"
 {
   cat <<'SCRIPT'
 wait Velloran
-restore Velloran
 sleep 500
 snap console Velloran
 click Velloran 2020
@@ -123,7 +122,7 @@ run_program "$work/m" "$work/script" "$work/log"
 {
   echo 'snapbox dce "DCE not found on this com port"'
   echo 'answer "DCE not found on this com port" 1'
-  printf 'wait Velloran\nrestore Velloran\n'
+  echo 'wait Velloran'
   close_program
 } > "$work/dce.script"
 run_program "$work/n" "$work/dce.script" "$work/dce.log"

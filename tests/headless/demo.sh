@@ -22,3 +22,10 @@ grep -qE '^demo.sh: delivered: "Demo mail [0-9]{6}" from anna@401 to bob@402' "$
 grep -q ': attachment identical$' "$work/out" || fail "no identical attachment"
 grep -q '^\[a\] .* status Velloran@402 Verified OK$' "$work/out" || fail "machine a's log was not shown"
 grep -q '^\[b\] .* line   carrier on' "$work/out" || fail "machine b's log was not shown"
+# The machines know each other's keys; each names the mail in its log, and
+# a call's bytes are one line, not one per block.
+grep -q '(authenticated, encrypted)$' "$work/out" || fail "the call was not authenticated and encrypted"
+grep -q '^\[a\] .* mail   sent anna@401 to bob@402, [0-9]* blocks$' "$work/out" || fail "a did not name the mail it sent"
+grep -q '^\[b\] .* mail   received anna@401 to bob@402, [0-9]* blocks$' "$work/out" || fail "b did not name the mail"
+[ "$(grep -c '^\[b\] .* status Comm Action Is Ok : Bytes Received' "$work/out")" = 1 ] ||
+  fail "b's log has not one line of the call's bytes"

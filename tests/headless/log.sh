@@ -5,7 +5,7 @@
 #     answer it took, and the exit code stays 0.
 #  2. A machine whose virtual modem comes up: the status text built of pieces
 #     ("DCE ", the port, " ONLINE") is one whole line, and the port's opening
-#     is a line event.
+#     is a line event. SIGTERM stops it with a stop line.
 #   log.sh SOURCE_DIR VELLORAN VLINIT
 set -euo pipefail
 source_dir=$1 velloran=$2 vlinit=$3
@@ -46,4 +46,13 @@ expect "$work/m.out" "${stamp}start  machine 401 started in " "start line"
 expect "$work/m.out" "${stamp}line   port open\$" "line event"
 expect "$work/m.out" "${stamp}status DCE 1 ONLINE\$" "whole status line"
 if grep -qE 'status DCE ?1?$' "$work/m.out"; then fail "a status line written in pieces"; fi
-echo "headless log: start-up failure, box, line event and status line logged"
+# The service stops a machine with SIGTERM: the log says so, and the signal
+# still ends the process.
+kill "$pid"
+code=0
+wait "$pid" || code=$?
+pid=""
+[ "$code" = 143 ] || fail "exit status $code after SIGTERM, not 143"
+expect "$work/m.out" "${stamp}stop   stopped by SIGTERM\$" "stop line"
+expect "$work/empty.out" "${stamp}stop   ended\$" "end line"
+echo "headless log: start-up failure, box, line event, status line and stop logged"

@@ -323,7 +323,7 @@ class InStepMachine {
  public:
   InStepMachine(Peer& peer, const MailShape& mail, uint32_t firstTick)
       : peer_(peer), mail_(MakeMail(mail)), nextTick_(firstTick) {
-    announce_ = MakeAnnounce(Encoded(mail.sender + mail.postedAt) + "[=]", "400");
+    announce_ = MakeAnnounce(Encoded(mail.sender + mail.postedAt) + "[=]", "400", "[ML]", "401");
     look_ = waAddDeadline(0, Look, this);
   }
   ~InStepMachine() { waCancelDeadline(look_); }

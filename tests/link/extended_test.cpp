@@ -5,14 +5,20 @@
 // sent again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/common/temp_folder.h"
 #include "link_fixture.h"
 #include "platform/unit.h"
+#include "store/delivery.h"
+#include "tests/common/store_bytes.h"
 #include "tests/common/two_machines.h"
 #include "toolkit/files.h"
 #include "winapi/headless/driver.h"
@@ -58,10 +64,12 @@ class ExtendedLink : public ::testing::Test {
   }
 
   // Machines 401 (b, receiving) and 400 (a, sending), with modem lines each.
-  void StartBoth(bool extendedA, bool extendedB, const std::string& linesA = "", const std::string& linesB = "") {
+  // a dials 401 at b, or at aDialsPort when one is given (a man in the middle).
+  void StartBoth(bool extendedA, bool extendedB, const std::string& linesA = "", const std::string& linesB = "",
+                 int aDialsPort = 0) {
     Machine& b = twomachines::Start<1>(root_ / "b", "401", extendedB, linesB);
-    a_ = &twomachines::Start<0>(root_ / "a", "400", extendedA, linesA,
-                                "401 = 127.0.0.1:" + std::to_string(twomachines::ListenPort(b)) + "\n");
+    const int port = aDialsPort != 0 ? aDialsPort : twomachines::ListenPort(b);
+    a_ = &twomachines::Start<0>(root_ / "a", "400", extendedA, linesA, "401 = 127.0.0.1:" + std::to_string(port) + "\n");
     b_ = &b;
   }
   fs::path Spool() const { return root_ / "a" / "POST" / "mail[@]"; }
@@ -190,6 +198,36 @@ TEST_F(ExtendedLink, AMailTheReceiverHoldsIsNotSentAgain) {
 
 }  // namespace
 
+// A mail for an account its destination does not have comes back: the
+// report goes over the line with the destination's courier, as any mail, and
+// reaches the sender's mailbox.
+TEST_F(ExtendedLink, AMailForNoSuchAccountComesBackToItsSendersMailbox) {
+  StartBoth(true, true);
+  const fs::path annFolder = root_ / "a" / (linktest::Encoded("ann") + "[@]");
+  fs::create_directory(annFolder);
+  linktest::WriteAll(annFolder / (linktest::Encoded("ann") + "[@]"), storebytes::AccountFileBytes("ann", "key"));
+  linktest::MailShape mail;  // from ann@400
+  mail.destination = "nobody@401";
+  mail.blocks = 2;
+  Post(linktest::MakeMail(mail));
+  Deliver(1);
+  twomachines::As(*b_, [] { DeliverLocalMails(); });
+  EXPECT_EQ(Delivery().returned, 1);
+  // 401 calls 400 back with its report.
+  twomachines::Stop<1>();
+  b_ = &twomachines::Start<1>(root_ / "b", "401", true, "",
+                              "400 = 127.0.0.1:" + std::to_string(twomachines::ListenPort(*a_)) + "\n");
+  twomachines::As(*b_, [] { DeliverRemoteMails(); });
+  EXPECT_TRUE(fs::is_empty(root_ / "b" / "POST"));
+  twomachines::As(*a_, [] { DeliverLocalMails(); });
+  const Bytes index = linktest::ReadAll(annFolder / (linktest::Encoded("ann") + "[=]"));
+  ASSERT_EQ(index.size(), size_t(kHeaderSize));
+  const Bytes entry = storebytes::IndexEntry(index, 1);
+  EXPECT_EQ(linktest::TextAt(entry, 26, 48), "velloran-report@401");
+  EXPECT_EQ(linktest::TextAt(entry, 98, 48), "Undelivered: subject");
+  EXPECT_EQ(linktest::TextAt(entry, 146, 48), "ann@400");
+}
+
 // --- calls between machines with keys ----------------------------------------------
 
 namespace {
@@ -208,6 +246,7 @@ void WriteKey(const fs::path& folder, const MachineKey& key) {
   unsigned char record[kMachineKeyFileSize];
   MachineKeyRecord(key, record);
   linktest::WriteAll(folder / kMachineKeyName, Bytes(record, record + kMachineKeyFileSize));
+  fs::permissions(folder / kMachineKeyName, fs::perms::owner_read | fs::perms::owner_write);
 }
 
 void WriteKnown(const fs::path& folder, const std::string& id, const MachineKey& key) {
@@ -221,14 +260,14 @@ class SecuredLink : public ExtendedLink {
     for (MachineKey* k : {&keys_.a, &keys_.b, &keys_.other}) ASSERT_EQ(MakeMachineKey(*k), 1);
   }
   // Both machines with their keys; a knows b; b knows 400 by the key given.
-  void StartKeyed(const MachineKey& bKnowsAs, const std::string& linesA = "") {
+  void StartKeyed(const MachineKey& bKnowsAs, const std::string& linesA = "", int aDialsPort = 0) {
     fs::create_directories(root_ / "a");
     fs::create_directories(root_ / "b");
     WriteKey(root_ / "a", keys_.a);
     WriteKey(root_ / "b", keys_.b);
     WriteKnown(root_ / "a", "401", keys_.b);
     WriteKnown(root_ / "b", "400", bKnowsAs);
-    StartBoth(true, true, linesA);
+    StartBoth(true, true, linesA, "", aDialsPort);
   }
   Keys keys_;
 };
@@ -360,4 +399,241 @@ TEST_F(SecuredLink, ARecordingOfAnEarlierCallPlayedAgainStoresNothing) {
   EXPECT_TRUE(Received().empty());
   EXPECT_TRUE(LeftOver().empty());
   EXPECT_FALSE(fs::exists(root_ / "b" / "PINNED.TXT"));
+}
+
+// --- a man in the middle ------------------------------------------------------------
+
+namespace {
+
+// Answers a's call as 401 and calls b itself: everything a says reaches the
+// man, who passes it on to b as the case says (or answers a himself), and b's
+// answers go back to a unchanged.
+class ManInTheMiddle : public SecuredLink {
+ protected:
+  using Edit = std::function<void(ManInTheMiddle&, const Bytes&)>;
+  void StartMan(const Edit& fromA) {
+    front_ = std::make_unique<linktest::Peer>(root_, "front");
+    back_ = std::make_unique<linktest::Peer>(root_, "back");
+    front_->Open();
+    StartKeyed(keys_.a, "", front_->ListenPort());
+    back_->Open({{"401", twomachines::ListenPort(*b_)}});
+    front_->tap = [this, fromA](const Bytes& bytes) {
+      heard_.insert(heard_.end(), bytes.begin(), bytes.end());
+      fromA(*this, bytes);
+    };
+    back_->tap = [this](const Bytes& bytes) { front_->Send(bytes); };
+    ASSERT_EQ(back_->Dial("401"), 1);
+    pDoEvent(3000);
+    ASSERT_TRUE(back_->carrier);
+  }
+  void TearDown() override {
+    front_.reset();
+    back_.reset();
+    SecuredLink::TearDown();
+  }
+  // The clear announce that opens the call, changed by edit and passed on.
+  static Edit EditAnnounce(std::function<void(Bytes&)> edit) {
+    return [edit](ManInTheMiddle& man, const Bytes& bytes) {
+      Bytes out = bytes;
+      const size_t before = man.heard_.size() - bytes.size();
+      if (before == 0 && out.size() >= size_t(kAnnounceSize)) {
+        vlData(-1, out.data(), kAnnounceSize);
+        edit(out);
+        vlData(1, out.data(), kAnnounceSize);
+      }
+      man.back_->Send(out);
+    };
+  }
+  static Edit Answer(const Bytes& answer) {
+    return [answer](ManInTheMiddle& man, const Bytes&) { man.front_->Send(answer); };
+  }
+
+ public:
+  std::unique_ptr<linktest::Peer> front_, back_;
+  Bytes heard_;  // every byte a sent
+};
+
+Bytes ReplyFrame(char status) {
+  Bytes frame(kFrameMaxBytes);
+  frame.resize(size_t(BuildFrame(kFrameReply, 0, 0, &status, 1, reinterpret_cast<char*>(frame.data()))));
+  return frame;
+}
+
+}  // namespace
+
+// A caller that knows b's key takes b's answer only sealed: whoever answers
+// in the clear, or makes b answer so by stripping the keys on the way, ends
+// the call. The mail stays with a, b stores nothing, and nothing of the mail
+// was on the line: the clear part of a call with keys names no mail.
+TEST_F(ManInTheMiddle, NoDowngradeAndNothingOfTheMailInTheClear) {
+  const struct {
+    const char* what;
+    Edit edit;
+  } cases[] = {
+      {"the man answers [OK]", Answer(Bytes{'[', 'O', 'K', ']'})},
+      {"the man answers with an unsealed Reply", Answer(ReplyFrame(kReplySend))},
+      {"the hello stripped", EditAnnounce([](Bytes& a) {
+         a[kOfferOffset + 5] &= uint8_t(~kCapKeys);
+         std::fill(a.begin() + kOfferOffset + kOfferHelloAt, a.begin() + kOfferOffset + kOfferHelloAt + kHelloSize, 0);
+       })},
+      {"the offer stripped", EditAnnounce([](Bytes& a) { std::fill(a.begin() + kOfferOffset, a.end(), 0); })},
+      {"a byte of the sealed announce changed", [](ManInTheMiddle& man, const Bytes& bytes) {
+         Bytes out = bytes;
+         const size_t at = kAnnounceSize + kFrameOverhead + kConfirmSize + kFrameHeadBytes + 40;
+         const size_t before = man.heard_.size() - bytes.size();
+         if (before <= at && at < man.heard_.size()) out[at - before] ^= 0x20;
+         man.back_->Send(out);
+       }},
+  };
+  const Bytes mail = TestMail();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(root_ / "a");
+    fs::remove_all(root_ / "b");
+    heard_.clear();
+    StartMan(c.edit);
+    Post(mail);
+    Deliver(1);
+    EXPECT_TRUE(fs::exists(Spool())) << "a keeps its mail";
+    EXPECT_TRUE(Received().empty());
+    const std::string line = AsText(heard_);
+    EXPECT_EQ(line.find("file.bin"), std::string::npos);
+    EXPECT_FALSE(Contains(line, Bytes(mail.begin() + kBlockSize, mail.begin() + kBlockSize + 64)));
+    Bytes announce(heard_.begin(), heard_.begin() + std::min<size_t>(heard_.size(), kAnnounceSize));
+    announce.resize(kAnnounceSize);
+    vlData(-1, announce.data(), kAnnounceSize);
+    EXPECT_EQ(announce[0], 0) << "no mail name in the clear";
+    EXPECT_EQ(std::count(announce.begin() + 197, announce.begin() + 229, 0), 32) << "no Owner in the clear";
+    twomachines::Stop<0>();
+    twomachines::Stop<1>();
+  }
+}
+
+// Key files that others could read or change are refused, and a machine whose
+// key is refused does not call a machine it knows without it.
+TEST_F(SecuredLink, KeyFilesOthersCouldUseAreRefusedAndNoCallGoesWithoutKeys) {
+  const struct {
+    const char* what;
+    fs::path file;
+    fs::perms perms;
+    bool damage;
+    bool aDials;
+  } cases[] = {
+      {"a's key readable by others", "a/MACHINE.KEY", fs::perms::owner_read | fs::perms::others_read, false, false},
+      {"a's key damaged", "a/MACHINE.KEY", fs::perms::owner_read | fs::perms::owner_write, true, false},
+      {"b's list writable by others", "b/KNOWN.TXT", fs::perms::owner_all | fs::perms::others_write, false, true},
+  };
+  // Windows keeps who may read a file in the folder's access list, not in
+  // permission bits: there a key file cannot be made readable by others this
+  // way, and those cases cannot be played.
+  const fs::path probe = root_ / "probe";
+  std::ofstream(probe) << "probe";
+  fs::permissions(probe, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  const bool hostHasBits = tkFileSharing(storebytes::Classic(probe).c_str()) == kSharedRead;
+  fs::remove(probe);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.damage && !hostHasBits) {
+      std::printf("not played on this host (no permission bits): %s\n", c.what);
+      continue;
+    }
+    fs::remove_all(root_ / "a");
+    fs::remove_all(root_ / "b");
+    StartKeyed(keys_.a);
+    if (c.damage) std::ofstream(root_ / c.file, std::ios::binary | std::ios::app) << "x";
+    fs::permissions(root_ / c.file, c.perms);
+    Post(TestMail());
+    Deliver(1);
+    EXPECT_TRUE(fs::exists(Spool()));
+    EXPECT_TRUE(Received().empty());
+    EXPECT_EQ(b_->bytesIn > 0, c.aDials) << "a machine that cannot prove its key does not call";
+    twomachines::Stop<0>();
+    twomachines::Stop<1>();
+  }
+}
+
+// A machine that proved its key still files mail only in its own name.
+TEST_F(SecuredLink, AProvenMachineCannotFileMailOfAnother) {
+  StartKeyed(keys_.a);
+  linktest::MailShape forged;
+  forged.sender = "anna@401";
+  forged.blocks = 3;
+  Post(linktest::MakeMail(forged));
+  Deliver(1);
+  EXPECT_TRUE(fs::exists(Spool()));
+  EXPECT_TRUE(Received().empty());
+  EXPECT_TRUE(LeftOver().empty());
+}
+
+// A caller without keys that speaks frames, scripted: what b answers is
+// gathered in answers.
+class FramedCaller : public ExtendedLink {
+ protected:
+  void Call() {
+    StartBoth(true, true);
+    caller_ = std::make_unique<linktest::Peer>(root_, "caller");
+    caller_->tap = [this](const Bytes& bytes) { answers_.insert(answers_.end(), bytes.begin(), bytes.end()); };
+    caller_->Open({{"401", twomachines::ListenPort(*b_)}});
+    ASSERT_EQ(caller_->Dial("401"), 1);
+    pDoEvent(3000);
+  }
+  void TearDown() override {
+    caller_.reset();
+    ExtendedLink::TearDown();
+  }
+  // The announce of shape's mail, with an offer when withOffer.
+  static Bytes Announce(const linktest::MailShape& shape, bool withOffer) {
+    Bytes announce = linktest::MakeAnnounce(linktest::Encoded(shape.sender + shape.postedAt) + "[=]", "401");
+    if (withOffer) linktest::AddOffer(announce, linktest::MakeMail(shape));
+    return announce;
+  }
+  void SendFrame(uint8_t type, uint8_t mail, uint32_t number, const Bytes& payload) {
+    Bytes frame(kFrameMaxBytes);
+    frame.resize(size_t(BuildFrame(type, mail, number, payload.data(), int32_t(payload.size()),
+                                   reinterpret_cast<char*>(frame.data()))));
+    caller_->Send(frame);
+    pDoEvent(1000);
+  }
+  // The statuses of b's Reply frames, in order.
+  std::string Replies() const {
+    FrameReader reader{};
+    FrameReaderAdd(reader, reinterpret_cast<const char*>(answers_.data()), int32_t(answers_.size()));
+    Frame f{};
+    std::string replies;
+    while (FrameReaderTake(reader, f) == FrameRead::Frame)
+      if (f.type == kFrameReply && f.length == 1) replies += f.payload[0];
+    return replies;
+  }
+  std::unique_ptr<linktest::Peer> caller_;
+  Bytes answers_;
+};
+
+// A block frame longer than a block is refused before anything is copied,
+// ahead of the window as well as in order.
+TEST_F(FramedCaller, ABlockFrameLongerThanABlockIsRefused) {
+  Call();
+  linktest::MailShape shape;
+  shape.blocks = 3;
+  caller_->Send(Announce(shape, true));
+  pDoEvent(1000);
+  SendFrame(kFrameData, 0, 2, Bytes(kBlockSize + kSealOverhead, 'x'));
+  EXPECT_EQ(Replies(), "SN") << "sent for, then refused";
+  EXPECT_TRUE(LeftOver().empty());
+}
+
+// A framed call stays framed: an announce frame without its offer ends it,
+// and is never answered with a plain "[OK]".
+TEST_F(FramedCaller, AnAnnounceWithoutItsOfferEndsAFramedCall) {
+  Call();
+  linktest::MailShape first, second;
+  second.postedAt = "7/12/2026 9:06";
+  caller_->Send(Announce(first, true));
+  pDoEvent(1000);
+  SendFrame(kFrameBlock, 0, 1, linktest::MakeMail(first));
+  ASSERT_EQ(Received().size(), 1u);
+  const size_t before = answers_.size();
+  SendFrame(kFrameAnnounce, 1, 0, Announce(second, false));
+  SendFrame(kFrameBlock, 1, 1, linktest::MakeMail(second));
+  EXPECT_EQ(AsText(Bytes(answers_.begin() + long(before), answers_.end())).find("[OK]"), std::string::npos);
+  EXPECT_EQ(Received().size(), 1u);
 }

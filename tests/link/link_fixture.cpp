@@ -10,6 +10,7 @@
 
 #include "config/config.h"
 #include "console/console.h"
+#include "link/extended.h"
 #include "link/link.h"
 #include "platform/comm.h"
 #include "platform/unit.h"
@@ -70,15 +71,27 @@ Bytes MakeMail(const MailShape& mail) {
   return all;
 }
 
-Bytes MakeAnnounce(const std::string& name, const std::string& machine, const std::string& marker) {
+Bytes MakeAnnounce(const std::string& name, const std::string& machine, const std::string& marker,
+                   const std::string& from) {
   Bytes a(512, 0);
   std::copy(name.begin(), name.begin() + long(std::min<size_t>(name.size(), 137)), a.begin());
   PutText(a, 137, machine.substr(0, 24));
   PutText(a, 161, marker);
-  PutText(a, 173, "999");
+  PutText(a, 173, from);
   PutText(a, 197, "peer owner");
   vlData(1, a.data(), 512);
   return a;
+}
+
+void AddOffer(Bytes& announce, const Bytes& mail) {
+  vlData(-1, announce.data(), kAnnounceSize);
+  DigestWork work;
+  DigestStart(work);
+  DigestAdd(work, mail.data(), int32_t(mail.size()));
+  MailDigest digest;
+  DigestFinish(work, digest);
+  WriteOffer(*reinterpret_cast<TransferAnnounce*>(announce.data()), int32_t(mail.size() / kBlockSize), digest, nullptr);
+  vlData(1, announce.data(), kAnnounceSize);
 }
 
 std::string TextAt(const Bytes& bytes, size_t offset, size_t width) {

@@ -32,10 +32,14 @@ struct MailShape {
 std::string Encoded(const std::string& text);
 // The mail as stored in a spool file: headers scrambled, first payload too.
 Bytes MakeMail(const MailShape& mail);
-// The announce a sender makes for the mail, scrambled as on the line.
-Bytes MakeAnnounce(const std::string& name, const std::string& machine, const std::string& marker = "[ML]");
+// The announce machine `from` makes for the mail, scrambled as on the line.
+Bytes MakeAnnounce(const std::string& name, const std::string& machine, const std::string& marker = "[ML]",
+                   const std::string& from = "400");
 // The text of a slot in raw bytes.
 std::string TextAt(const Bytes& bytes, size_t offset, size_t width);
+// The extended protocol's offer for mail (its blocks and digest) written
+// into a scrambled announce.
+void AddOffer(Bytes& announce, const Bytes& mail);
 // A block's header, unscrambled.
 Bytes HeaderOf(const Bytes& block);
 Bytes ReadAll(const fs::path& path);

@@ -101,7 +101,10 @@ void Peer::OnEvent(int32_t type, int32_t state, const char* data, int32_t length
     gathering_.clear();
     inMail_ = false;
   } else if (type == 5 && data != nullptr && length > 0) {
-    OnData(data, length);
+    if (tap)
+      tap(Bytes(data, data + length));
+    else
+      OnData(data, length);
   }
 }
 

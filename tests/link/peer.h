@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -57,6 +58,9 @@ class Peer {
   void HangUp();
 
   bool autoAnswer = true;  // taken at the next Open
+  // When set, every byte the line brings goes here and the script is not
+  // played: a man in the middle passes it on as he likes.
+  std::function<void(const Bytes&)> tap;
   PeerScript script;
   PeerLog log;
   bool carrier = false;

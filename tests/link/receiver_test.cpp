@@ -1,9 +1,11 @@
 // The receiving role: a scripted sender calls this machine and sends
 // announces and blocks; the data events must turn into a local spool file.
 #include <chrono>
+#include <fstream>
 
 #include "config/config.h"
 #include "link/link.h"
+#include "link/secure.h"
 #include "link_fixture.h"
 #include "toolkit/files.h"
 #include "winapi/loop.h"
@@ -363,6 +365,58 @@ TEST_F(Receiving, APostingPassDuringTheCallLeavesTheMailAlone) {
   ASSERT_TRUE(SendAndHearOk(Block(bytes, 2)));
   ASSERT_TRUE(SendAndHearOk(Block(bytes, 3)));
   EXPECT_EQ(ReadAll(Post() / NameOf(incoming)), bytes);
+}
+
+
+// A caller files mail only in its own name, and a machine listed with a key
+// is never taken without it. Ids are checked before they are trusted and are
+// compared whole: a trunk "0" names the same machine, a blank or a tab makes
+// no id, and an id that merely ends like a listed one is another machine.
+TEST_F(Receiving, MailIsFiledOnlyInTheNameOfTheMachineThatCalls) {
+  const struct {
+    const char* what;
+    std::string from, sender;
+    bool filed;
+  } cases[] = {
+      {"its own mail", "400", "ann@400", true},
+      {"another machine's mail", "999", "ann@400", false},
+      {"a listed machine, keyless", "398", "ann@398", false},
+      {"a listed machine with a trunk zero", "0398", "ann@0398", false},
+      {"a listed id and a blank", "398 ", "ann@398 ", false},
+      {"a listed id and a tab", "398\t", "ann@398\t", false},
+      {"an id that only ends like a listed one", "98", "ann@98", true},
+  };
+  MachineKey listed;
+  ASSERT_EQ(MakeMachineKey(listed), 1);
+  char hex[kKeyHexSize + 1];
+  PublicKeyHex(listed.publicKey, hex);
+  std::ofstream(Root() / kKnownMachinesName) << "398 " << hex << "\n";
+  fs::permissions(Root() / kKnownMachinesName, fs::perms::owner_read | fs::perms::owner_write);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    MailShape mail;
+    mail.sender = c.sender;
+    const bool announced = SendAndHearOk(MakeAnnounce(NameOf(mail), "401", "[ML]", c.from));
+    const bool stored = announced && SendAndHearOk(MakeMail(mail));
+    EXPECT_EQ(stored, c.filed);
+    EXPECT_EQ(fs::exists(Post() / NameOf(mail)), c.filed);
+    fs::remove(Post() / NameOf(mail));
+    Link().receive.state = kReceiveIdle;  // the refused mail's call goes on with the next
+  }
+}
+
+// One call files no more mails than its share of the journal; the rest wait
+// for another call.
+TEST_F(Receiving, OneCallFilesNoMoreThanItsShare) {
+  ReceiverLimits().mailsPerCall = 2;
+  int filed = 0;
+  for (int minute = 1; minute <= 3; ++minute) {
+    MailShape mail;
+    mail.postedAt = "7/12/2026 9:0" + std::to_string(minute);
+    if (SendMail(MakeMail(mail), NameOf(mail))) ++filed;
+  }
+  EXPECT_EQ(filed, 2);
+  EXPECT_EQ(SpoolNames().size(), 2u);
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // The posting pass against scripted receivers, on the virtual clock.
 #include <algorithm>
+#include <chrono>
 
 #include "config/config.h"
 #include "console/console.h"
 #include "link/link.h"
 #include "link_fixture.h"
 #include "toolkit/files.h"
+#include "winapi/log.h"
 #include "winapi/loop.h"
 
 namespace linktest {
@@ -13,7 +15,18 @@ namespace {
 
 class PostingPass : public LinkFixture {
  protected:
+  PostingPass() {
+    waLogCatch([this](const WaLogLine& line) {
+      if (line.topic == "mail") mailLines_.push_back(line.text);
+    });
+  }
+  ~PostingPass() override { waLogCatch(nullptr); }
   void Pass() { ASSERT_EQ(DeliverRemoteMails(), 1); }
+  // The status line showed it, or the log has it as a "mail" line.
+  bool Said(const std::string& text) {
+    return StatusShowed(text) || std::find(mailLines_.begin(), mailLines_.end(), text) != mailLines_.end();
+  }
+  std::vector<std::string> mailLines_;
 
   bool Exists(const fs::path& path) const { return fs::exists(path); }
 
@@ -205,11 +218,12 @@ TEST_F(PostingPass, CarrierLostMidMailKeepsTheSpoolFile) {
 }
 
 // Spool files that cannot or must not be sent: none of them makes a call.
+enum class Fate { StaysAsIs, Damaged, Returned };
 struct UnsendableCase {
   const char* what;
   MailShape mail;
   bool truncate;      // the file lacks its last block
-  bool staysAsIs;     // false: set aside as damaged
+  Fate fate;          // Returned: gone, and a report for its sender waits in POST
   const char* status;  // a status text the pass must show, or ""
 };
 
@@ -226,14 +240,21 @@ TEST_P(UnsendableSpool, MakesNoCall) {
   Pass();
   EXPECT_EQ(a.log.carrierOn, 0) << c.what;
   EXPECT_EQ(Link().callState, 0) << c.what;
-  if (c.staysAsIs) {
+  if (c.fate == Fate::StaysAsIs) {
     EXPECT_EQ(ReadAll(file), bytes) << c.what;
-  } else {
+  } else if (c.fate == Fate::Damaged) {
     EXPECT_FALSE(Exists(file)) << c.what;
     EXPECT_EQ(ReadAll(Post() / "mail[!]"), bytes) << c.what;
+  } else {
+    EXPECT_FALSE(Exists(file)) << c.what;
+    const std::vector<std::string> names = SpoolNames();
+    ASSERT_EQ(names.size(), 1u) << c.what;
+    EXPECT_EQ(names[0].substr(names[0].size() - 3), "[=]") << c.what;  // ann is of this machine
+    EXPECT_EQ(TextAt(HeaderOf(ReadAll(Post() / names[0])), 146, 48), "ann@400") << c.what;
+    EXPECT_FALSE(StatusShowed("All remote mails delivered")) << c.what;
   }
   if (c.status[0] != 0) {
-    EXPECT_TRUE(StatusShowed(c.status)) << c.what;
+    EXPECT_TRUE(Said(c.status)) << c.what;
   }
 }
 
@@ -254,15 +275,70 @@ MailShape ThreeBlocks(const std::string& total, std::vector<std::string> numbers
 INSTANTIATE_TEST_SUITE_P(
     Cases, UnsendableSpool,
     ::testing::Values(
-        UnsendableCase{"no machine part", WithDestination("bob"), false, true, ""},
-        UnsendableCase{"empty machine part", WithDestination("bob@"), false, true, ""},
+        UnsendableCase{"no machine part", WithDestination("bob"), false, Fate::Returned,
+                       "returned to its sender: mail from ann@400 to bob of 7/12/2026 9:05: its address names no "
+                       "machine"},
+        UnsendableCase{"empty machine part", WithDestination("bob@"), false, Fate::Returned,
+                       "Remote mails: 0 sent, 1 returned to their senders"},
         UnsendableCase{"machine part of 24 characters", WithDestination("bob@123456789012345678901234"), false,
-                       true, "Not sent: machine ID longer than 23 characters in bob@123456789012345678901234"},
-        UnsendableCase{"incomplete: last block missing", ThreeBlocks("3"), true, true, ""},
-        UnsendableCase{"last block not the last of its mail", ThreeBlocks("4"), false, true, ""},
-        UnsendableCase{"block count not a number", ThreeBlocks("x"), false, true, ""},
-        UnsendableCase{"chain shorter than its file", ThreeBlocks("2", {"1", "2", "2"}), false, false, ""},
-        UnsendableCase{"chain of no blocks", ThreeBlocks("0", {"1", "2", "0"}), false, false, ""}), CaseName<UnsendableCase>);
+                       Fate::Returned,
+                       "returned to its sender: mail from ann@400 to bob@123456789012345678901234 of 7/12/2026 9:05: "
+                       "its machine ID is longer than 23 characters"},
+        UnsendableCase{"incomplete: last block missing", ThreeBlocks("3"), true, Fate::StaysAsIs, ""},
+        UnsendableCase{"last block not the last of its mail", ThreeBlocks("4"), false, Fate::StaysAsIs, ""},
+        UnsendableCase{"block count not a number", ThreeBlocks("x"), false, Fate::StaysAsIs, ""},
+        UnsendableCase{"chain shorter than its file", ThreeBlocks("2", {"1", "2", "2"}), false, Fate::Damaged, ""},
+        UnsendableCase{"chain of no blocks", ThreeBlocks("0", {"1", "2", "0"}), false, Fate::Damaged, ""}),
+    CaseName<UnsendableCase>);
+
+// A mail that does not leave is named with its reason, and the pass does not
+// end with "All remote mails delivered"; one still there after the retry
+// limit goes back to its sender.
+struct KeptCase {
+  const char* what;
+  const char* destination;
+  bool answerAnnounce;
+  int32_t ageDays;
+  const char* line;  // the mail's line in the log
+  const char* end;   // the pass's end
+};
+
+class KeptMail : public PostingPass, public ::testing::WithParamInterface<KeptCase> {};
+
+TEST_P(KeptMail, IsNamedWithItsReason) {
+  const KeptCase& c = GetParam();
+  Peer& a = AddPeer("401");
+  a.script.answerAnnounce = c.answerAnnounce;
+  BringLinkUp();
+  const fs::path file = PutRemote(WithDestination(c.destination));
+  const auto posted = fs::last_write_time(file) - std::chrono::hours(24 * c.ageDays + 1);
+  fs::last_write_time(file, posted);
+  TakeStatusHistory();
+  Pass();
+  const std::vector<std::string> history = TakeStatusHistory();
+  EXPECT_EQ(mailLines_, std::vector<std::string>{c.line}) << c.what;
+  ASSERT_FALSE(history.empty());
+  EXPECT_EQ(history.back(), c.end) << c.what;
+  EXPECT_EQ(Exists(file), c.ageDays < kGiveUpDays) << c.what;
+  EXPECT_EQ(SpoolNames().size(), 1u) << c.what;  // the mail, or its report
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeptMail,
+    ::testing::Values(
+        KeptCase{"machine not in the phone book", "bob@402", true, 0,
+                 "kept in POST: mail from ann@400 to bob@402 of 7/12/2026 9:05: no carrier (busy, no answer, or no "
+                 "such number)",
+                 "Remote mails: 0 sent, 1 kept in POST (1 no carrier (busy, no answer, or no such number))"},
+        KeptCase{"announce refused", "bob@401", false, 0,
+                 "kept in POST: mail from ann@400 to bob@401 of 7/12/2026 9:05: not answered (refused, or a wrong "
+                 "key)",
+                 "Remote mails: 0 sent, 1 kept in POST (1 not answered (refused, or a wrong key))"},
+        KeptCase{"no carrier for three days", "bob@402", true, 3,
+                 "returned to its sender: mail from ann@400 to bob@402 of 7/12/2026 9:05: not delivered within 3 "
+                 "days; the last attempt: no carrier (busy, no answer, or no such number)",
+                 "Remote mails: 0 sent, 1 returned to their senders"}),
+    CaseName<KeptCase>);
 
 TEST_F(PostingPass, MachinePartOf23CharactersIsDialled) {
   Peer& a = AddPeer("12345678901234567890123");

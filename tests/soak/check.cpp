@@ -77,7 +77,8 @@ Reading ReadMailbox(const std::string& vlpost, const fs::path& folder, const std
   fs::remove_all(out, ignored);
   std::string output;
   Reading r;
-  const int code = programs::RunToolOutput({vlpost, "--read", folder.string(), account, out.string()}, output);
+  const int code =
+      programs::RunToolOutput({vlpost, "--read", folder.string(), account, out.string(), "--key", account + "key"}, output);
   std::istringstream lines(output);
   bool counted = false;
   for (std::string line; std::getline(lines, line);) {

@@ -306,7 +306,8 @@ bool Soak::Prepare() {
     return false;
   for (int i = 0; i < 2; ++i)
     for (const char* account : kAccounts[i])
-      if (!Tool({VL_VLPOST, "--account", machines_[i].folder.string(), account, std::string(account) + "key"}))
+      if (!Tool({VL_VLPOST, "--account", machines_[i].folder.string(), account, "--key", std::string(account) + "key",
+                 "--control-key", "secret"}))
         return false;
   fs::create_directories(root_ / "attachments");
   return true;
@@ -355,7 +356,8 @@ void Soak::PostMail(MailPlan& mail) {
   const Machine& from = machines_[mail.fromMachine];
   const Machine& to = machines_[mail.toMachine];
   std::vector<std::string> args = {VL_VLPOST, "--post", from.folder.string(), mail.fromAccount,
-                                   mail.toAccount + "@" + to.id, mail.subject, mail.text};
+                                   mail.toAccount + "@" + to.id, mail.subject, mail.text, "--key",
+                                   mail.fromAccount + "key"};
   for (const Attachment& a : mail.attachments) {
     const fs::path file = root_ / "attachments" / a.name;
     std::ofstream(file, std::ios::binary) << a.bytes;

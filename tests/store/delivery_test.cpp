@@ -14,6 +14,7 @@
 #include "store_fixture.h"
 #include "toolkit/dialog.h"
 #include "winapi/headless/driver.h"
+#include "winapi/log.h"
 #include "winapi/winapi.h"
 
 namespace {
@@ -221,35 +222,99 @@ TEST_F(DeliveryRun, DamagedChainsAreSetAsideWholeAndNothingIsDelivered) {
   }
 }
 
-TEST_F(DeliveryRun, MailForAMissingAccountIsSetAsideNotDropped) {
-  MailShape mail;
-  mail.destination = "nobody@100";
-  Bytes spool = MakeMail(mail);
-  store.PutSpool(mail, spool);
-  MailShape again = mail;  // a second one under the same name is kept apart too
-  Run();
-  store.PutSpool(again, spool);
-  Run();
-  EXPECT_EQ(ReadAll(store.SpoolFile(mail, "[u]")), spool);
-  EXPECT_TRUE(InSpool(Encoded(mail.sender + mail.postedAt) + "1[u]"));
-  EXPECT_FALSE(fs::exists(store.SpoolFile(mail)));
-  EXPECT_EQ(Delivery().unknownAccount, 1);
-  EXPECT_FALSE(fs::exists(store.AccountFolder("nobody")));
-  EXPECT_EQ(Status(), "Local mails delivered except 1 for unknown accounts (set aside in POST as [u])");
+// The first block of each mail waiting in POST, header unscrambled, by name.
+struct Waiting {
+  std::string name;
+  Bytes block;
+};
+std::vector<Waiting> WaitingMails(const StoreFolder& store) {
+  std::vector<Waiting> mails;
+  for (const std::string& name : store.SpoolNames()) {
+    Bytes block = ReadAll(store.Spool() / name);
+    if (block.size() < size_t(kBlockSize)) continue;
+    block.resize(kBlockSize);
+    vlData(-1, block.data() + kPayloadSize, kHeaderSize);
+    vlData(-1, block.data(), kPayloadSize);
+    mails.push_back({name, block});
+  }
+  return mails;
 }
 
-TEST_F(DeliveryRun, RecipientsThatCannotBeAccountIdsAreSetAside) {
-  const char* destinations[] = {"no-body@100", "@100", "bob", "aaaaaaaaaaaaaaaaaaaaaaa@100", "../x@100"};
+// A mail for an account this machine does not have goes back to its sender
+// as a report from the machine, locally or over the line, and leaves POST;
+// a report for a missing account is dropped, never answered.
+TEST_F(DeliveryRun, MailForAMissingAccountGoesBackToItsSender) {
+  struct Case {
+    const char* sender;
+    const char* destination;
+    const char* reportSuffix;  // "" for none
+  };
+  const Case cases[] = {
+      {"ann@100", "nobody@100", "[=]"},   {"ann@100", "no-body@100", "[=]"},
+      {"ann@100", "@100", "[=]"},         {"ann@100", "bob", "[=]"},
+      {"ann@100", "../x@100", "[=]"},     {"ann@200", "nobody@100", "[@]"},
+      {"velloran-report@200", "nobody@100", ""},
+  };
+  Config().unit.SetText(UnitField::MachID, "100");
   store.MakeAccount("bob");
-  for (const char* destination : destinations) {
+  std::vector<std::string> mailLines;
+  waLogCatch([&](const WaLogLine& line) {
+    if (line.topic == "mail") mailLines.push_back(line.text);
+  });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.destination + std::string(" from ") + c.sender);
     MailShape mail;
-    mail.destination = destination;
+    mail.sender = c.sender;
+    mail.destination = c.destination;
+    mail.blocks = 2;
     store.PutSpool(mail, MakeMail(mail));
     Run();
-    EXPECT_TRUE(fs::exists(store.SpoolFile(mail, "[u]"))) << destination;
-    fs::remove(store.SpoolFile(mail, "[u]"));
+    EXPECT_FALSE(fs::exists(store.AccountFolder("nobody")));
+    EXPECT_FALSE(fs::exists(store.MailboxIndex("bob")));
+    std::vector<Waiting> waiting = WaitingMails(store);
+    if (c.reportSuffix[0] == 0) {
+      EXPECT_TRUE(waiting.empty());
+      EXPECT_EQ(Delivery().dropped, 1);
+      continue;
+    }
+    ASSERT_EQ(waiting.size(), 1u);
+    const Waiting& report = waiting[0];
+    EXPECT_EQ(report.name.substr(report.name.size() - 3), c.reportSuffix);
+    const Bytes& b = report.block;
+    EXPECT_EQ(TextAt(b, kPayloadSize + 26, 48), "velloran-report@100");
+    EXPECT_EQ(TextAt(b, kPayloadSize + 146, 48), c.sender);
+    EXPECT_EQ(TextAt(b, kPayloadSize + 98, 48), "Undelivered: hello");
+    EXPECT_EQ(TextAt(b, kPayloadSize + 243, 9), "1");
+    const std::string text = TextAt(b, 0, kContentSize);
+    EXPECT_NE(text.find("no such account"), std::string::npos) << text;
+    EXPECT_NE(text.find(std::string("To:       ") + c.destination + "\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Posted:   7/12/2026 9:05"), std::string::npos) << text;
+    EXPECT_NE(text.find("Attached: 1\r\n"), std::string::npos) << text;
+    EXPECT_EQ(Delivery().returned, 1);
+    EXPECT_EQ(Status(), "Local mails delivered except 1 for unknown accounts (returned to their senders)");
+    ASSERT_FALSE(mailLines.empty());
+    EXPECT_EQ(mailLines.back(), std::string("returned to its sender (no such account here): mail from ") + c.sender +
+                                    " to " + c.destination + " of 7/12/2026 9:05");
+    fs::remove(store.Spool() / report.name);
   }
-  EXPECT_FALSE(fs::exists(store.MailboxIndex("bob")));
+  waLogCatch(nullptr);
+}
+
+// A report to an account of this machine reaches its mailbox at the next run.
+TEST_F(DeliveryRun, AReportReachesTheSendersMailbox) {
+  Config().unit.SetText(UnitField::MachID, "100");
+  store.MakeAccount("ann");
+  MailShape mail;
+  mail.destination = "nobody@100";
+  store.PutSpool(mail, MakeMail(mail));
+  Run();
+  Run();
+  EXPECT_TRUE(store.SpoolNames().empty());
+  Bytes index = ReadAll(store.MailboxIndex("ann"));
+  ASSERT_EQ(index.size(), 520u);
+  vlData(-1, index.data(), kHeaderSize);
+  EXPECT_EQ(TextAt(index, 26, 48), "velloran-report@100");
+  EXPECT_EQ(Status(), "All local mails delivered");
 }
 
 TEST_F(DeliveryRun, RecipientTypedInCapitalsReachesTheLowerCaseAccount) {
@@ -466,27 +531,29 @@ TEST_F(DeliveryRun, ReadOnlyPlacesAreNamedAndTheMailArrivesOnceTheyAreWritable) 
   }
 }
 
-TEST_F(DeliveryRun, AMailSetAsideForAnUnknownAccountArrivesOnceTheAccountExists) {
+// "[u]" files of an earlier run: delivered once the account exists, else
+// turned into reports and removed.
+TEST_F(DeliveryRun, AMailSetAsideForAnUnknownAccountArrivesOrGoesBack) {
+  Config().unit.SetText(UnitField::MachID, "100");
   MailShape mail;
   mail.destination = "carl@100";
   Bytes spool = MakeMail(mail);
-  store.PutSpool(mail, spool);
+  store.PutSpool(mail, spool, "[u]");
   MailShape other;  // for an account that is still missing
   other.destination = "dora@100";
   other.sender = "dan@100";
-  store.PutSpool(other, MakeMail(other));
-  Run();
-  ASSERT_TRUE(fs::exists(store.SpoolFile(mail, "[u]")));
-  Run();  // no account yet: left as it is
-  EXPECT_EQ(ReadAll(store.SpoolFile(mail, "[u]")), spool);
+  store.PutSpool(other, MakeMail(other), "[u]");
   store.MakeAccount("carl");
   Run();
   EXPECT_FALSE(fs::exists(store.SpoolFile(mail, "[u]")));
+  EXPECT_FALSE(fs::exists(store.SpoolFile(other, "[u]")));
   EXPECT_EQ(ReadAll(store.MailFile("carl", mail.sender, mail.postedAt)), spool);
   EXPECT_EQ(ReadAll(store.MailboxIndex("carl")).size(), 520u);
-  EXPECT_TRUE(fs::exists(store.SpoolFile(other, "[u]")));
   EXPECT_EQ(Delivery().delivered, 1);
-  EXPECT_EQ(Status(), "All local mails delivered");
+  EXPECT_EQ(Delivery().returned, 1);
+  std::vector<Waiting> waiting = WaitingMails(store);
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_EQ(TextAt(waiting[0].block, kPayloadSize + 146, 48), "dan@100");
 }
 
 }  // namespace

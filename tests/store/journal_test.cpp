@@ -175,7 +175,8 @@ TEST_F(Journal, KeepsThirtyDaysAndAtMostItsCapacity) {
   EXPECT_EQ(Lookup("keep[=]"), kJournalKnown);
   EXPECT_EQ(Lookup("late[=]"), kJournalKnown);
 
-  // A full journal: the next record pushes the oldest entry out.
+  // A full journal forgets nothing its senders may still resend: it takes no
+  // more until entries expire, and says so before a mail is taken.
   Bytes bytes = ReadAll(File());
   bytes.resize(kHead + kJournalCapacity * kEntry);
   for (size_t i = 2; i < size_t(kJournalCapacity); ++i)
@@ -185,13 +186,16 @@ TEST_F(Journal, KeepsThirtyDaysAndAtMostItsCapacity) {
     const std::string name = "n" + std::to_string(i) + "[=]";
     std::memset(e.name, 0, sizeof e.name);
     std::memcpy(e.name, name.c_str(), name.size());
+    std::memset(e.day, 0, sizeof e.day);
+    std::memcpy(e.day, std::to_string(kToday).c_str(), std::to_string(kToday).size());
   });
+  EXPECT_FALSE(JournalHasRoom(Path().c_str(), kToday));
+  EXPECT_EQ(JournalRecord(Path().c_str(), "last[=]", MailDigest{}, 1, kToday), kJournalFull);
   EXPECT_EQ(JournalHasName(Path().c_str(), "n0[=]"), kJournalKnown);
-  Record("last[=]");
-  EXPECT_EQ(fs::file_size(File()), kHead + kJournalCapacity * kEntry);
-  EXPECT_EQ(JournalHasName(Path().c_str(), "n0[=]"), kJournalUnknown);
-  EXPECT_EQ(JournalHasName(Path().c_str(), "n1[=]"), kJournalKnown);
-  EXPECT_EQ(Lookup("last[=]"), kJournalKnown);
+  EXPECT_EQ(Lookup("last[=]"), kJournalUnknown);
+  // Once they have expired, there is room again.
+  EXPECT_TRUE(JournalHasRoom(Path().c_str(), kToday + kJournalKeepDays + 1));
+  EXPECT_EQ(JournalRecord(Path().c_str(), "last[=]", MailDigest{}, 1, kToday + kJournalKeepDays + 1), kJournalWritten);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "commlib/settings.h"
 #include "config/config.h"
 #include "link/secure.h"
+#include "toolkit/files.h"
 
 namespace {
 
@@ -369,6 +370,30 @@ TEST_F(Vlinit, MachineKeyIsItsOwnersAloneAndOnlyItsPublicHalfIsShown) {
 
   EXPECT_EQ(RunVlinit({(root_ / "nowhere").string(), "--show-key"}, root_ / "log.txt"), 2);
   EXPECT_NE(Log().find("not a machine folder"), std::string::npos);
+}
+
+// Mail is only scrambled: whatever a new machine's folder holds, made by
+// vlinit or by the program through its file layer, is its owner's alone,
+// whatever umask the user has.
+TEST_F(Vlinit, NewMachineFolderIsItsOwnersAlone) {
+  const mode_t before = umask(022);
+  ASSERT_EQ(Run(With({"--virtual-modem", "127.0.0.1:7401"})), 0) << Log();
+  MachineKey other;
+  ASSERT_EQ(MakeMachineKey(other), 1);
+  ASSERT_EQ(Run({"--add-peer", "402", Hex(other.publicKey.bytes)}), 0) << Log();
+  const std::string post = machine_.string() + "/POST", spool = post + "/mail[@]";
+  ASSERT_EQ(pDir(const_cast<char*>("mak"), const_cast<char*>(post.c_str()), 0), 1);
+  char block[512] = {};
+  ASSERT_EQ(pFileIO(1, spool.c_str(), 1, block, sizeof block), int32_t(sizeof block));
+  umask(before);
+  const fs::perms others = fs::perms::group_all | fs::perms::others_all;
+  EXPECT_EQ(fs::status(machine_).permissions() & others, fs::perms::none);
+  int checked = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(machine_)) {
+    EXPECT_EQ(entry.status().permissions() & others, fs::perms::none) << entry.path();
+    ++checked;
+  }
+  EXPECT_EQ(checked, 7);  // VL.INI, Velloran.INI, MACHINE.KEY, ruk_comm.ini, KNOWN.TXT, POST, the mail
 }
 
 TEST_F(Vlinit, AddPeerKeepsAListTheProgramAccepts) {

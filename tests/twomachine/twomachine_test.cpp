@@ -89,8 +89,8 @@ TEST_F(TwoMachines, MailWithAttachmentReachesTheOtherMachinesMailbox) {
   MakeMachine(a, "400", portA, "401", portB);
   MakeMachine(b, "401", portB, "400", portA);
   PostAtEveryTick(a);
-  ASSERT_EQ(Tool({VL_VLPOST, "--account", a.string(), "ann", "annkey"}), 0);
-  ASSERT_EQ(Tool({VL_VLPOST, "--account", b.string(), "bob", "bobkey"}), 0);
+  ASSERT_EQ(Tool({VL_VLPOST, "--account", a.string(), "ann", "--key", "annkey", "--control-key", "secret"}), 0);
+  ASSERT_EQ(Tool({VL_VLPOST, "--account", b.string(), "bob", "--key", "bobkey", "--control-key", "secret"}), 0);
 
   // An attachment of several blocks: text and random bytes.
   const fs::path attachment = root_ / "report.bin";
@@ -101,7 +101,8 @@ TEST_F(TwoMachines, MailWithAttachmentReachesTheOtherMachinesMailbox) {
     for (int i = 0; i < 12000; ++i) data += char(random());
     std::ofstream(attachment, std::ios::binary) << data;
   }
-  ASSERT_EQ(Tool({VL_VLPOST, "--post", a.string(), "ann", "bob@401", "quarterly", "see the report", attachment.string()}),
+  ASSERT_EQ(Tool({VL_VLPOST, "--post", a.string(), "ann", "bob@401", "quarterly", "see the report", attachment.string(),
+                  "--key", "annkey"}),
             0);
   ASSERT_EQ(std::distance(fs::directory_iterator(a / "POST"), fs::directory_iterator()), 1);
 
@@ -115,7 +116,8 @@ TEST_F(TwoMachines, MailWithAttachmentReachesTheOtherMachinesMailbox) {
   while (!arrived && Clock::now() < deadline && receiver.Running() && sender.Running()) {
     std::this_thread::sleep_for(std::chrono::seconds(2));
     fs::remove_all(out);
-    arrived = Tool({VL_VLPOST, "--read", b.string(), "bob", out.string()}) == 0 && fs::exists(out / "report.bin");
+    arrived =
+        Tool({VL_VLPOST, "--read", b.string(), "bob", out.string(), "--key", "bobkey"}) == 0 && fs::exists(out / "report.bin");
   }
   const bool bothRan = receiver.Running() && sender.Running();
   sender.Stop();

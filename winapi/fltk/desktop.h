@@ -23,7 +23,9 @@
 //   - Message boxes and choosers are small windows of our own that answer with
 //     waAnswerBox; the manager's modal loop keeps pumping meanwhile.
 //   - A minimised window is iconified when a window manager runs; without one
-//     it is simply not mapped until it is restored.
+//     it is simply not mapped until it is restored. A window without an owner
+//     that starts minimised (the console) is restored at once: a desktop need
+//     not have a task bar to restore it from.
 //
 // No FLTK call is made before a display has been opened: without one FLTK
 // ends the process. desktopPresenter() opens it or returns 0.

@@ -663,7 +663,12 @@ void placeDialog(HWND dialog, FrameWindow& win) {
   desk.placing = true;
   if (win.x() != w->rect.left || win.y() != w->rect.top || win.w() != width || win.h() != height)
     win.resize(w->rect.left, w->rect.top, width, height);
-  if (w->visible && w->minimized && desk.windowManager) {
+  if (w->visible && w->minimized && w->parent == 0 && !win.shown()) {
+    // A window of its own that starts minimised (the console) is restored at
+    // once, as its user would: a Linux desktop need not have a task bar to
+    // restore it from, and a borderless window is often kept off one.
+    queueAction(Action(Action::Restore, dialog));
+  } else if (w->visible && w->minimized && desk.windowManager) {
     if (!win.shown() || win.visible()) win.iconize();
   } else if (w->visible && !w->minimized) {
     if (!win.shown() || !win.visible()) {

@@ -213,7 +213,7 @@ Outcome runStep(const Step& s) {
   switch (s.op) {
     case Op::Wait: {
       HWND d = findDialog(s.title);
-      return d && waWindow(d)->visible ? Outcome::Done : Outcome::Again;
+      return d && waWindow(d)->visible && !waWindow(d)->minimized ? Outcome::Done : Outcome::Again;
     }
     case Op::Gone: return findDialog(s.title) ? Outcome::Again : Outcome::Done;
     case Op::Restore: {

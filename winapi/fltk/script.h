@@ -6,7 +6,7 @@
 // window text (exact, or a prefix ending in '*'), controls by their id, boxes
 // by their caption. Words are separated by blanks; "..." quotes a word.
 //
-//   wait TITLE                 until such a dialog is shown (or minimised)
+//   wait TITLE                 until such a dialog is shown (not minimised)
 //   gone TITLE                 until no such dialog exists
 //   restore TITLE              un-minimise it
 //   click TITLE ID             press a button or check box
