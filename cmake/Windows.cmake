@@ -8,6 +8,15 @@
 set(CMAKE_SHARED_LIBRARY_PREFIX "")
 # Programs and DLLs in one folder, where Windows looks for a program's DLLs.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+# The compiler's runtime DLLs go there too (see cmake/mingw-i686.cmake).
+foreach(runtime libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+                  OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT EXISTS "${found}")
+    message(FATAL_ERROR "The compiler's ${runtime} is not there (${found})")
+  endif()
+  file(COPY ${found} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+endforeach()
 set(VL_DEPS_PREFIX ${CMAKE_BINARY_DIR}/deps/prefix)
 if(NOT EXISTS ${VL_DEPS_PREFIX}/lib/libsodium.a OR NOT EXISTS ${VL_DEPS_PREFIX}/lib/liblzma.a)
   message(STATUS "Cross-building libsodium and liblzma from Debian's sources (tools/windows-deps.sh)")

@@ -7,6 +7,9 @@
 //   flushed to disk before the call returns. "No sharing" keeps readers and
 //   writers of other processes out, "other readers allowed" only writers.
 // - A read-only file counts as not openable for writing, for every user.
+// - The machine's files and folders are its owner's alone where the host has
+//   permissions for others (mail is only scrambled, so other users of the
+//   computer must not read it).
 // - Only regular files are opened: a folder, a device or a FIFO is "cannot be
 //   opened" (a FIFO would otherwise block the interface thread).
 // - The wildcard search knows "*" and "?" only, compares without regard to

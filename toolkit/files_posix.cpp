@@ -7,11 +7,10 @@
 //   does not.
 // - A file whose permission bits allow no writing is read-only for everyone,
 //   root included: root's open() would succeed, so the bits are tested.
+// - The machine's files and folders are its owner's alone: files are made
+//   0600 and folders 0700.
 // - Only drive C exists: it is the root of the host's file system. The
 //   system folder is "C:\usr\lib" and the platform's own folder "C:\usr".
-// - The machine's files and folders are its owner's alone: files are made
-//   0600 and folders 0700 (mail is only scrambled, so other users of the
-//   computer must not read it).
 #include <dirent.h>
 #include <errno.h>
 #include <stdio.h>
@@ -253,18 +252,18 @@ uint64_t RandomSeed() {
   return getrandom(&seed, sizeof seed, 0) == ssize_t(sizeof seed) ? seed : 0;
 }
 
-int32_t Sharing(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return -1;
-  return ((st.st_mode & (S_IRGRP | S_IROTH)) != 0 ? kSharedRead : 0) |
-         ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 ? kSharedWrite : 0);
-}
-
 int64_t FreeBytes(const std::string& folder) {
   struct statvfs fs;
   if (statvfs(folder.c_str(), &fs) != 0) return -1;
   const uint64_t free = uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize);
   return free > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(free);
+}
+
+int32_t Sharing(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return ((st.st_mode & (S_IRGRP | S_IROTH)) != 0 ? kSharedRead : 0) |
+         ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 ? kSharedWrite : 0);
 }
 
 int64_t SecondsSinceWritten(const std::string& path) {

@@ -159,14 +159,16 @@ uint64_t RandomSeed() {
   return rand_s(&high) == 0 && rand_s(&low) == 0 ? (uint64_t(high) << 32) | low : 0;
 }
 
-// Windows grants through access lists, which a machine's folder inherits from
-// where it is made; there are no mode bits to hold against the owner's.
-int32_t Sharing(const std::string& path) { return EntryExists(path) ? 0 : -1; }
-
 int64_t FreeBytes(const std::string& folder) {
   ULARGE_INTEGER available;
   if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return -1;
   return available.QuadPart > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(available.QuadPart);
+}
+
+// Who may read a file is the folder's access list, which a profile folder
+// keeps to its user; there are no permission bits to report.
+int32_t Sharing(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ? -1 : 0;
 }
 
 int64_t SecondsSinceWritten(const std::string& path) {

@@ -70,7 +70,8 @@ LocalTime Now();
 uint64_t RandomSeed();
 
 int64_t FreeBytes(const std::string& folder);  // -1 when unknown
-// Who besides the owner may use the file (tkFileSharing's answer).
+// Who besides the owner may use the file (kSharedRead, kSharedWrite of
+// files.h); -1 when it is not there.
 int32_t Sharing(const std::string& path);
 // Seconds since the file was last written (wall clock); -1 when it is not there.
 int64_t SecondsSinceWritten(const std::string& path);

@@ -19,7 +19,8 @@
 // kept unless --force is given. Exit code 0 on success, 2 when the command
 // line is refused (a bad value, or files that exist without --force), 1 when
 // the files cannot be written. What it makes is its owner's alone (files
-// 0600, folders 0700), as the program makes its own.
+// 0600, folders 0700 where the host has permission bits), as the program
+// makes its own.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -559,7 +560,7 @@ int OnExistingMachine(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  KeepNewFilesPrivate();
+  MakeNewFilesPrivate();
   CommandLine line;
   Refusal why;
   Machine machine;

@@ -36,7 +36,6 @@
 // something could not be done (a file, a damaged mail), 2 when the command
 // is refused (its words, an unknown account, a wrong key); a message on
 // stderr says which.
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -50,10 +49,9 @@
 #include <thread>
 #include <vector>
 
+#include "tools/secretfile.h"
 #include "accounts/mail_common.h"
 #include "config/config.h"
-#include "tools/secretfile.h"
-#include "tools/terminal.h"
 #include "console/helpers.h"
 #include "platform/unit.h"
 #include "store/format.h"
@@ -149,6 +147,17 @@ bool WordCountFits(const CommandLine& line) {
 }
 
 // --- keys --------------------------------------------------------------------
+
+// Reads one line from the terminal without showing it; false when standard
+// input is no terminal (a script must give the key as an option).
+bool AskHidden(const std::string& question, std::string& answer) {
+  if (!InputIsTerminal()) return false;
+  std::fprintf(stderr, "%s: ", question.c_str());
+  std::fflush(stderr);
+  const bool read = ReadHiddenLine(answer);
+  std::fprintf(stderr, "\n");
+  return read;
+}
 
 // A key as the desktop's prompt takes it: 1 to 15 printable characters,
 // folded to lower case. Empty text when it is fine, else what is wrong.
@@ -623,7 +632,7 @@ void Help() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  KeepNewFilesPrivate();  // accounts, mails and what --read extracts are the owner's alone
+  MakeNewFilesPrivate();  // accounts, mails and what --read extracts are the owner's alone
   CommandLine line;
   std::string why;
   if (!Parse(argc, argv, line, why) || (line.command != "help" && !WordCountFits(line))) {

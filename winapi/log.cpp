@@ -36,13 +36,12 @@ struct LogState {
   std::string held, heldStamp;  // a count that may still go on
   uint32_t holdDeadline = 0;
   std::deque<Written> recent;   // status texts written since the last other line
-  bool stopHandled = false;     // a request to stop comes through the loop
+  bool stopHandled = false;     // stop requests come through the loop
 };
 
 LogState logState;
 
 bool Active() { return logState.open || logState.catcher; }
-
 
 // UTF-8 without line breaks or other control characters.
 std::string Printable(const char* cp1252) {
@@ -140,17 +139,17 @@ void OnExit() {
   Emit(WA_LOG_NOTE, "stop", "ended", waLogStamp());
 }
 
-// The service stops the machine (SIGTERM on a POSIX host): the request only
-// wakes the loop, which writes the stop line between two of the program's
-// steps; the platform then ends the process as the request would have.
-void OnStop(const char* how) {
+// A stop request from outside (logout.h: SIGTERM, Ctrl+C ...), on its way
+// through the loop: the stop line, between two of the program's steps.
+void OnStopRequest(const char* how) {
   BeforeOtherLine("stop");
   Emit(WA_LOG_NOTE, "stop", how, waLogStamp());
 }
 
 void HandleStopRequests() {
   if (logState.stopHandled) return;
-  logState.stopHandled = waLogCatchStop(OnStop);
+  logState.stopHandled = true;
+  waLogOnStop(OnStopRequest);
   atexit(OnExit);
 }
 

@@ -9,8 +9,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "winapi/loop.h"
 #include "winapi/logout.h"
+#include "winapi/loop.h"
 
 namespace {
 
@@ -28,45 +28,50 @@ bool OutputIsJournal() {
   return sscanf(stream, "%llu:%llu", &device, &inode) == 2 && device == out.st_dev && inode == out.st_ino;
 }
 
-// SIGTERM and SIGINT only write their number into a pipe the loop watches.
-volatile sig_atomic_t stopSignals = 0;
-int stopPipe[2] = {-1, -1};
-void (*stopCallback)(const char*) = nullptr;
+// The service stops the machine with SIGTERM: the signal only wakes the
+// loop through a pipe, which writes the stop line between two of the
+// program's steps and then lets the signal end the process as it always did.
+struct StopState {
+  volatile sig_atomic_t signals = 0;
+  int pipe[2] = {-1, -1};
+  void (*onStop)(const char* how) = nullptr;
+};
+
+StopState stopState;
 
 void OnStopSignal(int number) {
-  if (stopSignals != 0) {
+  if (stopState.signals != 0) {
     signal(number, SIG_DFL);
     raise(number);
     return;
   }
-  stopSignals = 1;
+  stopState.signals = 1;
   const unsigned char byte = static_cast<unsigned char>(number);
   const int saved = errno;
-  (void)!write(stopPipe[1], &byte, 1);
+  (void)!write(stopState.pipe[1], &byte, 1);
   errno = saved;
 }
 
 void OnStopPipe(int fd, short, void*) {
   unsigned char number = 0;
   if (read(fd, &number, 1) != 1) return;
-  if (stopCallback != nullptr) stopCallback(number == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM");
+  stopState.onStop(number == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM");
   signal(number, SIG_DFL);
   raise(number);
 }
 
 }  // namespace
 
-bool waLogCatchStop(void (*onStop)(const char* how)) {
-  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-  stopCallback = onStop;
+void waLogOnStop(void (*onStop)(const char* how)) {
+  if (stopState.onStop || pipe2(stopState.pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  stopState.onStop = onStop;
   struct sigaction action{};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
-  waWatchFd(stopPipe[0], POLLIN, OnStopPipe, nullptr);
-  return true;
+  waWatchFd(stopState.pipe[0], POLLIN, OnStopPipe, nullptr);
 }
 
 WaLogStreams waLogStreams() {

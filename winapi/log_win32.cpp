@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include "winapi/logout.h"
+#include "winapi/loop.h"
 
 namespace {
 
@@ -20,7 +21,43 @@ bool SameFile(HANDLE a, HANDLE b) {
          ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
+// A console's control handler runs on a thread of its own: it only sets an
+// event that the loop watches, and the stop line is written from the loop.
+struct StopState {
+  HANDLE event = nullptr;
+  volatile LONG request = 0;  // the control event + 1
+  void (*onStop)(const char* how) = nullptr;
+};
+
+StopState stopState;
+
+BOOL WINAPI OnControl(DWORD type) {
+  if (InterlockedExchange(&stopState.request, LONG(type) + 1) != 0) return FALSE;  // the default: end now
+  SetEvent(stopState.event);
+  // A closing console ends the process once the handler returns: give the
+  // loop its moment to write the line.
+  if (type == CTRL_CLOSE_EVENT) Sleep(2000);
+  return TRUE;
+}
+
+void OnStopEvent(int, short, void*) {
+  const DWORD type = DWORD(stopState.request - 1);
+  stopState.onStop(type == CTRL_C_EVENT       ? "stopped by Ctrl+C"
+                   : type == CTRL_BREAK_EVENT ? "stopped by Ctrl+Break"
+                                              : "stopped: the console closed");
+  ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
 }  // namespace
+
+void waLogOnStop(void (*onStop)(const char* how)) {
+  if (stopState.onStop) return;
+  stopState.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (stopState.event == nullptr) return;
+  stopState.onStop = onStop;
+  SetConsoleCtrlHandler(OnControl, TRUE);
+  waWatchFd(int(intptr_t(stopState.event)), WA_IN | WA_EVENT, OnStopEvent, nullptr);
+}
 
 WaLogStreams waLogStreams() {
   WaLogStreams streams;
@@ -48,8 +85,3 @@ void waLogWrite(bool toErrors, const std::string& line) {
     done += n;
   }
 }
-
-// A Windows machine is stopped by closing it (its service wrapper comes with
-// the installer); no request reaches the loop yet, and the exit line still
-// comes from the program's own end.
-bool waLogCatchStop(void (*)(const char*)) { return false; }

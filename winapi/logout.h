@@ -1,6 +1,6 @@
 // winapi/logout.h -- where the machine's log goes (private to the dialog
-// manager): standard output and standard error, and the local time that
-// stamps a line. log_posix.cpp also knows the systemd journal; log_win32.cpp
+// manager): standard output and standard error, the local time that stamps
+// a line, and the stop requests it records. log_posix.cpp also knows the systemd journal; log_win32.cpp
 // writes to the process's standard handles.
 #pragma once
 #include <string>
@@ -16,8 +16,10 @@ WaLogStreams waLogStreams();
 std::string waLogStamp();
 // One whole line in one write; a reader that went away costs the line only.
 void waLogWrite(bool toErrors, const std::string& line);
-// Calls onStop (with "stopped by SIGTERM" or the like) from the event loop
-// when the process is asked to stop, then ends the process as the request
-// would have; a second request ends it at once, should the loop not come
-// round. False when this host delivers no such request to the loop.
-bool waLogCatchStop(void (*onStop)(const char* how));
+// Stop requests from outside -- SIGTERM and SIGINT on POSIX; Ctrl+C,
+// Ctrl+Break and the closing of a console on Windows -- reach onStop from
+// the event loop, between two of the program's steps, with a text that says
+// which ("stopped by SIGTERM"); then the process ends as the request would
+// have ended it. A second request ends it at once, should the loop not come
+// round.
+void waLogOnStop(void (*onStop)(const char* how));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -522,8 +523,20 @@ TEST_F(SecuredLink, KeyFilesOthersCouldUseAreRefusedAndNoCallGoesWithoutKeys) {
       {"a's key damaged", "a/MACHINE.KEY", fs::perms::owner_read | fs::perms::owner_write, true, false},
       {"b's list writable by others", "b/KNOWN.TXT", fs::perms::owner_all | fs::perms::others_write, false, true},
   };
+  // Windows keeps who may read a file in the folder's access list, not in
+  // permission bits: there a key file cannot be made readable by others this
+  // way, and those cases cannot be played.
+  const fs::path probe = root_ / "probe";
+  std::ofstream(probe) << "probe";
+  fs::permissions(probe, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  const bool hostHasBits = tkFileSharing(storebytes::Classic(probe).c_str()) == kSharedRead;
+  fs::remove(probe);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    if (!c.damage && !hostHasBits) {
+      std::printf("not played on this host (no permission bits): %s\n", c.what);
+      continue;
+    }
     fs::remove_all(root_ / "a");
     fs::remove_all(root_ / "b");
     StartKeyed(keys_.a);

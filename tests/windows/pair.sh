@@ -81,8 +81,8 @@ if [ "$line" = keys ]; then
   vlinit "$work/b" --add-peer 401 "$(vlinit "$work/a" --show-key)" >/dev/null
   vlinit "$work/a" --add-peer 402 "$(vlinit "$work/b" --show-key)" >/dev/null
 fi
-vlpost --account "$work/a" anna akey >/dev/null
-vlpost --account "$work/b" bob bkey >/dev/null
+vlpost --account "$work/a" anna --key akey --control-key secret >/dev/null
+vlpost --account "$work/b" bob --key bkey --control-key secret >/dev/null
 
 run_machine() {  # NAME wine|linux
   if [ "$2" = wine ]; then
@@ -100,18 +100,19 @@ say "machine a (401) under Wine, machine b (402) $([ "$mode" = wine-wine ] && ec
 # once, read back from the recipient's mailbox and compared byte for byte.
 carry() {
   local from=$1 fromId=$2 to=$3 toId=$4 toMachine=$5
+  local fromKey=${fromId:0:1}key toKey=${toId:0:1}key
   local subject="Pair mail $from to $to $RANDOM" attachment="$work/$from-to-$to.bin" inbox="$work/inbox-$to"
   { echo "from $from to $to"; head -c 20000 /dev/urandom; } >"$attachment"
   [ "$(id -u)" = 0 ] && chown 65534:65534 "$attachment"
   vlpost --post "$work/$from" "$fromId" "$toId@$toMachine" "$subject" "Hello from $from." "$attachment" \
-    >/dev/null || fail "vlpost could not post on $from"
+    --key "$fromKey" >/dev/null || fail "vlpost could not post on $from"
   vlpost --call "$work/$from" >/dev/null
   local started=$SECONDS
   while :; do
     sleep 2
     [ $((SECONDS - started)) -lt "$limit" ] || fail "no mail from $from in $toId's mailbox after $limit seconds"
     rm -rf "$inbox"
-    listing=$(vlpost --read "$work/$to" "$toId" "$inbox" 2>/dev/null) || continue
+    listing=$(vlpost --read "$work/$to" "$toId" "$inbox" --key "$toKey" 2>/dev/null) || continue
     grep -qF "subject $subject" <<<"$listing" && break
   done
   received=$(find "$inbox" -type f -name "$(basename "$attachment")" | head -1)
