@@ -352,6 +352,9 @@ bool PrepareSendingBack(const char* machine);
 void StartSendingBack(SecureChannel& channel, uint8_t mail);
 // Bytes for the callee while it sends back.
 void SendingBackData(const char* data, int32_t length);
+// The callee sends back no more (the call ended, or broke): the mail going
+// back now stays in POST, and the log says why.
+void StopSendingBack(const char* why);
 
 // --- the receiving role (extended_receiver.cpp) ---
 

@@ -586,8 +586,8 @@ void ForgetFramedCall() {
   ExtendedSend& send = link.xsend;
   ExtendedReceive& receive = link.xreceive;
   send.callFramed = send.offered = send.keysOffered = send.callBroken = 0;
+  StopSendingBack("the call ended (by the receiver, or the line)");
   send.ending = send.turned = send.nudged = 0;
-  send.backPhase = kTurnNone;
   send.mail = 0;
   send.total = 0;
   send.reader.count = 0;

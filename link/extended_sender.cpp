@@ -33,8 +33,9 @@ void BreakCall(const char* why) {
   x.callBroken = 1;
   x.replied = 1;
   x.replyStatus = kReplyRefused;
-  StatusNew("Call to Velloran@");
-  StatusAdd(Link().connectedMachine);
+  const bool sendingBack = x.backPhase != kTurnNone;
+  StatusNew(sendingBack ? "Call from Velloran@" : "Call to Velloran@");
+  StatusAdd(sendingBack ? x.backPeer : Link().connectedMachine);
   StatusAdd(" ended: ");
   StatusAdd(why);
   if (Link().okFlag == -1) Link().okFlag = 1;
@@ -607,8 +608,15 @@ void SendingBackData(const char* data, int32_t length) {
   x.nudged = 0;
   ExtendedSenderData(data, length);
   if (x.callBroken == 1) {
-    x.backPhase = kTurnNone;  // nothing more goes; what did not go stays in POST
+    StopSendingBack("the secured call failed");  // nothing more goes
     return;
   }
   StepSendingBack(x.nudged == 1);
+}
+
+void StopSendingBack(const char* why) {
+  ExtendedSend& x = work();
+  if (x.backPhase == kTurnAnnounced || x.backPhase == kTurnStreaming)
+    LogMail("kept in POST:", DescribeMail(x.backPath) + ": " + why);
+  x.backPhase = kTurnNone;
 }
