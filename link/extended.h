@@ -70,15 +70,23 @@
 //
 // Only mail whose destination machine is the caller goes back, and only to
 // a caller whose offer asked for it: a plain peer and an older build never
-// see the turn. The caller takes a mail back only when it comes from the
-// machine it dialled (and its sender is of that machine), as a callee takes
-// mail only from its caller. The callee has no clock of its own inside the
-// call, so the caller keeps it: when nothing came for kResendAfterMs it
-// sends EndAnswer number 1 again, and the callee sends again what is
+// see the turn. The caller is the machine that proved its key, or, in a call
+// without keys, the MachID its announces name when such a caller is taken
+// at all (not listed in KNOWN.TXT, not pinned, plain callers allowed). The
+// caller takes a mail back only when it comes from the machine it dialled
+// (and its sender is of that machine), as a callee takes mail only from its
+// caller, and at most as many as one call may file.
+//
+// The callee has no clock of its own inside the call (it works in its data
+// events), so the caller keeps it: when nothing moved on for kResendAfterMs
+// it sends EndAnswer number 1 again, and the callee sends again what is
 // outstanding (the announce, the oldest block not acknowledged, or its End);
-// a caller that hears nothing for the "[OK]" limit hangs up. A mail leaves
-// the callee's POST only after its last Ack (or a Reply 'H'); a call broken
-// in the turn leaves it there, and the caller's part file to go on from.
+// an announce of the mail being received that comes again means the Reply
+// was lost, and the Reply goes again. A caller whose callee makes no progress
+// (a new mail, a block stored, a mail filed) for the "[OK]" limit hangs up.
+// A mail leaves the callee's POST only after its last Ack (or a Reply 'H');
+// a call broken in the turn leaves it there, and the caller's part file to
+// go on from.
 //
 // Blocks travel as their payload only: the header of block 1 travels once and
 // the receiver makes block k's header from it (blockNumber k, nothing else

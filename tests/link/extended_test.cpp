@@ -479,14 +479,18 @@ Bytes ReplyFrame(char status) {
 }  // namespace
 
 // Two machines with mail for each other need one call: the callee's mail
-// for the caller comes back in it (sealed when they have keys), and its mail
-// for another machine stays.
+// for the caller comes back in it (sealed when they have keys); its mail for
+// another machine stays, and a mail it holds in another machine's name is
+// refused by the caller as a callee refuses one.
 TEST_F(SecuredLink, MailGoesBothWaysInOneCall) {
   const struct {
     const char* what;
     bool keys;
   } cases[] = {{"without keys", false}, {"with keys", true}};
   const Bytes mail = TestMail(), back = MailOfB("ann@400"), elsewhere = MailOfB("carl@402");
+  linktest::MailShape forged;
+  forged.sender = "carl@402";
+  forged.destination = "ann@400";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove_all(root_ / "a");
@@ -498,6 +502,7 @@ TEST_F(SecuredLink, MailGoesBothWaysInOneCall) {
     Post(mail);
     linktest::WriteAll(root_ / "b" / "POST" / "back[@]", back);
     linktest::WriteAll(root_ / "b" / "POST" / "else[@]", elsewhere);
+    linktest::WriteAll(root_ / "b" / "POST" / "forged[@]", linktest::MakeMail(forged));
     EXPECT_EQ(Deliver(1), 1);
     ASSERT_EQ(Received("b").size(), 1u);
     EXPECT_TRUE(Received("b")[0] == mail);
@@ -505,6 +510,7 @@ TEST_F(SecuredLink, MailGoesBothWaysInOneCall) {
     EXPECT_TRUE(Received("a")[0] == back);
     EXPECT_FALSE(fs::exists(root_ / "b" / "POST" / "back[@]"));
     EXPECT_TRUE(fs::exists(root_ / "b" / "POST" / "else[@]")) << "only mail for the caller goes back";
+    EXPECT_TRUE(fs::exists(root_ / "b" / "POST" / "forged[@]")) << "refused, and kept";
     EXPECT_TRUE(LeftOver("a").empty());
     EXPECT_EQ(c.keys, a_->received.find(AsText(Bytes(back.begin() + 3 * kBlockSize + 100,
                                                        back.begin() + 3 * kBlockSize + 164))) == std::string::npos)
