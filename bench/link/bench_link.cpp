@@ -31,6 +31,7 @@
 #include "link/secure.h"
 #include "platform/unit.h"
 #include "store/format.h"
+#include "tests/common/temp_folder.h"
 #include "tests/common/two_machines.h"
 #include "toolkit/text.h"
 
@@ -53,7 +54,7 @@ Bytes ReadAll(const fs::path& path) {
 // The mail as the writer spools it: the message block, then the compressed
 // attachment in 3519-byte chunks.
 Bytes MakeMail(const fs::path& attachment) {
-  const char* made = vlOptimize(1, attachment.c_str(), 0, 2024);
+  const char* made = vlOptimize(1, attachment.string().c_str(), 0, 2024);
   if (made == nullptr || made[0] == 0) {
     fprintf(stderr, "bench_link: cannot compress the attachment\n");
     exit(1);
@@ -105,8 +106,8 @@ struct Run {
 
 // Machines 401 (receiver) and 400 (sender) with the given modem lines; the
 // mail goes in posting passes until it has left or passes run out.
-// Both machines get a key and know each other's: the call is authenticated
-// and every frame sealed.
+// Both machines get a key (readable by its owner only) and know each
+// other's: the call is authenticated and every frame sealed.
 void GiveKeys(const fs::path& a, const fs::path& b) {
   MachineKey ka, kb;
   MakeMachineKey(ka);
@@ -118,6 +119,8 @@ void GiveKeys(const fs::path& a, const fs::path& b) {
     unsigned char record[kMachineKeyFileSize];
     MachineKeyRecord(*keys.first, record);
     std::ofstream(folder / kMachineKeyName, std::ios::binary).write(reinterpret_cast<const char*>(record), sizeof record);
+    // A machine refuses a key that others than its owner may read.
+    fs::permissions(folder / kMachineKeyName, fs::perms::owner_read | fs::perms::owner_write);
     char hex[kKeyHexSize + 1];
     PublicKeyHex(keys.second.second->publicKey, hex);
     std::ofstream(folder / kKnownMachinesName) << keys.second.first << " " << hex << "\n";
@@ -166,9 +169,8 @@ int main(int argc, char** argv) {
   bool zmodem = true;
   for (int i = 1; i < argc; ++i)
     if (strcmp(argv[i], "--no-zmodem") == 0) zmodem = false;
-  std::string pattern = (fs::temp_directory_path() / "vlbenchlinkXXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return 1;
-  const fs::path root = pattern;
+  const fs::path root = MakeTempFolder("vlbenchlink");
+  if (root.empty()) return 1;
   waSetVirtualClock(1, 1000);
 
   std::vector<unsigned char> data(kAttachmentBytes);
