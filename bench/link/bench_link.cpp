@@ -11,7 +11,7 @@
 //   cut        the carrier dropped after every 200 KiB the sender sends: the
 //              extended protocol goes on from the blocks held; bytes on the
 //              line against the mail's size
-//   both ways  each machine holds such a mail for the other: one call by 400
+//   ext/both   each machine holds such a mail for the other: one call by 400
 //              carries both (the callee sends its mail back after the
 //              caller's), against two one-way calls
 //   zmodem     lrzsz's sz/rz over the same kind of paced line, in real time
@@ -34,6 +34,7 @@
 #include "link/secure.h"
 #include "platform/unit.h"
 #include "store/format.h"
+#include "tests/common/temp_folder.h"
 #include "tests/common/two_machines.h"
 #include "toolkit/text.h"
 
@@ -56,7 +57,7 @@ Bytes ReadAll(const fs::path& path) {
 // The mail as the writer spools it: the message block, then the compressed
 // attachment in 3519-byte chunks.
 Bytes MakeMail(const fs::path& attachment, const char* sender = "ann@400", const char* destination = "bob@401") {
-  const char* made = vlOptimize(1, attachment.c_str(), 0, 2024);
+  const char* made = vlOptimize(1, attachment.string().c_str(), 0, 2024);
   if (made == nullptr || made[0] == 0) {
     fprintf(stderr, "bench_link: cannot compress the attachment\n");
     exit(1);
@@ -108,8 +109,8 @@ struct Run {
 
 // Machines 401 (receiver) and 400 (sender) with the given modem lines; the
 // mail goes in posting passes until it has left or passes run out.
-// Both machines get a key and know each other's: the call is authenticated
-// and every frame sealed.
+// Both machines get a key (readable by its owner only) and know each
+// other's: the call is authenticated and every frame sealed.
 void GiveKeys(const fs::path& a, const fs::path& b) {
   MachineKey ka, kb;
   MakeMachineKey(ka);
@@ -121,7 +122,7 @@ void GiveKeys(const fs::path& a, const fs::path& b) {
     unsigned char record[kMachineKeyFileSize];
     MachineKeyRecord(*keys.first, record);
     std::ofstream(folder / kMachineKeyName, std::ios::binary).write(reinterpret_cast<const char*>(record), sizeof record);
-    // A key others may read is refused: it is the machine's alone.
+    // A machine refuses a key that others than its owner may read.
     fs::permissions(folder / kMachineKeyName, fs::perms::owner_read | fs::perms::owner_write);
     char hex[kKeyHexSize + 1];
     PublicKeyHex(keys.second.second->publicKey, hex);
@@ -198,9 +199,8 @@ int main(int argc, char** argv) {
   bool zmodem = true;
   for (int i = 1; i < argc; ++i)
     if (strcmp(argv[i], "--no-zmodem") == 0) zmodem = false;
-  std::string pattern = (fs::temp_directory_path() / "vlbenchlinkXXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return 1;
-  const fs::path root = pattern;
+  const fs::path root = MakeTempFolder("vlbenchlink");
+  if (root.empty()) return 1;
   waSetVirtualClock(1, 1000);
 
   std::vector<unsigned char> data(kAttachmentBytes);
@@ -227,8 +227,8 @@ int main(int argc, char** argv) {
   Print("ext/cut", cut, attachmentBytes, double(mail.size()));
   printf("(cut: the carrier drops after every 200 KiB the sender sends; the stream spans every call)\n");
   const Run both = CarryBothWays(root / "both", mail, MakeMail(attachment, "bob@401", "ann@400"));
-  Print("both ways", both, 2 * attachmentBytes, 2 * double(mail.size()));
-  printf("(both ways: two mails, one each way, in one call of %.1f s; one way each takes two calls, %.1f s)\n",
+  Print("ext/both", both, 2 * attachmentBytes, 2 * double(mail.size()));
+  printf("(ext/both: two mails, one each way, in one call of %.1f s; one way each takes two calls, %.1f s)\n",
          both.callSeconds, 2 * extended.callSeconds);
   // Every block frame carries a counter and a tag; the rest is the handshake.
   const double sealSeconds = double(kSealOverhead) * double(mail.size() / kBlockSize) / kBytesPerSecond;
