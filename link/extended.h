@@ -352,7 +352,8 @@ ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t totalBlocks);
 bool EndFramedCall();
 // The callee at the End of a caller that takes mail back: finds the first
 // mail in POST for machine. False (nothing prepared) when there is none, or
-// when a posting pass of this machine still runs.
+// while this machine's own tick work still runs (a posting pass begun before
+// the call shares the sending role's work area): its mail waits for a call.
 bool PrepareSendingBack(const char* machine);
 // The callee, once its EndAnswer said so: takes over the call's channel
 // (the receiving role's, emptied) and announces the first mail; mails go on

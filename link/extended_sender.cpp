@@ -508,17 +508,20 @@ void AnnounceNextOrEnd() {
   SendEmptyFrame(kFrameEnd);
 }
 
+constexpr const char* kRefusedBack = "refused by the receiver";
+constexpr const char* kUnreadBack = "its spool file could not be read";
+
 // The mail going back is done with: gone (its last Ack, or the caller held
-// it already) or kept for another call. Then the next one.
-void FinishMailBack(bool sent) {
+// it already; why is null) or kept for another call, and why. Then the next.
+void FinishMailBack(const char* why) {
   ExtendedSend& x = work();
   const std::string mail = DescribeMail(x.backPath);
-  if (sent) {
+  if (why == nullptr) {
     RememberSentMail(x.backAnnounce, x.backDigest, x.total);
     LogMail("sent", mail);
     pFileDel(x.backPath);
   } else {
-    LogMail("kept in POST:", mail + ": refused by the receiver");
+    LogMail("kept in POST:", mail + ": " + why);
   }
   AnnounceNextOrEnd();
 }
@@ -530,30 +533,30 @@ void TakeReplyBack() {
   StatusAdd(" Verified OK");
   ExtendedOutcome outcome;
   if (!ReplyLetsBlocksGo(x.total, outcome)) {
-    FinishMailBack(outcome == ExtendedOutcome::Sent);
+    FinishMailBack(outcome == ExtendedOutcome::Sent ? nullptr : kRefusedBack);
     return;
   }
   if (!BeginStream(x.backPath)) {
-    FinishMailBack(false);
+    FinishMailBack(kUnreadBack);
     return;
   }
   x.backPhase = kTurnStreaming;
-  if (!PushBlocks(x.backPath)) FinishMailBack(false);
+  if (!PushBlocks(x.backPath)) FinishMailBack(kUnreadBack);
 }
 
 void StreamBack(bool nudged) {
   ExtendedSend& x = work();
   if (x.refused == 1) {
-    FinishMailBack(false);
+    FinishMailBack(kRefusedBack);
     return;
   }
   ShowAcked(x.total);
   if (x.acked >= x.total) {
-    FinishMailBack(true);
+    FinishMailBack(nullptr);
     return;
   }
   if (nudged) AddNak(x.acked + 1);  // nothing came for a while: the oldest block or its ack was lost
-  if (!PushBlocks(x.backPath)) FinishMailBack(false);
+  if (!PushBlocks(x.backPath)) FinishMailBack(kUnreadBack);
 }
 
 void StepSendingBack(bool nudged) {
