@@ -70,9 +70,8 @@
 //
 // Only mail whose destination machine is the caller goes back, and only to
 // a caller whose offer asked for it: a plain peer and an older build never
-// see the turn. The caller is the machine that proved its key, or, in a call
-// without keys, the MachID its announces name when such a caller is taken
-// at all (not listed in KNOWN.TXT, not pinned, plain callers allowed). The
+// see the turn. The caller must have proved its key: in a call without keys
+// nothing goes back, since whoever called could have named any machine. The
 // caller takes a mail back only when it comes from the machine it dialled
 // (and its sender is of that machine), as a callee takes mail only from its
 // caller, and at most as many as one call may file.

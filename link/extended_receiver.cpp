@@ -342,17 +342,13 @@ bool FromTheCalledMachine() {
 }
 
 // The machine whose mail may go back in this call: the one that proved its
-// key, or in a call without keys the one its announces name, when such a
-// caller is taken here at all. Empty when none.
+// key. A call without keys proves nothing of who called, and mail handed to
+// whoever names a machine would be gone from here and never reach it.
+// Empty when none.
 void MachineToSendBackTo(char* machine) {
   ExtendedReceive& x = xwork();
   pClrMem(machine, kMachineSlotSize + 1);
-  if (x.channel.open == 1) {
-    AppendText(x.handshake.callerId, machine, kMachineSlotSize + 1);
-    return;
-  }
-  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(work().announce);
-  if (UnauthenticatedRefusal(a) == nullptr) AnnouncedMachine(machine);
+  if (x.channel.open == 1) AppendText(x.handshake.callerId, machine, kMachineSlotSize + 1);
 }
 
 // The caller's End. A caller that takes mail back, and mail in POST for it:
