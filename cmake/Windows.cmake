@@ -57,3 +57,19 @@ function(vl_export_list target def)
     COMMENT "Export list of ${target} from the toolkit's headers")
   target_sources(${target} PRIVATE ${def})
 endfunction()
+
+# vl_program_icon(target): the program's icon linked into target as icon
+# group 100, so the shell shows it for the file and the entry finds it there.
+# vlpictures (run through Wine like every program of this build) writes it as
+# an .ico from the program's own icon data; nothing is drawn twice.
+function(vl_program_icon target)
+  set(folder ${CMAKE_CURRENT_BINARY_DIR}/${target}_icon)
+  add_custom_command(OUTPUT ${folder}/icon100.ico
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+    COMMAND vlpictures ${folder}
+    DEPENDS vlpictures
+    COMMENT "The program's icon as a Windows icon file")
+  file(CONFIGURE OUTPUT ${folder}/${target}.rc CONTENT "100 ICON \"${folder}/icon100.ico\"\n")
+  set_source_files_properties(${folder}/${target}.rc PROPERTIES OBJECT_DEPENDS ${folder}/icon100.ico)
+  target_sources(${target} PRIVATE ${folder}/${target}.rc)
+endfunction()

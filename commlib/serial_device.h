@@ -20,12 +20,19 @@ enum { kLineCts = 1, kLineDsr = 2, kLineRing = 4, kLineCarrier = 8 };
 
 // From the event loop: the device has bytes (or has gone), or takes bytes again.
 using DeviceCallback = void (*)(void* context, bool readable, bool writable);
+// From the event loop: a modem line may have changed (read them with lines);
+// watching false when the device can tell no more from now on.
+using LinesCallback = void (*)(void* context, bool watching);
 
 class SerialDevice {
  public:
   virtual ~SerialDevice() = default;
   // The modem lines now (kLine* bits); false where the device has none.
   virtual bool lines(int& bits) = 0;
+  // Tells callback whenever a modem line changes, from the system's own
+  // notice; false where the system gives none (the backend then reads the
+  // lines every kLinePollMs).
+  virtual bool watchLines(LinesCallback callback, void* context) = 0;
   // Bytes read (> 0), 0 when none wait, -1 when the device has gone.
   virtual long read(char* buffer, size_t length) = 0;
   // Bytes taken, net::kWouldBlock or net::kFailed (commlib/net.h).

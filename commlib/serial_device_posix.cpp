@@ -89,6 +89,10 @@ class PosixSerialDevice final : public SerialDevice {
     return true;
   }
 
+  // termios tells of a line change only to a thread blocked in TIOCMIWAIT,
+  // never through a descriptor the event loop could watch.
+  bool watchLines(LinesCallback, void*) override { return false; }
+
   long read(char* buffer, size_t length) override {
     ssize_t n = ::read(fd_, buffer, length);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;

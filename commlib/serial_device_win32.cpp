@@ -11,8 +11,14 @@
 // Writing: one overlapped WriteFile at a time, from the device's own copy of
 // the bytes; while it runs the device takes no more (kWouldBlock), and its
 // event tells the backend when it does again.
-// Modem lines: GetCommModemStatus, where the port has them (a port that Wine
-// maps to a pseudo-terminal has none).
+// Modem lines: an overlapped WaitCommEvent for a change of CTS, DSR, RI or
+// DCD is under way while the backend watches them, its event watched by the
+// event loop; when it completes, the next one is issued first and then the
+// backend reads the states with GetCommModemStatus, so no change falls
+// between the two. A port without lines is never watched: one that Wine
+// maps to a pseudo-terminal answers GetCommModemStatus with an error, takes
+// the mask, but refuses WaitCommEvent (ERROR_NOT_SUPPORTED, tried); a port
+// that reads its lines but cannot wait for them is read by the backend.
 #include <windows.h>
 
 #include <algorithm>
@@ -27,6 +33,7 @@ namespace {
 
 constexpr DWORD kReadGapMs = 20;
 constexpr size_t kReadChunk = 4096;
+constexpr DWORD kLineEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 
 std::string lastError() { return "Windows error " + std::to_string(GetLastError()); }
 
@@ -71,19 +78,24 @@ class WindowsSerialDevice final : public SerialDevice {
   explicit WindowsSerialDevice(HANDLE port) : port_(port) {
     reading_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     writing_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    lineWait_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     startRead();
   }
   ~WindowsSerialDevice() override {
     waUnwatchFd(eventFd(reading_));
     waUnwatchFd(eventFd(writing_));
+    waUnwatchFd(eventFd(lineWait_));
+    SetCommMask(port_, 0);  // ends a WaitCommEvent under way
     CancelIo(port_);
     DWORD n = 0;
     if (readPending_) GetOverlappedResult(port_, &reading_, &n, TRUE);
     if (writePending_) GetOverlappedResult(port_, &writing_, &n, TRUE);
+    if (lineWaitPending_) GetOverlappedResult(port_, &lineWait_, &n, TRUE);
     EscapeCommFunction(port_, CLRDTR);  // the modem hangs up
     CloseHandle(port_);
     CloseHandle(reading_.hEvent);
     CloseHandle(writing_.hEvent);
+    CloseHandle(lineWait_.hEvent);
   }
 
   bool lines(int& bits) override {
@@ -91,6 +103,17 @@ class WindowsSerialDevice final : public SerialDevice {
     if (!GetCommModemStatus(port_, &status)) return false;
     bits = (status & MS_CTS_ON ? kLineCts : 0) | (status & MS_DSR_ON ? kLineDsr : 0) |
            (status & MS_RING_ON ? kLineRing : 0) | (status & MS_RLSD_ON ? kLineCarrier : 0);
+    return true;
+  }
+
+  bool watchLines(LinesCallback callback, void* context) override {
+    linesCallback_ = callback;
+    linesContext_ = context;
+    if (!SetCommMask(port_, kLineEvents) || !startLineWait()) {
+      SetCommMask(port_, 0);
+      return false;
+    }
+    waWatchFd(eventFd(lineWait_), WA_IN | WA_EVENT, onLineEvent, this);
     return true;
   }
 
@@ -186,6 +209,36 @@ class WindowsSerialDevice final : public SerialDevice {
     return false;
   }
 
+  // Issues the next wait for a line change; one that completes at once
+  // leaves its event set, so the loop comes for it.
+  bool startLineWait() {
+    ResetEvent(lineWait_.hEvent);
+    changedLines_ = 0;
+    if (WaitCommEvent(port_, &changedLines_, &lineWait_)) {
+      SetEvent(lineWait_.hEvent);
+      return true;
+    }
+    lineWaitPending_ = GetLastError() == ERROR_IO_PENDING;
+    return lineWaitPending_;
+  }
+
+  // A line changed (or the wait failed): wait again, then let the backend
+  // read the lines. A wait that cannot be issued again ends the watching.
+  static void onLineEvent(int, short, void* self) {
+    auto* device = static_cast<WindowsSerialDevice*>(self);
+    DWORD n = 0;
+    if (device->lineWaitPending_ && !GetOverlappedResult(device->port_, &device->lineWait_, &n, FALSE) &&
+        GetLastError() == ERROR_IO_INCOMPLETE)
+      return;
+    device->lineWaitPending_ = false;
+    bool watching = device->startLineWait();
+    if (!watching) {
+      waUnwatchFd(eventFd(device->lineWait_));
+      SetCommMask(device->port_, 0);
+    }
+    device->linesCallback_(device->linesContext_, watching);
+  }
+
   static void onRead(int, short, void* self) {
     auto* device = static_cast<WindowsSerialDevice*>(self);
     device->collectRead();
@@ -203,8 +256,11 @@ class WindowsSerialDevice final : public SerialDevice {
   HANDLE port_;
   OVERLAPPED reading_{};
   OVERLAPPED writing_{};
+  OVERLAPPED lineWait_{};
+  DWORD changedLines_ = 0;  // written by WaitCommEvent
   bool readPending_ = false;
   bool writePending_ = false;
+  bool lineWaitPending_ = false;
   bool gone_ = false;
   std::vector<char> chunk_;
   std::vector<char> arrived_;
@@ -214,6 +270,8 @@ class WindowsSerialDevice final : public SerialDevice {
   bool wantWrite_ = false;
   DeviceCallback callback_ = nullptr;
   void* context_ = nullptr;
+  LinesCallback linesCallback_ = nullptr;
+  void* linesContext_ = nullptr;
 };
 
 }  // namespace

@@ -4,8 +4,10 @@
 // requested data bits) with RTS/CTS flow control; closing it lowers DTR,
 // which makes the modem hang up.
 //
-// Modem lines: where the device has them, CTS, DSR, RI and
-// DCD are read every 200 ms and reported as they change. Pseudo-terminals
+// Modem lines: where the device has them, CTS, DSR, RI and DCD are reported
+// as they change. The device tells of a change where the system gives notice
+// (Windows: WaitCommEvent), and the lines are read then; elsewhere (termios)
+// they are read every 200 ms. Pseudo-terminals
 // and many adapters have none; there CTS and DSR count as on while the port
 // is open, and the modem's result codes stand in for the rest: RING pulses
 // RNG, CONNECT raises the carrier, NO CARRIER (also when it ends the data of
@@ -66,8 +68,9 @@ class SerialPort final : public Transport {
 
  private:
   void reportInitialLines();
+  static void onLinesChanged(void* context, bool watching);
   static void onLinePoll(void* context);
-  void pollLines();
+  void readLines();
   void setCarrier(bool on);
   void ringPulse();
   static void onRingOff(void* context);
@@ -133,26 +136,31 @@ void SerialPort::reportInitialLines() {
   owner_.lineChanged(kDsr, lines_ & kLineDsr);
   if (lines_ & kLineRing) owner_.lineChanged(kRing, true);
   if (lines_ & kLineCarrier) setCarrier(true);
-  pollTimer_ = waAddDeadline(kLinePollMs, onLinePoll, this);
+  if (!device_->watchLines(onLinesChanged, this)) pollTimer_ = waAddDeadline(kLinePollMs, onLinePoll, this);
+}
+
+void SerialPort::onLinesChanged(void* context, bool watching) {
+  auto* self = static_cast<SerialPort*>(context);
+  self->readLines();
+  // A device that can tell no more is read from now on.
+  if (!watching && self->pollTimer_ == 0) self->pollTimer_ = waAddDeadline(kLinePollMs, onLinePoll, self);
 }
 
 void SerialPort::onLinePoll(void* context) {
   auto* self = static_cast<SerialPort*>(context);
-  self->pollTimer_ = 0;
-  self->pollLines();
+  self->readLines();
+  self->pollTimer_ = waAddDeadline(kLinePollMs, onLinePoll, self);
 }
 
-void SerialPort::pollLines() {
+void SerialPort::readLines() {
   int now = 0;
-  if (device_ && device_->lines(now)) {
-    int changed = now ^ lines_;
-    lines_ = now;
-    if (changed & kLineCts) owner_.lineChanged(kCts, now & kLineCts);
-    if (changed & kLineDsr) owner_.lineChanged(kDsr, now & kLineDsr);
-    if (changed & kLineRing) owner_.lineChanged(kRing, now & kLineRing);
-    if (changed & kLineCarrier) setCarrier(now & kLineCarrier);
-  }
-  pollTimer_ = waAddDeadline(kLinePollMs, onLinePoll, this);
+  if (!device_ || !device_->lines(now)) return;
+  int changed = now ^ lines_;
+  lines_ = now;
+  if (changed & kLineCts) owner_.lineChanged(kCts, now & kLineCts);
+  if (changed & kLineDsr) owner_.lineChanged(kDsr, now & kLineDsr);
+  if (changed & kLineRing) owner_.lineChanged(kRing, now & kLineRing);
+  if (changed & kLineCarrier) setCarrier(now & kLineCarrier);
 }
 
 void SerialPort::setCarrier(bool on) {

@@ -25,7 +25,7 @@ constexpr uint32_t kRingIntervalMs = 2000;   // an incoming call rings this ofte
 constexpr uint32_t kRingOnMs = 1000;         // RNG stays on this long per ring
 constexpr uint32_t kAnswerLimitS = 60;       // S7 at power-on: wait for the answer
 constexpr uint32_t kCommandLimitMs = 2000;   // a modem must answer a command
-constexpr uint32_t kLinePollMs = 200;        // modem lines read this often
+constexpr uint32_t kLinePollMs = 200;        // modem lines read this often, without notice
 
 // What a backend reports to.
 class Owner {

@@ -104,10 +104,9 @@ void ExitProgram(int32_t code) {
     tkExitProcess(code);
 }
 
-int32_t RunProgram(const ResourceSet* resources) {
-  WindowContext& context = Console().context;
+void FillWindowContext(const ResourceSet* resources, WindowContext& context) {
   pClrMem(&context, sizeof context);
-  context.instance = tkModuleHandle(resources);
+  context.instance = tkProgramInstance(resources);
   context.commandLine = tkCommandLine();
   context.cursor = tkArrowCursor();
   context.iconIndex = 0;
@@ -115,6 +114,11 @@ int32_t RunProgram(const ResourceSet* resources) {
   context.screenWidth = tkScreenWidth();
   context.screenHeight = tkScreenHeight();
   context.reserved = 0;
+}
+
+int32_t RunProgram(const ResourceSet* resources) {
+  WindowContext& context = Console().context;
+  FillWindowContext(resources, context);
   // pIsScrnValid ends the process itself when the screen is too small.
   if (pIsScrnValid(context.screenWidth, context.screenHeight, "Velloran") != 1) return 1;
   return static_cast<int32_t>(tkDialogBox(context.instance, kConsoleDialogId, 0, ConsoleProc, 0));

@@ -65,6 +65,10 @@ void ExitProgram(int32_t code);
 // An error line in the machine's log: "start-up failed: " and why.
 void LogStartupFailure(const char* why);
 
+// The WindowContext as the entry fills it: the program's instance (its
+// resources registered under it), command line, arrow cursor, the icon of
+// "Velloran.exe" and the screen's size.
+void FillWindowContext(const ResourceSet* resources, WindowContext& context);
 // The process entry after the presenter is chosen: returns the exit code.
 int32_t RunProgram(const ResourceSet* resources);
 

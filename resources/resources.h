@@ -7,7 +7,7 @@
 // time someone asks for them and then kept for the rest of the run, so the
 // executable carries no image files.
 //
-// The entry hands VelloranResources() to tkModuleHandle and from then on every
+// The entry hands VelloranResources() to tkProgramInstance and from then on every
 // dialog, bitmap and icon is found by its number under the returned instance.
 //
 //   dialog  1000  splash "Welcome" (modeless, bitmap 120)

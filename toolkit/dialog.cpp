@@ -14,38 +14,25 @@
 #include "winapi/log.h"
 #include "winapi/winapi.h"
 
-namespace {
-
-// The process command line, read once: arguments joined by blanks, those
-// holding blanks in double quotes.
-struct DialogModule {
-  std::string commandLine;
-  bool commandLineRead = false;
-};
-
-DialogModule module;
-
-}  // namespace
-
 HINSTANCE tkModuleHandle(const ResourceSet* resources) { return waRegisterResources(resources); }
+HINSTANCE tkProgramInstance(const ResourceSet* resources) { return waProgramInstance(resources); }
 
-const char* tkCommandLine(void) {
-  if (!module.commandLineRead) {
-    module.commandLine = hostfs::CommandLine();
-    module.commandLineRead = true;
-  }
-  return module.commandLine.c_str();
-}
+const char* tkCommandLine(void) { return hostfs::CommandLine(); }
 
 HCURSOR tkArrowCursor(void) { return waArrowCursor(); }
 
-// The program's own icon group 100 stands for the file's icon (a Linux file
-// carries no icon resources, and the dialog manager draws its own); the index word records 100 when the file is not
-// there (the fallback), and stays as it was when it is.
+// A file the system has an icon for gives that icon (Windows); otherwise the
+// program's own icon group 100 stands for the file's (a Linux file carries no
+// icons). The index word records 100 when the file is not there, and is left
+// as it was, or as the system wrote it, when it is.
 HICON tkExtractIcon(HINSTANCE instance, const char* fileName, uint16_t* index) {
   std::string host;
   bool present = fileName && *fileName && hostpath::ToHost(fileName, host) && hostfs::EntryExists(host);
-  if (!present && index) *index = 100;
+  if (present) {
+    if (HICON icon = waFileIcon(instance, host.c_str(), index)) return icon;
+  } else if (index) {
+    *index = 100;
+  }
   return waLoadIcon(instance, 100);
 }
 

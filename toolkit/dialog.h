@@ -18,12 +18,17 @@
 #include "winapi/types.h"
 
 // --- process entry ---------------------------------------------------------
-// Registers the program's resources and returns its instance handle.
+// Registers a set of resources and returns the instance handle that names it.
 VL_EXPORT HINSTANCE tkModuleHandle(const ResourceSet* resources);
+// The program's own instance, its resources registered under it: on Windows
+// the module handle of the executable, on Linux the set's handle as above.
+VL_EXPORT HINSTANCE tkProgramInstance(const ResourceSet* resources);
+// The process's command line as the system keeps it (alive as long as the process).
 VL_EXPORT const char* tkCommandLine(void);
 VL_EXPORT HCURSOR tkArrowCursor(void);
-// The icon of file name (resolved against the current folder) at *index;
-// falls back to the instance's icon group 100 when the file is not there.
+// The icon the system shows for file name (resolved against the current
+// folder), as at *index; the instance's icon group 100 when the file is not
+// there or carries none.
 VL_EXPORT HICON tkExtractIcon(HINSTANCE instance, const char* fileName, uint16_t* index);
 VL_EXPORT int32_t tkScreenWidth(void);
 VL_EXPORT int32_t tkScreenHeight(void);

@@ -216,7 +216,7 @@ void RunProgram(const char* program, const char* commandLine, bool wait) {
 }
 
 // The arguments joined by blanks, those holding blanks in double quotes.
-std::string CommandLine() {
+static std::string ReadCommandLine() {
   std::string out;
   FILE* f = fopen("/proc/self/cmdline", "rb");
   if (f == nullptr) return out;
@@ -235,6 +235,12 @@ std::string CommandLine() {
   if (!arg.empty()) flush();
   fclose(f);
   return out;
+}
+
+// Read once, like the text the classic platform keeps for the process.
+const char* CommandLine() {
+  static const std::string line = ReadCommandLine();
+  return line.c_str();
 }
 
 LocalTime Now() {

@@ -146,7 +146,7 @@ void RunProgram(const char* program, const char* commandLine, bool wait) {
   CloseHandle(process.hProcess);
 }
 
-std::string CommandLine() { return GetCommandLineA(); }
+const char* CommandLine() { return GetCommandLineA(); }
 
 LocalTime Now() {
   SYSTEMTIME t;

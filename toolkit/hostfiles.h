@@ -57,8 +57,9 @@ void ChangeToDriveRoot(const char* root);
 // Starts program (classic form; may be null) with the command line (may be
 // null); with wait, returns when it has ended. Nothing is reported.
 void RunProgram(const char* program, const char* commandLine, bool wait);
-// This process's command line, as the classic platform gives it.
-std::string CommandLine();
+// This process's command line, as the classic platform gives it; the text
+// lives as long as the process.
+const char* CommandLine();
 
 struct LocalTime {
   int32_t year, month, day, weekday;  // month 1..12, weekday 0 = Sunday

@@ -3,9 +3,11 @@
 //
 //   vlpictures OUTDIR
 //       writes OUTDIR/bitmap110.ppm, OUTDIR/bitmap120.ppm (binary PPM),
-//       OUTDIR/icon100.pam (RGBA PAM) and OUTDIR/icon100.png (the same icon
-//       as PNG, which desktops take for a menu entry's icon); prints each
-//       file with its size and the number of distinct colours.
+//       OUTDIR/icon100.pam (RGBA PAM), OUTDIR/icon100.png (the same icon
+//       as PNG, which desktops take for a menu entry's icon) and
+//       OUTDIR/icon100.ico (as a Windows icon file, which the Windows build
+//       links into Velloran.exe); prints each file with its size and the
+//       number of distinct colours.
 //
 // Exit code 0 on success, 1 when a file cannot be written.
 #include <algorithm>
@@ -114,6 +116,52 @@ std::string PngOf(const IconResource& icon) {
   return png;
 }
 
+// --- ICO: one 32 x 32 image, 32-bit BGRA with its alpha, bottom row first --------
+// Layout: the directory (reserved 0, type 1, count 1), one 16-byte entry
+// (width, height, colours 0, reserved, planes 1, bits 32, image bytes,
+// image offset 22), then the image: a 40-byte bitmap header whose height
+// counts the colour rows and the mask rows, the colour rows, and the
+// transparency mask (1 bit a pixel, rows padded to 32 bits, 1 = transparent).
+
+void PutLittleEndian(std::string& out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += char(value >> (8 * i) & 0xFF);
+}
+
+std::string IcoOf(const IconResource& icon) {
+  const int w = icon.width, h = icon.height;
+  const int maskStride = (w + 31) / 32 * 4;
+  std::string image;
+  for (uint32_t field : {40u, uint32_t(w), uint32_t(2 * h)}) PutLittleEndian(image, field, 4);
+  PutLittleEndian(image, 1, 2);   // planes
+  PutLittleEndian(image, 32, 2);  // bits per pixel
+  PutLittleEndian(image, 0, 4);   // no compression
+  PutLittleEndian(image, uint32_t(w * h * 4 + maskStride * h), 4);
+  for (int i = 0; i < 4; ++i) PutLittleEndian(image, 0, 4);  // resolution, palette
+  std::string mask;
+  for (int y = h - 1; y >= 0; --y) {
+    std::string row(size_t(maskStride), '\0');
+    for (int x = 0; x < w; ++x) {
+      const uint8_t* p = icon.rgba + (size_t(y) * w + x) * 4;
+      image += {char(p[2]), char(p[1]), char(p[0]), char(p[3])};
+      if (p[3] == 0) row[size_t(x / 8)] = char(row[size_t(x / 8)] | (0x80 >> (x % 8)));
+    }
+    mask += row;
+  }
+  image += mask;
+  std::string ico;
+  for (uint32_t field : {0u, 1u, 1u}) PutLittleEndian(ico, field, 2);
+  ico += {char(w < 256 ? w : 0), char(h < 256 ? h : 0), 0, 0};
+  PutLittleEndian(ico, 1, 2);
+  PutLittleEndian(ico, 32, 2);
+  PutLittleEndian(ico, uint32_t(image.size()), 4);
+  PutLittleEndian(ico, 22, 4);
+  return ico + image;
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes) {
+  return WriteImage(path, "", reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
 bool WriteIcon(const std::string& folder, int32_t id) {
   const IconResource* icon = res::Icon(id);
   if (!icon) return false;
@@ -123,10 +171,9 @@ bool WriteIcon(const std::string& folder, int32_t id) {
                 icon->width, icon->height);
   if (!WriteImage(path, header, icon->rgba, size_t(icon->width) * icon->height * 4)) return false;
   std::printf("%s %dx%d RGBA\n", path.c_str(), icon->width, icon->height);
-  const std::string png = PngOf(*icon);
-  const std::string pngPath = folder + "/icon" + std::to_string(id) + ".png";
-  if (!WriteImage(pngPath, "", reinterpret_cast<const uint8_t*>(png.data()), png.size())) return false;
-  std::printf("%s %dx%d RGBA\n", pngPath.c_str(), icon->width, icon->height);
+  const std::string base = folder + "/icon" + std::to_string(id);
+  if (!WriteBytes(base + ".png", PngOf(*icon)) || !WriteBytes(base + ".ico", IcoOf(*icon))) return false;
+  std::printf("%s.png, %s.ico %dx%d RGBA\n", base.c_str(), base.c_str(), icon->width, icon->height);
   return true;
 }
 

@@ -1,17 +1,28 @@
 // Pictures, painting, icons, fonts, window classes and menus. Nothing is
 // rasterised here: the records say what is drawn, the presenter draws it.
+#include "winapi/handles.h"
 #include "winapi/internal.h"
 
 using namespace wa;
 
-// An icon handle names its resource: instance in the high half, number in the low.
+// The program's module (Windows) gives the icon linked into the executable.
+// Otherwise the handle names the icon of the resource set: the set's number
+// in the high half, the icon's in the low.
 HICON waLoadIcon(HINSTANCE instance, int32_t iconId) {
   const ResourceSet* set = waResources(instance);
-  if (set == nullptr || set->icon == nullptr || set->icon(iconId) == nullptr) return 0;
-  return HICON((instance << 16) | (uint32_t(iconId) & 0xFFFF));
+  if (set == nullptr) return 0;
+  if (instance == state().module) {
+    if (HICON linked = waHostModuleIcon(instance, iconId)) return linked;
+  }
+  if (set->icon == nullptr || set->icon(iconId) == nullptr) return 0;
+  return HICON((waRegisterResources(set) << 16) | (uint32_t(iconId) & 0xFFFF));
 }
 
-HCURSOR waArrowCursor(void) { return 32512; }
+HICON waFileIcon(HINSTANCE instance, const char* hostPath, uint16_t* index) {
+  return waHostFileIcon(instance, hostPath, index);
+}
+
+HCURSOR waArrowCursor(void) { return waHostArrowCursor(); }
 
 int32_t waDrawBitmap(HWND window, HINSTANCE instance, int32_t bitmapId) {
   WaWindow* w = find(window);

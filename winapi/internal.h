@@ -49,6 +49,9 @@ struct Manager {
   std::vector<Timer> timers;
   uint64_t timerOrder = 0;
   std::vector<const ResourceSet*> instances;  // HINSTANCE = index + 1
+  // The program's module handle (Windows), answering for its resource set.
+  HINSTANCE module = 0;
+  const ResourceSet* moduleResources = nullptr;
   HWND focus = 0;
   HWND active = 0;
   bool quit = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "winapi/handles.h"
 #include "winapi/internal.h"
 #include "winapi/loop.h"
 #include "winapi/task.h"
@@ -255,7 +256,17 @@ HINSTANCE waRegisterResources(const ResourceSet* resources) {
   return HINSTANCE(v.size());
 }
 
+HINSTANCE waProgramInstance(const ResourceSet* resources) {
+  HINSTANCE number = waRegisterResources(resources);
+  HINSTANCE module = waHostModule();
+  if (number == 0 || module == 0) return number;
+  manager.module = module;
+  manager.moduleResources = resources;
+  return module;
+}
+
 const ResourceSet* waResources(HINSTANCE instance) {
+  if (instance != 0 && instance == manager.module) return manager.moduleResources;
   if (instance == 0 || instance > manager.instances.size()) return nullptr;
   return manager.instances[instance - 1];
 }

@@ -95,6 +95,10 @@ extern "C" {
 
 // Resources. The same set registered twice gives the same handle.
 VL_EXPORT HINSTANCE waRegisterResources(const ResourceSet* resources);
+// The program's instance: on Windows the process's module handle, which from
+// then on answers for resources; on Linux, which has none, the set's number
+// from waRegisterResources.
+VL_EXPORT HINSTANCE waProgramInstance(const ResourceSet* resources);
 VL_EXPORT const ResourceSet* waResources(HINSTANCE instance);
 
 // Dialogs. waDialogBox returns the EndDialog result, -1 when the template is missing.
@@ -131,6 +135,11 @@ VL_EXPORT int32_t waSetIcon(HWND window, HICON icon);
 
 // Pictures, painting, fonts, classes, menus.
 VL_EXPORT HICON waLoadIcon(HINSTANCE instance, int32_t iconId);  // 0 when absent
+// The icon the system shows for the file at hostPath (its icon *index, or
+// that of the program it belongs to, whose index is written to *index); 0
+// where files carry no icons (Linux) or the system has none for it.
+VL_EXPORT HICON waFileIcon(HINSTANCE instance, const char* hostPath, uint16_t* index);
+// The system's standard arrow cursor.
 VL_EXPORT HCURSOR waArrowCursor(void);
 // Draws bitmap bitmapId of instance into window's client area; 0 when absent.
 VL_EXPORT int32_t waDrawBitmap(HWND window, HINSTANCE instance, int32_t bitmapId);
