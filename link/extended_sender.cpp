@@ -229,7 +229,11 @@ void MakeHelloAnnounce(const char* scrambled, const unsigned char* hello, char* 
   TransferAnnounce real, clear{};
   pCopyMem(scrambled, &real, kAnnounceSize);
   vlData(-1, &real, kAnnounceSize);
-  pCopyMem(real.destinationMachine, clear.destinationMachine, sizeof clear.destinationMachine);
+  // The machine dialled, which is not the mail's destination when it goes through a hub.
+  if (Link().connectedMachine[0] != 0)
+    AppendText(Link().connectedMachine, clear.destinationMachine, sizeof clear.destinationMachine);
+  else
+    pCopyMem(real.destinationMachine, clear.destinationMachine, sizeof clear.destinationMachine);
   pCopyMem(real.marker, clear.marker, sizeof clear.marker);
   pCopyMem(real.senderMachId, clear.senderMachId, sizeof clear.senderMachId);
   WriteOffer(clear, 0, MailDigest{}, hello);

@@ -21,6 +21,8 @@
 #include "config/config.h"
 #include "link/link.h"
 #include "platform/comm.h"
+#include "tests/common/temp_folder.h"
+#include "winapi/headless/driver.h"
 #include "winapi/loop.h"
 
 namespace twomachines {
@@ -151,6 +153,26 @@ void Stop() {
   if (m.comm != nullptr) commDestroy(m.comm);
   m.comm = nullptr;
   if (Active() == &m) Active() = nullptr;
+}
+
+// A test's own folder for its machines, with the library and the presenter
+// (on the virtual clock) fresh; empty when no folder could be made.
+inline fs::path BeginTest(const char* stem) {
+  fs::path root = MakeTempFolder(stem);
+  commReset(commDefault());
+  headless::reset(true, 1000);
+  return root;
+}
+
+// Stops every machine a test may have started and removes its folder.
+inline void EndTest(const fs::path& root) {
+  Stop<0>();
+  Stop<1>();
+  Stop<2>();
+  commReset(commDefault());
+  headless::reset(true, 0);
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
 }
 
 }  // namespace twomachines

@@ -49,19 +49,10 @@ std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes
 class ExtendedLink : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = MakeTempFolder("vlext");
+    root_ = twomachines::BeginTest("vlext");
     ASSERT_FALSE(root_.empty());
-    commReset(commDefault());
-    headless::reset(true, 1000);
   }
-  void TearDown() override {
-    twomachines::Stop<0>();
-    twomachines::Stop<1>();
-    commReset(commDefault());
-    headless::reset(true, 0);
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
+  void TearDown() override { twomachines::EndTest(root_); }
 
   // Machines 401 (b, receiving) and 400 (a, sending), with modem lines each.
   // a dials 401 at b, or at aDialsPort when one is given (a man in the middle).
