@@ -155,6 +155,26 @@ void Stop() {
   if (Active() == &m) Active() = nullptr;
 }
 
+inline std::string Hex(const MachineKey& key) {
+  char hex[kKeyHexSize + 1];
+  PublicKeyHex(key.publicKey, hex);
+  return hex;
+}
+
+// A machine's key file in folder, its owner's alone as the program wants it.
+inline void WriteKey(const fs::path& folder, const MachineKey& key) {
+  unsigned char record[kMachineKeyFileSize];
+  MachineKeyRecord(key, record);
+  std::ofstream(folder / kMachineKeyName, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(record), kMachineKeyFileSize);
+  fs::permissions(folder / kMachineKeyName, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// KNOWN.TXT in folder: the one machine id and its key.
+inline void WriteKnown(const fs::path& folder, const std::string& id, const MachineKey& key) {
+  std::ofstream(folder / kKnownMachinesName, std::ios::trunc) << id << " " << Hex(key) << "\n";
+}
+
 // A test's own folder for its machines, with the library and the presenter
 // (on the virtual clock) fresh; empty when no folder could be made.
 inline fs::path BeginTest(const char* stem) {

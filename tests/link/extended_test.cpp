@@ -227,22 +227,9 @@ struct Keys {
   MachineKey a, b, other;
 };
 
-std::string Hex(const MachineKey& key) {
-  char hex[kKeyHexSize + 1];
-  PublicKeyHex(key.publicKey, hex);
-  return hex;
-}
-
-void WriteKey(const fs::path& folder, const MachineKey& key) {
-  unsigned char record[kMachineKeyFileSize];
-  MachineKeyRecord(key, record);
-  linktest::WriteAll(folder / kMachineKeyName, Bytes(record, record + kMachineKeyFileSize));
-  fs::permissions(folder / kMachineKeyName, fs::perms::owner_read | fs::perms::owner_write);
-}
-
-void WriteKnown(const fs::path& folder, const std::string& id, const MachineKey& key) {
-  std::ofstream(folder / kKnownMachinesName, std::ios::trunc) << id << " " << Hex(key) << "\n";
-}
+using twomachines::Hex;
+using twomachines::WriteKey;
+using twomachines::WriteKnown;
 
 class SecuredLink : public ExtendedLink {
  protected:

@@ -132,15 +132,20 @@ TEST_F(Relay, MailArrivesThroughTheHubExactlyOnceOnlyWhereEveryMachineAllowsIt) 
     std::string hubRoutes;
     std::string destinationHubs;
     fs::perms routePerms;
+    bool keyed;    // 400 and the hub know each other's keys
     char staysAt;  // 'c': arrived
   } cases[] = {
-      {"every machine allows it", true, "402 402\n400 400\n", "401\n", fs::perms(0644), 'c'},
-      {"the destination names no hub", true, "402 402\n400 400\n", "", fs::perms(0644), 'b'},
-      {"the hub does not serve the caller", true, "402 402\n", "401\n", fs::perms(0644), 'a'},
-      {"the hub has no route to the destination", true, "400 400\n", "401\n", fs::perms(0644), 'a'},
-      {"the hub speaks only plain", false, "402 402\n400 400\n", "401\n", fs::perms(0644), 'a'},
-      {"the sender's routes are writable by others", true, "402 402\n400 400\n", "401\n", fs::perms(0666), 'a'},
+      {"every machine allows it", true, "402 402\n400 400\n", "401\n", fs::perms(0644), false, 'c'},
+      {"the hub serves a caller that proves its key", true, "402 402\n", "401\n", fs::perms(0644), true, 'c'},
+      {"the destination names no hub", true, "402 402\n400 400\n", "", fs::perms(0644), false, 'b'},
+      {"the hub does not serve the caller", true, "402 402\n", "401\n", fs::perms(0644), false, 'a'},
+      {"the hub has no route to the destination", true, "400 400\n", "401\n", fs::perms(0644), false, 'a'},
+      {"the hub speaks only plain", false, "402 402\n400 400\n", "401\n", fs::perms(0644), false, 'a'},
+      {"the sender's routes are writable by others", true, "402 402\n400 400\n", "401\n", fs::perms(0666), false, 'a'},
   };
+  MachineKey keyA, keyB;
+  ASSERT_EQ(MakeMachineKey(keyA), 1);
+  ASSERT_EQ(MakeMachineKey(keyB), 1);
   // Windows keeps who may write a file in an access list, not in permission
   // bits: there a route file cannot be made writable by others this way.
   const fs::path probe = root_ / "probe";
@@ -159,6 +164,12 @@ TEST_F(Relay, MailArrivesThroughTheHubExactlyOnceOnlyWhereEveryMachineAllowsIt) 
     Write(a_->root / kRoutesName, "402 401\n", c.routePerms);
     Write(b_->root / kRoutesName, c.hubRoutes);
     Write(c_->root / kHubsName, c.destinationHubs);
+    if (c.keyed) {
+      twomachines::WriteKey(a_->root, keyA);
+      twomachines::WriteKey(b_->root, keyB);
+      twomachines::WriteKnown(a_->root, "401", keyB);
+      twomachines::WriteKnown(b_->root, "400", keyA);
+    }
     linktest::WriteAll(a_->root / "POST" / "mail[@]", mail);
     Pass(*a_);
     Pass(*b_);
