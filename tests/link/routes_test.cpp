@@ -4,6 +4,7 @@
 // allow it and never in circles.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -180,6 +181,16 @@ TEST_F(Relay, MailArrivesThroughTheHubExactlyOnceOnlyWhereEveryMachineAllowsIt) 
     ASSERT_EQ(arrived.size(), c.staysAt == 'c' ? 1u : 0u);
     if (c.staysAt == 'b') {
       EXPECT_TRUE(fs::exists(b_->root / "POST" / (name + "[^]"))) << "its hops stay with it";
+      // Not sent on within its time: it goes back to its sender from the hub.
+      const fs::path held = b_->root / "POST" / (name + "[@]");
+      fs::last_write_time(held, fs::last_write_time(held) - std::chrono::hours(24 * (kGiveUpDays + 1)));
+      Pass(*b_);
+      EXPECT_FALSE(fs::exists(held));
+      const std::vector<std::string> reports = Named(*b_, "[@]");
+      ASSERT_EQ(reports.size(), 1u);
+      const Bytes header = linktest::HeaderOf(linktest::ReadAll(b_->root / "POST" / reports[0]));
+      EXPECT_EQ(linktest::TextAt(header, 26, 48), "velloran-report@401");
+      EXPECT_EQ(linktest::TextAt(header, 146, 48), "ann@400");
     }
     if (c.staysAt == 'c') {
       EXPECT_EQ(arrived[0], name + "[=]");
