@@ -451,7 +451,7 @@ bool AcceptExtended() {
     Reply(0, kReplyRefused);
     return true;
   }
-  if (const char* why = RelayRefusal(a, x.channel.open == 1, w.spoolPath)) {
+  if (const char* why = TakeMailToRelay(a, x.channel.open == 1, w.spoolPath)) {
     StatusNew(why);
     Reply(0, kReplyRefused);
     return true;

@@ -262,7 +262,7 @@ bool MayRelayTo(const char* machineId) {
   return LoadRouteFile(kRoutesName, 2, routes) == kRoutesRead && FindRoute(routes, machineId) != nullptr;
 }
 
-const char* RelayRefusal(const TransferAnnounce& announce, bool authenticated, const char* spoolPath) {
+const char* TakeMailToRelay(const TransferAnnounce& announce, bool authenticated, const char* spoolPath) {
   if (!IsForRelay(announce)) return nullptr;
   char caller[kMachineSlotSize + 1] = {}, own[kMachineSlotSize + 1];
   AppendSlot(announce.senderMachId, sizeof announce.senderMachId, caller, sizeof caller);

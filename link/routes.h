@@ -123,9 +123,10 @@ void RemoveOrphanRelayNotes();
 bool IsForRelay(const TransferAnnounce& announce);
 // This machine relays mail for machineId (extended, and its routes cover it).
 bool MayRelayTo(const char* machineId);
-// Why a mail announced for relay is not taken; null when it is taken (its
-// relay note written beside spoolPath) or is no mail for relay.
-const char* RelayRefusal(const TransferAnnounce& announce, bool authenticated, const char* spoolPath);
+// Takes a mail announced for relay: writes its relay note beside spoolPath
+// and returns null (also for mail that is no mail for relay), or returns why
+// it is refused.
+const char* TakeMailToRelay(const TransferAnnounce& announce, bool authenticated, const char* spoolPath);
 // A mail whose sender is of senderMachine, brought by caller, is relayed
 // mail this machine takes: in a framed call, named origin, hops within the
 // limit, caller named in HUBS.TXT.
