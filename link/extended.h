@@ -15,7 +15,8 @@
 //   +0   4  magic         "VLX" 0x1A
 //   +4   1  version       1
 //   +5   1  capabilities  bit 0 frames, bit 1 resume, bit 2 journal, bit 3 end of call,
-//                         bit 4 keys: a hello follows
+//                         bit 4 keys: a hello follows, bit 5 turn: the caller takes
+//                         mail back after its own
 //   +6   4  totalBlocks   little-endian: blocks of the chain
 //   +10 32  digest        BLAKE2b-256 of the whole chain as spooled
 //   +42 84  hello         the handshake's first message (link/secure.h), with bit 4
@@ -51,6 +52,42 @@
 //   Announce frame (next mail's TransferAnnounce) ->  ... Reply, blocks, acks as above
 //   End                                -------->
 //                                     <-------      EndAnswer; the caller hangs up at once
+//
+// The turn: both ways in one call. A caller's offer says it takes mail back
+// (bit 5); a callee that holds mail for the machine that called answers the
+// End with EndAnswer number 1 instead of 0, and from then on the roles are
+// switched -- the callee sends, the caller receives, with the same frames,
+// checks, resume and journals, and a sealed call stays sealed on its one
+// channel. Mail numbers go on counting from the caller's last.
+//
+//   caller                                          callee
+//   End                                -------->
+//                                     <-------      EndAnswer, number 1: mail comes back
+//                                     <-------      Announce frame: a mail for the caller
+//   Reply 'S'/'H'/'N'                  -------->    (then blocks, Acks, Naks as above,
+//                                                    each way reversed) ... next mail
+//                                     <-------      End
+//   EndAnswer; the caller hangs up
+//
+// Only mail whose destination machine is the caller goes back, and only to
+// a caller whose offer asked for it: a plain peer and an older build never
+// see the turn. The caller is the machine that proved its key, or, in a call
+// without keys, the MachID its announces name when such a caller is taken
+// at all (not listed in KNOWN.TXT, not pinned, plain callers allowed). The
+// caller takes a mail back only when it comes from the machine it dialled
+// (and its sender is of that machine), as a callee takes mail only from its
+// caller, and at most as many as one call may file.
+//
+// The callee has no clock of its own inside the call (it works in its data
+// events), so the caller keeps it: when nothing moved on for kResendAfterMs
+// it sends EndAnswer number 1 again, and the callee sends again what is
+// outstanding (the announce, the oldest block not acknowledged, or its End);
+// an announce of the mail being received that comes again means the Reply
+// was lost, and the Reply goes again. A caller whose callee makes no progress
+// (a new mail, a block stored, a mail filed) for the "[OK]" limit hangs up.
+// A mail leaves the callee's POST only after its last Ack (or a Reply 'H');
+// a call broken in the turn leaves it there, and the caller's part file to
+// go on from.
 //
 // Blocks travel as their payload only: the header of block 1 travels once and
 // the receiver makes block k's header from it (blockNumber k, nothing else
@@ -111,9 +148,9 @@
 constexpr int32_t kOfferOffset = 229;
 constexpr char kOfferMagic[4] = {'V', 'L', 'X', 0x1A};
 constexpr uint8_t kOfferVersion = 1;
-constexpr uint8_t kCapFrames = 1, kCapResume = 2, kCapJournal = 4, kCapEnd = 8, kCapKeys = 16;
+constexpr uint8_t kCapFrames = 1, kCapResume = 2, kCapJournal = 4, kCapEnd = 8, kCapKeys = 16, kCapTurn = 32;
 constexpr int32_t kOfferHelloAt = 42;
-constexpr uint8_t kOwnCapabilities = kCapFrames | kCapResume | kCapJournal | kCapEnd;
+constexpr uint8_t kOwnCapabilities = kCapFrames | kCapResume | kCapJournal | kCapEnd | kCapTurn;
 
 struct ExtendedOffer {
   uint8_t capabilities;
@@ -139,9 +176,12 @@ enum FrameType : uint8_t {
   kFrameAck = 'A',       // receiver: blocks 1..number stored in order
   kFrameNak = 'K',       // receiver: block number damaged or missing, send it again
   kFrameEnd = 'E',       // sender: no more mail in this call
-  kFrameEndAnswer = 'F', // receiver: end seen, hang up
+  kFrameEndAnswer = 'F', // receiver: end seen, hang up; number kTurnBack: mail comes back
   kFrameConfirm = 'C',   // sender: the handshake's confirm
 };
+
+// EndAnswer's number: the callee sends mail back in this call (see the turn).
+constexpr uint32_t kTurnBack = 1;
 
 // Reply payload (1 byte).
 constexpr char kReplySend = 'S', kReplyHave = 'H', kReplyRefused = 'N';
@@ -257,10 +297,29 @@ struct ExtendedSend {
   int32_t acked;               // blocks acknowledged in order
   int32_t naks[kWindow];       // blocks asked for again, 0 = free slot
   int32_t refused;             // a Reply 'N' came during the stream
+  int32_t next;                // the next block not sent yet
+  int32_t pendingBlock;        // the block whose frame waits for room on the line, 0 none
+  int32_t ending;              // the End went out: an EndAnswer may turn the call
   int32_t endAnswered;
+  int32_t turned;              // caller: the roles switched, its bytes go to the receiving role
+  // Sending back (the callee's side of the turn).
+  int32_t backPhase;           // TurnPhase
+  int32_t nudged;              // the caller asked again (EndAnswer kTurnBack): send what is outstanding
+  char backPeer[kMachineSlotSize + 1];  // the machine that called, whose mail goes back
+  char backLast[kPathSize];    // the name of the last spool file tried
+  char backPath[kPathSize];    // the spool file going back now
+  char backAnnounce[kAnnounceSize];     // its announce, scrambled
+  MailDigest backDigest;
   FrameReader reader;
   char firstHeader[kHeaderSize];
   char frame[kFrameMaxBytes];
+};
+
+enum TurnPhase : int32_t {
+  kTurnNone = 0,       // not sending back
+  kTurnAnnounced,      // a mail's announce went out, its Reply is awaited
+  kTurnStreaming,      // its blocks go
+  kTurnEnded,          // nothing more: the End went out
 };
 
 // The kind of call the sending role is in, for the status line: "" when plain.
@@ -288,9 +347,24 @@ bool PeerRepliedExtended();
 const char* UnansweredKeyedCall();
 // Streams the mail of spoolPath (totalBlocks blocks) as the Reply asked.
 ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t totalBlocks);
-// Ends a framed call: End, a short wait for the EndAnswer. False when the
-// call was not framed (the plain end follows).
+// Ends a framed call: End, a short wait for the EndAnswer, and when the
+// callee turns the call, the mail it sends back. False when the call was not
+// framed (the plain end follows).
 bool EndFramedCall();
+// The callee at the End of a caller that takes mail back: finds the first
+// mail in POST for machine. False (nothing prepared) when there is none, or
+// while this machine's own tick work still runs (a posting pass begun before
+// the call shares the sending role's work area): its mail waits for a call.
+bool PrepareSendingBack(const char* machine);
+// The callee, once its EndAnswer said so: takes over the call's channel
+// (the receiving role's, emptied) and announces the first mail; mails go on
+// counting after mail.
+void StartSendingBack(SecureChannel& channel, uint8_t mail);
+// Bytes for the callee while it sends back.
+void SendingBackData(const char* data, int32_t length);
+// The callee sends back no more (the call ended, or broke): the mail going
+// back now stays in POST, and the log says why.
+void StopSendingBack(const char* why);
 
 // --- the receiving role (extended_receiver.cpp) ---
 
@@ -298,6 +372,11 @@ struct ExtendedReceive {
   int32_t callFramed;          // this call speaks frames (we replied to an offer)
   int32_t awaitingConfirm;     // a handshake reply went out: the caller's proof comes next
   int32_t callBroken;          // a handshake or a sealed frame failed: nothing more is taken
+  int32_t takesBack;           // callee: the caller's offer takes mail back (kCapTurn)
+  int32_t turned;              // callee: the roles switched, its bytes go to the sending role
+  char calledMachine[kMachineSlotSize + 1];  // caller taking mail back: the machine it dialled
+  int32_t endSeen;             // caller taking mail back: the callee's End came
+  int32_t backMails;           // caller taking mail back: announces taken so far
   SecureHandshake handshake;
   SecureChannel channel;
   char plain[kFrameMaxPayload];
@@ -327,5 +406,12 @@ bool AcceptKeyedHello();
 bool AcceptExtended();
 // Bytes of a framed call, between mails or during one.
 void ExtendedReceiverData(const char* data, int32_t length);
+// The caller, at an EndAnswer that turns the call: takes over the call's
+// channel (the sending role's, emptied) to receive the mails of machine,
+// which count on after mail.
+void StartTakingBack(SecureChannel& channel, uint8_t mail, const char* machine);
+// The caller: receives what the callee sends back, keeping the clock for
+// both, until the callee's End, a broken call or silence for the "[OK]" limit.
+void TakeMailBack();
 // The carrier is gone: the next call starts plain.
 void ForgetFramedCall();

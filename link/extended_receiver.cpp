@@ -5,6 +5,7 @@
 #include <sodium.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "config/config.h"
 #include "link/extended.h"
@@ -301,23 +302,75 @@ void BreakReceive(const char* why) {
     DeleteNote();
   }
   w.state = kReceiveRefused;
-  StatusNew("Call from Velloran@");
-  StatusAdd(x.handshake.callerId[0] != 0 ? x.handshake.callerId : "?");
+  if (x.calledMachine[0] != 0) {
+    StatusNew("Call to Velloran@");
+    StatusAdd(x.calledMachine);
+  } else {
+    StatusNew("Call from Velloran@");
+    StatusAdd(x.handshake.callerId[0] != 0 ? x.handshake.callerId : "?");
+  }
   StatusAdd(" ended: ");
   StatusAdd(why);
   ShowProgress(0, 100);
 }
 
+// The announce's MachID, when it is a valid machine id, into sender
+// (kMachineSlotSize + 1); false otherwise.
+bool AnnouncedMachine(char* sender) {
+  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(work().announce);
+  pClrMem(sender, kMachineSlotSize + 1);
+  AppendSlot(a.senderMachId, sizeof a.senderMachId, sender, kMachineSlotSize + 1);
+  return IsValidMachineSlot(a.senderMachId, sizeof a.senderMachId);
+}
+
 // In a call whose caller proved its key, every announce must be that
 // machine's own.
 bool FromTheProvenMachine() {
-  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(work().announce);
-  char sender[kMachineSlotSize + 1] = {};
-  AppendSlot(a.senderMachId, sizeof a.senderMachId, sender, sizeof sender);
-  if (IsValidMachineSlot(a.senderMachId, sizeof a.senderMachId) && pCmp(sender, xwork().handshake.callerId) == 1)
-    return true;
+  char sender[kMachineSlotSize + 1];
+  if (AnnouncedMachine(sender) && pCmp(sender, xwork().handshake.callerId) == 1) return true;
   BreakReceive("it announced mail of another machine than the one that proved its key");
   return false;
+}
+
+// Mail that comes back in a turned call is the dialled machine's own (with
+// keys, the machine whose key the handshake proved).
+bool FromTheCalledMachine() {
+  char sender[kMachineSlotSize + 1];
+  if (AnnouncedMachine(sender) && SameMachine(sender, xwork().calledMachine)) return true;
+  BreakReceive("it sent back mail of another machine than the one called");
+  return false;
+}
+
+// The machine whose mail may go back in this call: the one that proved its
+// key, or in a call without keys the one its announces name, when such a
+// caller is taken here at all. Empty when none.
+void MachineToSendBackTo(char* machine) {
+  ExtendedReceive& x = xwork();
+  pClrMem(machine, kMachineSlotSize + 1);
+  if (x.channel.open == 1) {
+    AppendText(x.handshake.callerId, machine, kMachineSlotSize + 1);
+    return;
+  }
+  const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(work().announce);
+  if (UnauthenticatedRefusal(a) == nullptr) AnnouncedMachine(machine);
+}
+
+// The caller's End. A caller that takes mail back, and mail in POST for it:
+// the call turns, and this machine sends from now on. Otherwise the end.
+void TakeEnd() {
+  ExtendedReceive& x = xwork();
+  char machine[kMachineSlotSize + 1];
+  if (x.calledMachine[0] == 0 && x.takesBack == 1) {
+    MachineToSendBackTo(machine);
+    if (machine[0] != 0 && PrepareSendingBack(machine)) {
+      SendFrame(kFrameEndAnswer, kTurnBack, nullptr, 0);
+      x.turned = 1;
+      StartSendingBack(x.channel, x.mail);
+      return;
+    }
+  }
+  SendFrame(kFrameEndAnswer, 0, nullptr, 0);
+  if (x.calledMachine[0] != 0) x.endSeen = 1;
 }
 
 // An offer with a hello: answer with this machine's proof, and say nothing
@@ -369,8 +422,17 @@ void TakeConfirm(const Frame& frame) {
 // call: no mail of it may go on plain.
 void TakeAnnounceFrame(const Frame& frame) {
   ExtendedReceive& x = xwork();
-  if (frame.mail == x.mail && work().state == kReceiveMail) return;  // the same mail again: already replied
+  if (frame.mail == x.mail && work().state == kReceiveMail) {
+    // The same mail again: our Reply was lost on the way (a turned call's
+    // sender announces again when asked to).
+    Reply(work().expectedBlock - 1, kReplySend);
+    return;
+  }
   x.announcedMail = frame.mail;
+  if (x.calledMachine[0] != 0 && ++x.backMails > ReceiverLimits().mailsPerCall) {
+    BreakReceive("it sent back more mails than one call may carry");
+    return;
+  }
   if (!ReceiveAnnounce(frame.payload, frame.length) && x.callBroken != 1)
     BreakReceive(x.channel.open == 1 ? "an announce this sealed call cannot take" : "an announce without its offer");
 }
@@ -397,7 +459,7 @@ void TakeFrame(Frame& frame) {
         Ack(x.finishedBlocks);  // the sender missed the last ack
       return;
     case kFrameEnd:
-      SendFrame(kFrameEndAnswer, 0, nullptr, 0);
+      TakeEnd();
       return;
     case kFrameConfirm:
       if (x.awaitingConfirm == 1 && frame.mail == x.mail) TakeConfirm(frame);
@@ -413,6 +475,7 @@ void BeginFramedMail(const ExtendedOffer& offer) {
   x.callFramed = 1;
   x.mail = x.announcedMail;
   x.offer = offer;
+  if ((offer.capabilities & kCapTurn) != 0) x.takesBack = 1;
   x.nakked = 0;
   x.haveFirstHeader = 0;
   x.finishedBlocks = 0;
@@ -444,8 +507,9 @@ bool AcceptExtended() {
   // A call whose handshake began takes no mail before it has finished.
   if (x.handshake.step != kSecureStepNone && x.channel.open != 1) return false;
   BeginFramedMail(offer);
+  if (x.calledMachine[0] != 0 && !FromTheCalledMachine()) return true;
   if (x.channel.open == 1) {
-    if (!FromTheProvenMachine()) return true;
+    if (x.calledMachine[0] == 0 && !FromTheProvenMachine()) return true;
   } else if (const char* why = UnauthenticatedRefusal(a)) {
     StatusNew(why);
     Reply(0, kReplyRefused);
@@ -463,15 +527,61 @@ bool AcceptExtended() {
 
 void ExtendedReceiverData(const char* data, int32_t length) {
   ExtendedReceive& x = xwork();
+  if (x.turned == 1) {
+    SendingBackData(data, length);
+    return;
+  }
   FrameReaderAdd(x.reader, data, length);
   Frame frame;
-  for (FrameRead r; (r = FrameReaderTake(x.reader, frame)) != FrameRead::None;) {
+  for (FrameRead r; x.turned != 1 && (r = FrameReaderTake(x.reader, frame)) != FrameRead::None;) {
     if (r == FrameRead::Frame) {
       TakeFrame(frame);
     } else if (x.callBroken != 1 && frame.mail == x.mail && work().state == kReceiveMail && int64_t(frame.number) >= work().expectedBlock &&
                int64_t(frame.number) <= x.offer.totalBlocks) {
       Nak(int32_t(frame.number));  // damaged on the way: send it again
       if (int32_t(frame.number) == work().expectedBlock) x.nakked = work().expectedBlock;
+    }
+  }
+  if (x.turned == 1 && x.reader.count > 0) {  // the caller's first answers to the mail going back
+    SendingBackData(x.reader.bytes, x.reader.count);
+    x.reader.count = 0;
+  }
+}
+
+void StartTakingBack(SecureChannel& channel, uint8_t mail, const char* machine) {
+  ExtendedReceive& x = xwork();
+  x.channel = channel;
+  pClrMem(&channel, sizeof channel);
+  x.callFramed = 1;
+  x.callBroken = x.endSeen = x.finishedBlocks = 0;
+  x.mail = x.announcedMail = mail;
+  pClrMem(x.calledMachine, sizeof x.calledMachine);
+  AppendText(machine, x.calledMachine, sizeof x.calledMachine);
+  x.backMails = 0;
+  x.reader.count = 0;
+  work().state = kReceiveIdle;
+}
+
+void TakeMailBack() {
+  LinkState& link = Link();
+  ExtendedReceive& x = xwork();
+  // What the callee has done so far: a new announce, a block stored, a mail
+  // filed. Frames that change none of them (sent again, or never meant to
+  // end) do not keep the call up.
+  auto progress = [&x, &link] { return std::make_tuple(x.backMails, work().writePosition, link.mailsThisCall); };
+  auto seen = progress();
+  uint32_t progressAt = uint32_t(pTiming()), nudgedAt = progressAt;
+  while (link.callState == 1 && x.endSeen != 1 && x.callBroken != 1) {
+    pDoEvent(kOkSliceMs);
+    const uint32_t now = uint32_t(pTiming());
+    if (progress() != seen) {
+      seen = progress();
+      progressAt = now;
+    } else if (now - progressAt >= kOkLimitMs) {
+      return;
+    } else if (now - progressAt >= kResendAfterMs && now - nudgedAt >= kResendAfterMs) {
+      SendFrame(kFrameEndAnswer, kTurnBack, nullptr, 0);  // still here: send again what is outstanding
+      nudgedAt = now;
     }
   }
 }
@@ -481,6 +591,8 @@ void ForgetFramedCall() {
   ExtendedSend& send = link.xsend;
   ExtendedReceive& receive = link.xreceive;
   send.callFramed = send.offered = send.keysOffered = send.callBroken = 0;
+  StopSendingBack("the call ended (by the receiver, or the line)");
+  send.ending = send.turned = send.nudged = 0;
   send.mail = 0;
   send.total = 0;
   send.reader.count = 0;
@@ -488,6 +600,8 @@ void ForgetFramedCall() {
   SecureForget(send.handshake);
   SecureClose(send.channel);
   receive.callFramed = receive.awaitingConfirm = receive.callBroken = 0;
+  receive.takesBack = receive.turned = receive.endSeen = 0;
+  pClrMem(receive.calledMachine, sizeof receive.calledMachine);
   receive.mail = receive.announcedMail = 0;
   receive.reader.count = 0;
   SecureForget(receive.handshake);

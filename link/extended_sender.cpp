@@ -3,7 +3,10 @@
 // without waiting for each acknowledgement.
 #include <sodium.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "config/config.h"
 #include "link/extended.h"
@@ -30,8 +33,9 @@ void BreakCall(const char* why) {
   x.callBroken = 1;
   x.replied = 1;
   x.replyStatus = kReplyRefused;
-  StatusNew("Call to Velloran@");
-  StatusAdd(Link().connectedMachine);
+  const bool sendingBack = x.backPhase != kTurnNone;
+  StatusNew(sendingBack ? "Call from Velloran@" : "Call to Velloran@");
+  StatusAdd(sendingBack ? x.backPeer : Link().connectedMachine);
   StatusAdd(" ended: ");
   StatusAdd(why);
   if (Link().okFlag == -1) Link().okFlag = 1;
@@ -103,6 +107,22 @@ void AddNak(int32_t k) {
     }
 }
 
+// The callee's answer to the End: number kTurnBack turns the call, and the
+// caller receives from then on. (While the callee sends back, an EndAnswer
+// from the caller is its nudge: see SendingBackData.)
+void TakeEndAnswer(const Frame& frame) {
+  ExtendedSend& x = work();
+  if (x.backPhase != kTurnNone) {
+    x.nudged = frame.number == kTurnBack ? 1 : 0;
+    if (frame.number != kTurnBack && x.backPhase == kTurnEnded) x.backPhase = kTurnNone;  // the caller hangs up
+    return;
+  }
+  x.endAnswered = 1;
+  if (x.ending != 1 || frame.number != kTurnBack || x.turned == 1) return;
+  x.turned = 1;
+  StartTakingBack(x.channel, x.mail, Link().connectedMachine);
+}
+
 // A block number from the line counts only within the mail being sent.
 bool InMail(uint32_t number) { return number >= 1 && number <= uint32_t(work().total); }
 
@@ -117,6 +137,10 @@ void TakeFrame(Frame& frame) {
     BreakCall(kAnsweredWithoutKey);
     return;
   }
+  if (frame.type == kFrameEndAnswer) {  // of whichever mail: also the caller's nudge in a turned call
+    TakeEndAnswer(frame);
+    return;
+  }
   if (frame.mail != x.mail) return;  // the tail of an earlier mail
   switch (frame.type) {
     case kFrameReply:
@@ -127,9 +151,6 @@ void TakeFrame(Frame& frame) {
       break;
     case kFrameNak:
       if (InMail(frame.number)) AddNak(int32_t(frame.number));
-      break;
-    case kFrameEndAnswer:
-      x.endAnswered = 1;
       break;
     default:
       break;
@@ -170,6 +191,40 @@ bool LoadBlockFrame(const char* spoolPath, int32_t k) {
   return true;
 }
 
+// The stream of the mail in spoolPath begins after the blocks the Reply
+// said are held. False when its first block cannot be read.
+bool BeginStream(const char* spoolPath) {
+  ExtendedSend& x = work();
+  MailBlock first;
+  if (pFileIO(-1, spoolPath, BlockPosition(1), &first, kBlockSize) != kBlockSize) return false;
+  std::memcpy(x.firstHeader, &first.header, kHeaderSize);
+  x.acked = x.held;
+  pClrMem(x.naks, sizeof x.naks);
+  x.next = x.held + 1;
+  x.pendingBlock = 0;
+  return true;
+}
+
+// Sends frames while the window and the line allow: blocks asked for again
+// first, then new ones. A frame the line does not take waits for the next
+// call. False when the spool file cannot be read.
+bool PushBlocks(const char* spoolPath) {
+  ExtendedSend& x = work();
+  for (;;) {
+    if (x.pendingBlock == 0) {
+      x.pendingBlock = TakeNak();
+      if (x.pendingBlock == 0 && x.next <= x.total && x.next <= x.acked + kWindow) x.pendingBlock = x.next;
+      if (x.pendingBlock == 0) return true;
+      if (!LoadBlockFrame(spoolPath, x.pendingBlock)) return false;
+    }
+    if (!SendFrameOn(x.channel, x.pendingType, x.mail, uint32_t(x.pendingBlock), x.pendingPayload, x.pendingLength,
+                     x.frame))
+      return true;
+    if (x.pendingBlock == x.next) ++x.next;
+    x.pendingBlock = 0;
+  }
+}
+
 void SendEmptyFrame(uint8_t type) {
   ExtendedSend& x = work();
   SendFrameOn(x.channel, type, x.mail, 0, nullptr, 0, x.frame);
@@ -182,6 +237,12 @@ void ShowAcked(int32_t total) {
   ShowProgress(work().acked, total);
 }
 
+// The machine at the other end: the one dialled, or the caller mail goes back to.
+const char* PeerMachine() {
+  const ExtendedSend& x = work();
+  return x.backPhase != kTurnNone ? x.backPeer : Link().connectedMachine;
+}
+
 // What the Reply said, before any block: true when blocks are to go.
 bool ReplyLetsBlocksGo(int32_t total, ExtendedOutcome& outcome) {
   ExtendedSend& x = work();
@@ -192,14 +253,14 @@ bool ReplyLetsBlocksGo(int32_t total, ExtendedOutcome& outcome) {
   }
   if (x.replyStatus == kReplyHave) {
     StatusNew("Velloran@");
-    StatusAdd(Link().connectedMachine);
+    StatusAdd(PeerMachine());
     StatusAdd(" holds the mail already: not sent again");
     outcome = ExtendedOutcome::Sent;
     return false;
   }
   if (x.replyStatus != kReplySend || x.held < 0 || x.held >= total) {
     StatusNew("Velloran@");
-    StatusAdd(Link().connectedMachine);
+    StatusAdd(PeerMachine());
     StatusAdd(" refused the mail");
     return false;
   }
@@ -299,6 +360,10 @@ void SendAnnounceRecord(const char* announce, int32_t length) {
 
 bool ExtendedSenderData(const char* data, int32_t length) {
   ExtendedSend& x = work();
+  if (x.turned == 1) {
+    ExtendedReceiverData(data, length);
+    return true;
+  }
   if (x.callFramed != 1 && x.keysOffered == 1 && IsPlainOk(data, length)) {
     BreakCall(kAnsweredWithoutKey);
     return true;
@@ -306,8 +371,13 @@ bool ExtendedSenderData(const char* data, int32_t length) {
   if (x.callFramed != 1 && (x.offered != 1 || IsPlainOk(data, length))) return false;
   FrameReaderAdd(x.reader, data, length);
   Frame frame;
-  for (FrameRead r; (r = FrameReaderTake(x.reader, frame)) != FrameRead::None;)
+  for (FrameRead r; x.turned != 1 && (r = FrameReaderTake(x.reader, frame)) != FrameRead::None;)
     if (r == FrameRead::Frame) TakeFrame(frame);
+  // What came behind the turning EndAnswer is the callee's first mail.
+  if (x.turned == 1 && x.reader.count > 0) {
+    ExtendedReceiverData(x.reader.bytes, x.reader.count);
+    x.reader.count = 0;
+  }
   return true;
 }
 
@@ -323,13 +393,7 @@ ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t total) {
   LinkState& link = Link();
   ExtendedOutcome outcome;
   if (!ReplyLetsBlocksGo(total, outcome)) return outcome;
-  MailBlock first;
-  if (pFileIO(-1, spoolPath, BlockPosition(1), &first, kBlockSize) != kBlockSize) return ExtendedOutcome::Left;
-  std::memcpy(x.firstHeader, &first.header, kHeaderSize);
-  x.acked = x.held;
-  pClrMem(x.naks, sizeof x.naks);
-  int32_t next = x.held + 1;
-  int32_t pending = 0;        // block whose frame waits for room on the line
+  if (!BeginStream(spoolPath)) return ExtendedOutcome::Left;
   int32_t seen = x.acked;
   uint32_t progressAt = Now(), resentAt = Now();
   while (x.acked < total) {
@@ -338,17 +402,7 @@ ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t total) {
       return ExtendedOutcome::Left;
     }
     if (link.callState != 1 || x.refused == 1) return ExtendedOutcome::Left;
-    if (pending == 0) {
-      pending = TakeNak();
-      if (pending == 0 && next <= total && next <= x.acked + kWindow) pending = next;
-      if (pending != 0 && !LoadBlockFrame(spoolPath, pending)) return ExtendedOutcome::Left;
-    }
-    if (pending != 0 &&
-        SendFrameOn(x.channel, x.pendingType, x.mail, uint32_t(pending), x.pendingPayload, x.pendingLength, x.frame)) {
-      if (pending == next) ++next;
-      pending = 0;
-      continue;
-    }
+    if (!PushBlocks(spoolPath)) return ExtendedOutcome::Left;
     pDoEvent(kStreamSliceMs);
     const uint32_t now = Now();
     if (x.acked != seen) {
@@ -358,7 +412,7 @@ ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t total) {
     } else if (now - progressAt >= kOkLimitMs) {
       HangUp();
       return ExtendedOutcome::Left;
-    } else if (next > x.acked + 1 && now - progressAt >= kResendAfterMs && now - resentAt >= kResendAfterMs) {
+    } else if (x.next > x.acked + 1 && now - progressAt >= kResendAfterMs && now - resentAt >= kResendAfterMs) {
       // Nothing acknowledged for a while: the oldest block or its ack was lost.
       AddNak(x.acked + 1);
       resentAt = now;
@@ -373,8 +427,203 @@ bool EndFramedCall() {
   LinkState& link = Link();
   if (x.callFramed != 1 || x.callBroken == 1) return x.callBroken == 1;
   x.endAnswered = 0;
+  x.ending = 1;
   SendEmptyFrame(kFrameEnd);
   const uint32_t start = Now();
   while (x.endAnswered != 1 && link.callState == 1 && Now() - start < kEndAnswerMs) pDoEvent(kStreamSliceMs);
+  x.ending = 0;
+  if (x.turned == 1) TakeMailBack();
   return true;
+}
+
+// --- sending back: the callee's side of a turned call --------------------------
+//
+// The callee has no loop of its own inside the call: every step runs in its
+// data events, on the caller's Replies, Acks, Naks and nudges.
+
+namespace {
+
+void ShowVerifying() {
+  StatusNew("Verifying Velloran@");
+  StatusAdd(work().backPeer);
+  StatusAdd("...");
+}
+
+// The spool file name holds a mail that goes back: complete, whole, a first
+// block first, and for the machine that called. Its announce (with the
+// offer), digest, path and length are kept for the stream.
+bool PrepareMailBack(const char* name) {
+  ExtendedSend& x = work();
+  char path[kPathSize] = {};
+  if (AppendBounded(Config().spoolPath, path, kPathSize) != 1 || AppendBounded("\\", path, kPathSize) != 1 ||
+      AppendBounded(name, path, kPathSize) != 1)
+    return false;
+  const int32_t size = pFileSize(path);
+  MailBlock first;
+  if (size <= 0 || IsMailComplete(path, size) != 1 || ReadBlockHeader(path, BlockPosition(1), first) != kBlockSize)
+    return false;
+  const int32_t total = SlotNumber(first.header.totalBlocks, sizeof first.header.totalBlocks);
+  char destination[sizeof first.header.destination + 1], machine[kPathSize] = {};
+  SlotText(first.header.destination, destination);
+  TransferAnnounce& a = *reinterpret_cast<TransferAnnounce*>(x.backAnnounce);
+  const bool goes = IsFirstBlock(first.header) == 1 && total >= 1 && int64_t(total) * kBlockSize == size &&
+                    AddressMachinePart(destination, machine, kPathSize) == 1 && SameMachine(machine, x.backPeer) &&
+                    DigestFile(path, x.backDigest) == 1 && MakeAnnounceRecord(first.header, machine, a);
+  pClrMem(&first, sizeof first);
+  if (!goes) return false;
+  WriteOffer(a, total, x.backDigest, nullptr);
+  vlData(1, &a, kAnnounceSize);
+  pCopyMem(path, x.backPath, kPathSize);
+  x.total = total;
+  return true;
+}
+
+// The next mail for the caller in POST, in name order after the last one
+// tried; false when none is left.
+bool FindMailBack() {
+  ExtendedSend& x = work();
+  std::vector<std::string> names = ListSpoolFiles(kRemoteSuffix);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (x.backLast[0] != 0 && name.compare(x.backLast) <= 0) continue;
+    pClrMem(x.backLast, kPathSize);
+    AppendText(name.c_str(), x.backLast, kPathSize);
+    if (PrepareMailBack(name.c_str())) return true;
+  }
+  return false;
+}
+
+void AnnounceBack() {
+  ExtendedSend& x = work();
+  ++x.mail;
+  x.replied = x.refused = 0;
+  x.backPhase = kTurnAnnounced;
+  ShowVerifying();
+  SendFrameOn(x.channel, kFrameAnnounce, x.mail, 0, x.backAnnounce, kAnnounceSize, x.frame);
+}
+
+void AnnounceNextOrEnd() {
+  ExtendedSend& x = work();
+  if (FindMailBack()) {
+    AnnounceBack();
+    return;
+  }
+  x.backPhase = kTurnEnded;
+  SendEmptyFrame(kFrameEnd);
+}
+
+constexpr const char* kRefusedBack = "refused by the receiver";
+constexpr const char* kUnreadBack = "its spool file could not be read";
+
+// The mail going back is done with: gone (its last Ack, or the caller held
+// it already; why is null) or kept for another call, and why. Then the next.
+void FinishMailBack(const char* why) {
+  ExtendedSend& x = work();
+  const std::string mail = DescribeMail(x.backPath);
+  if (why == nullptr) {
+    RememberSentMail(x.backAnnounce, x.backDigest, x.total);
+    LogMail("sent", mail);
+    pFileDel(x.backPath);
+  } else {
+    LogMail("kept in POST:", mail + ": " + why);
+  }
+  AnnounceNextOrEnd();
+}
+
+void TakeReplyBack() {
+  ExtendedSend& x = work();
+  StatusNew("Velloran@");
+  StatusAdd(x.backPeer);
+  StatusAdd(" Verified OK");
+  ExtendedOutcome outcome;
+  if (!ReplyLetsBlocksGo(x.total, outcome)) {
+    FinishMailBack(outcome == ExtendedOutcome::Sent ? nullptr : kRefusedBack);
+    return;
+  }
+  if (!BeginStream(x.backPath)) {
+    FinishMailBack(kUnreadBack);
+    return;
+  }
+  x.backPhase = kTurnStreaming;
+  if (!PushBlocks(x.backPath)) FinishMailBack(kUnreadBack);
+}
+
+void StreamBack(bool nudged) {
+  ExtendedSend& x = work();
+  if (x.refused == 1) {
+    FinishMailBack(kRefusedBack);
+    return;
+  }
+  ShowAcked(x.total);
+  if (x.acked >= x.total) {
+    FinishMailBack(nullptr);
+    return;
+  }
+  if (nudged) AddNak(x.acked + 1);  // nothing came for a while: the oldest block or its ack was lost
+  if (!PushBlocks(x.backPath)) FinishMailBack(kUnreadBack);
+}
+
+void StepSendingBack(bool nudged) {
+  ExtendedSend& x = work();
+  switch (x.backPhase) {
+    case kTurnAnnounced:
+      if (x.replied == 1)
+        TakeReplyBack();
+      else if (nudged)
+        SendFrameOn(x.channel, kFrameAnnounce, x.mail, 0, x.backAnnounce, kAnnounceSize, x.frame);
+      return;
+    case kTurnStreaming:
+      StreamBack(nudged);
+      return;
+    case kTurnEnded:
+      if (nudged) SendEmptyFrame(kFrameEnd);
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace
+
+bool PrepareSendingBack(const char* machine) {
+  ExtendedSend& x = work();
+  // A posting pass of this machine that is still running shares this
+  // work area: its mail waits for its own call.
+  if (tkWorkRunning() == 1 || !IsValidMachineId(machine)) return false;
+  pClrMem(x.backPeer, sizeof x.backPeer);
+  AppendText(machine, x.backPeer, sizeof x.backPeer);
+  pClrMem(x.backLast, kPathSize);
+  if (FindMailBack()) return true;
+  pClrMem(x.backPeer, sizeof x.backPeer);
+  return false;
+}
+
+void StartSendingBack(SecureChannel& channel, uint8_t mail) {
+  ExtendedSend& x = work();
+  x.channel = channel;
+  pClrMem(&channel, sizeof channel);
+  x.callFramed = x.offered = 1;
+  x.keysOffered = x.callBroken = x.turned = x.ending = x.nudged = 0;
+  x.reader.count = 0;
+  x.mail = mail;
+  AnnounceBack();
+}
+
+void SendingBackData(const char* data, int32_t length) {
+  ExtendedSend& x = work();
+  if (x.backPhase == kTurnNone) return;
+  x.nudged = 0;
+  ExtendedSenderData(data, length);
+  if (x.callBroken == 1) {
+    StopSendingBack("the secured call failed");  // nothing more goes
+    return;
+  }
+  StepSendingBack(x.nudged == 1);
+}
+
+void StopSendingBack(const char* why) {
+  ExtendedSend& x = work();
+  if (x.backPhase == kTurnAnnounced || x.backPhase == kTurnStreaming)
+    LogMail("kept in POST:", DescribeMail(x.backPath) + ": " + why);
+  x.backPhase = kTurnNone;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "store/format.h"
 #include "store/journal.h"
 
 // Status line: a new message replaces the line, further pieces are appended.
@@ -41,6 +42,13 @@ void OnLineData(const char* data, int32_t length);
 // and whatever runs inside a later pause (a receiver clearing old part files,
 // a pass) may start another; a file added meanwhile waits for the next run.
 std::vector<std::string> ListSpoolFiles(const char* suffix);
+
+// Sending, shared by the posting pass and the extended protocol's turn
+// (sender.cpp). The announce of the mail whose first header (unscrambled) is
+// given, for machine, unscrambled into a; false when its name does not fit.
+bool MakeAnnounceRecord(const MailHeader& first, const char* machine, TransferAnnounce& a);
+// The mail announced so (scrambled) has left: the sender's journal keeps its name.
+void RememberSentMail(const char* scrambledAnnounce, const MailDigest& digest, int32_t blocks);
 
 // Receiving, shared by the plain and the extended protocol (receiver.cpp).
 constexpr const char* kPartSuffix = "[~]";    // a mail still arriving

@@ -42,8 +42,8 @@
 // Each wait for "[OK]" lasts at most 75 s; one block is in flight at a time.
 // Between two machines of this system the announce carries an offer in its
 // spare bytes, and a Reply to it turns the rest of the call into the framed
-// exchange of link/extended.h; a peer that answers "[OK]" gets exactly the
-// exchange above.
+// exchange of link/extended.h (which can also carry the callee's mail back in
+// the same call); a peer that answers "[OK]" gets exactly the exchange above.
 //
 // The sending role (DeliverRemoteMails) and the receiving role (OnLinkEvent,
 // data while the call is incoming) keep separate transfer states and work

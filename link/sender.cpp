@@ -79,22 +79,7 @@ bool TakeDestinationMachine() {
 // buffer. False when the mail's name does not fit the name slot.
 bool BuildAnnounce() {
   SendWork& w = work();
-  pClrMem(w.announce, kAnnounceSize);
-  TransferAnnounce& a = *reinterpret_cast<TransferAnnounce*>(w.announce);
-  char sender[sizeof header().sender + 1];
-  char postedAt[sizeof header().postedAt + 1];
-  SlotText(header().sender, sender);
-  SlotText(header().postedAt, postedAt);
-  char name[kNameBufferSize];
-  if (BuildMailName(sender, postedAt, name) != 1) return false;
-  if (pLen(name) + pLen(kLocalSuffix) > int32_t(sizeof a.name) - 1) return false;
-  pCopyMem(name, a.name, pLen(name));
-  AppendText(kLocalSuffix, a.name, sizeof a.name);
-  SetSlot(a.destinationMachine, w.destinationMachine);
-  SetSlot(a.marker, kMailMarker);
-  AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, a.senderMachId, sizeof a.senderMachId);
-  AppendSlot(Config().unit.Text(UnitField::Owner), UnitField::Owner.width, a.senderOwner, sizeof a.senderOwner);
-  return true;
+  return MakeAnnounceRecord(header(), w.destinationMachine, *reinterpret_cast<TransferAnnounce*>(w.announce));
 }
 
 // The extension goes into the announce; false (and why on the status line)
@@ -224,19 +209,9 @@ FileOutcome SendBlocks() {
   }
 }
 
-// The mail has left: its name goes into the sender's journal, so that no
-// later mail of this machine leaves under it (ChooseFreeSpoolName).
 void RememberSent() {
   SendWork& w = work();
-  TransferAnnounce announce;
-  pCopyMem(w.announce, &announce, kAnnounceSize);
-  vlData(-1, &announce, kAnnounceSize);
-  char journal[kPathSize];
-  if (BuildJournalPath(kSentJournalName, journal) == 1 &&
-      JournalRecord(journal, announce.name, w.chainDigest, int32_t(w.spoolSize / kBlockSize), JournalToday()) ==
-          kJournalNotWritten)
-    StatusAdd(" (sent journal not written)");
-  pClrMem(&announce, sizeof announce);
+  RememberSentMail(w.announce, w.chainDigest, int32_t(w.spoolSize / kBlockSize));
 }
 
 const char* SnagText(int32_t snag) {
@@ -392,6 +367,37 @@ void ShowPassEnd() {
 }
 
 }  // namespace
+
+bool MakeAnnounceRecord(const MailHeader& first, const char* machine, TransferAnnounce& a) {
+  pClrMem(&a, kAnnounceSize);
+  char sender[sizeof first.sender + 1];
+  char postedAt[sizeof first.postedAt + 1];
+  SlotText(first.sender, sender);
+  SlotText(first.postedAt, postedAt);
+  char name[kNameBufferSize];
+  if (BuildMailName(sender, postedAt, name) != 1) return false;
+  if (pLen(name) + pLen(kLocalSuffix) > int32_t(sizeof a.name) - 1) return false;
+  pCopyMem(name, a.name, pLen(name));
+  AppendText(kLocalSuffix, a.name, sizeof a.name);
+  SetSlot(a.destinationMachine, machine);
+  SetSlot(a.marker, kMailMarker);
+  AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, a.senderMachId, sizeof a.senderMachId);
+  AppendSlot(Config().unit.Text(UnitField::Owner), UnitField::Owner.width, a.senderOwner, sizeof a.senderOwner);
+  return true;
+}
+
+// The mail has left: its name goes into the sender's journal, so that no
+// later mail of this machine leaves under it (ChooseFreeSpoolName).
+void RememberSentMail(const char* scrambledAnnounce, const MailDigest& digest, int32_t blocks) {
+  TransferAnnounce announce;
+  pCopyMem(scrambledAnnounce, &announce, kAnnounceSize);
+  vlData(-1, &announce, kAnnounceSize);
+  char journal[kPathSize];
+  if (BuildJournalPath(kSentJournalName, journal) == 1 &&
+      JournalRecord(journal, announce.name, digest, blocks, JournalToday()) == kJournalNotWritten)
+    StatusAdd(" (sent journal not written)");
+  pClrMem(&announce, sizeof announce);
+}
 
 std::vector<std::string> ListSpoolFiles(const char* suffix) {
   std::vector<std::string> names;

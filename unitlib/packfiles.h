@@ -14,6 +14,8 @@ namespace packfiles {
 
 using File = intptr_t;
 constexpr File kNoFile = -1;
+// The packed copy's name in the private folder.
+constexpr char kPackedName[] = "attachment.xz";
 
 // An existing regular file, for reading; its size in 'size'.
 File OpenForReading(const std::string& path, uint64_t& size);

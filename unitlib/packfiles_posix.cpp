@@ -10,8 +10,6 @@
 namespace packfiles {
 namespace {
 
-constexpr char kPackedName[] = "attachment.xz";
-
 struct PrivateFolder {
   std::string path;
 };

@@ -9,8 +9,6 @@
 namespace packfiles {
 namespace {
 
-constexpr char kPackedName[] = "attachment.xz";
-
 struct PrivateFolder {
   std::string path;
 };

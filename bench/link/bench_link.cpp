@@ -11,6 +11,9 @@
 //   cut        the carrier dropped after every 200 KiB the sender sends: the
 //              extended protocol goes on from the blocks held; bytes on the
 //              line against the mail's size
+//   ext/both   each machine holds such a mail for the other: one call by 400
+//              carries both (the callee sends its mail back after the
+//              caller's), against two one-way calls
 //   zmodem     lrzsz's sz/rz over the same kind of paced line, in real time
 //              (about three minutes; --no-zmodem leaves it out)
 // Efficiency over the stream: attachment bytes / (seconds x baud / 10), the
@@ -31,6 +34,7 @@
 #include "link/secure.h"
 #include "platform/unit.h"
 #include "store/format.h"
+#include "tests/common/temp_folder.h"
 #include "tests/common/two_machines.h"
 #include "toolkit/text.h"
 
@@ -52,8 +56,8 @@ Bytes ReadAll(const fs::path& path) {
 
 // The mail as the writer spools it: the message block, then the compressed
 // attachment in 3519-byte chunks.
-Bytes MakeMail(const fs::path& attachment) {
-  const char* made = vlOptimize(1, attachment.c_str(), 0, 2024);
+Bytes MakeMail(const fs::path& attachment, const char* sender = "ann@400", const char* destination = "bob@401") {
+  const char* made = vlOptimize(1, attachment.string().c_str(), 0, 2024);
   if (made == nullptr || made[0] == 0) {
     fprintf(stderr, "bench_link: cannot compress the attachment\n");
     exit(1);
@@ -64,9 +68,9 @@ Bytes MakeMail(const fs::path& attachment) {
   MailHeader header{};
   SetSlot(header.marker, kMailMarker);
   SetSlot(header.postedAt, "7/12/2026 9:05");
-  SetSlot(header.sender, "ann@400");
+  SetSlot(header.sender, sender);
   SetSlot(header.subject, "one mebibyte");
-  SetSlot(header.destination, "bob@401");
+  SetSlot(header.destination, destination);
   SetSlot(header.totalBlocks, std::to_string(total).c_str());
   SetSlot(header.attachmentCount, "1");
   SetSlot(header.status, kStatusNew);
@@ -105,8 +109,8 @@ struct Run {
 
 // Machines 401 (receiver) and 400 (sender) with the given modem lines; the
 // mail goes in posting passes until it has left or passes run out.
-// Both machines get a key and know each other's: the call is authenticated
-// and every frame sealed.
+// Both machines get a key (readable by its owner only) and know each
+// other's: the call is authenticated and every frame sealed.
 void GiveKeys(const fs::path& a, const fs::path& b) {
   MachineKey ka, kb;
   MakeMachineKey(ka);
@@ -118,6 +122,8 @@ void GiveKeys(const fs::path& a, const fs::path& b) {
     unsigned char record[kMachineKeyFileSize];
     MachineKeyRecord(*keys.first, record);
     std::ofstream(folder / kMachineKeyName, std::ios::binary).write(reinterpret_cast<const char*>(record), sizeof record);
+    // A machine refuses a key that others than its owner may read.
+    fs::permissions(folder / kMachineKeyName, fs::perms::owner_read | fs::perms::owner_write);
     char hex[kKeyHexSize + 1];
     PublicKeyHex(keys.second.second->publicKey, hex);
     std::ofstream(folder / kKnownMachinesName) << keys.second.first << " " << hex << "\n";
@@ -152,6 +158,33 @@ Run Carry(const fs::path& root, const Bytes& mail, bool extended, const std::str
   return run;
 }
 
+// Both machines extended, each with a mail for the other; one posting pass
+// of 400's. Delivered and identical only when both mails arrived whole.
+Run CarryBothWays(const fs::path& root, const Bytes& mail, const Bytes& back) {
+  fs::remove_all(root);
+  Machine& b = twomachines::Start<1>(root / "b", "401", true, "pace = 1\n");
+  const std::string book = "401 = 127.0.0.1:" + std::to_string(twomachines::ListenPort(b)) + "\n";
+  Machine& a = twomachines::Start<0>(root / "a", "400", true, "pace = 1\n", book);
+  std::ofstream(root / "a" / "POST" / "mail[@]", std::ios::binary).write(mail.data(), std::streamsize(mail.size()));
+  std::ofstream(root / "b" / "POST" / "back[@]", std::ios::binary).write(back.data(), std::streamsize(back.size()));
+  Run run;
+  const uint32_t start = waNow();
+  run.passes = 1;
+  twomachines::As(a, [] { DeliverRemoteMails(); });
+  run.callSeconds = (waNow() - start) / 1000.0;
+  run.delivered = !fs::exists(root / "a" / "POST" / "mail[@]") && !fs::exists(root / "b" / "POST" / "back[@]");
+  int whole = 0;
+  for (const auto& [folder, expected] : {std::make_pair(root / "b" / "POST", &mail), std::make_pair(root / "a" / "POST", &back)})
+    for (const auto& entry : fs::directory_iterator(folder))
+      if (entry.path().string().find("[=]") != std::string::npos && ReadAll(entry.path()) == *expected) ++whole;
+  run.identical = whole == 2;
+  run.streamSeconds = (a.lastDataAt - b.secondDataAt) / 1000.0 + 512 / kBytesPerSecond;
+  run.lineBytes = a.bytesIn + b.bytesIn;
+  twomachines::Stop<0>();
+  twomachines::Stop<1>();
+  return run;
+}
+
 void Print(const char* what, const Run& run, double attachment, double mailBytes) {
   const double stream = attachment / (run.streamSeconds * kBytesPerSecond);
   const double call = attachment / (run.callSeconds * kBytesPerSecond);
@@ -166,9 +199,8 @@ int main(int argc, char** argv) {
   bool zmodem = true;
   for (int i = 1; i < argc; ++i)
     if (strcmp(argv[i], "--no-zmodem") == 0) zmodem = false;
-  std::string pattern = (fs::temp_directory_path() / "vlbenchlinkXXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return 1;
-  const fs::path root = pattern;
+  const fs::path root = MakeTempFolder("vlbenchlink");
+  if (root.empty()) return 1;
   waSetVirtualClock(1, 1000);
 
   std::vector<unsigned char> data(kAttachmentBytes);
@@ -194,6 +226,10 @@ int main(int argc, char** argv) {
   const Run cut = Carry(root / "extcut", mail, true, "drop_after = 204800\n", 20);
   Print("ext/cut", cut, attachmentBytes, double(mail.size()));
   printf("(cut: the carrier drops after every 200 KiB the sender sends; the stream spans every call)\n");
+  const Run both = CarryBothWays(root / "both", mail, MakeMail(attachment, "bob@401", "ann@400"));
+  Print("ext/both", both, 2 * attachmentBytes, 2 * double(mail.size()));
+  printf("(ext/both: two mails, one each way, in one call of %.1f s; one way each takes two calls, %.1f s)\n",
+         both.callSeconds, 2 * extended.callSeconds);
   // Every block frame carries a counter and a tag; the rest is the handshake.
   const double sealSeconds = double(kSealOverhead) * double(mail.size() / kBlockSize) / kBytesPerSecond;
   printf("keys: the call takes %.3f s and %lld bytes on the line more than without them; sealing the block frames\n"

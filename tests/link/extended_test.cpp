@@ -46,6 +46,16 @@ Bytes TestMail() {
 
 std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
+// A mail of b's (401) for a (400), or for another machine: spooled in b's POST.
+Bytes MailOfB(const std::string& destination) {
+  linktest::MailShape shape;
+  shape.sender = "bob@401";
+  shape.destination = destination;
+  shape.postedAt = "7/12/2026 9:30";
+  shape.blocks = 12;
+  return linktest::MakeMail(shape);
+}
+
 class ExtendedLink : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -74,17 +84,17 @@ class ExtendedLink : public ::testing::Test {
     }
     return passes;
   }
-  // The mails in b's POST, as stored.
-  std::vector<Bytes> Received() const {
+  // The mails received in machine's POST (b's unless named), as stored.
+  std::vector<Bytes> Received(const char* machine = "b") const {
     std::vector<Bytes> mails;
-    for (const auto& entry : fs::directory_iterator(root_ / "b" / "POST"))
+    for (const auto& entry : fs::directory_iterator(root_ / machine / "POST"))
       if (entry.path().filename().string().find("[=]") != std::string::npos)
         mails.push_back(linktest::ReadAll(entry.path()));
     return mails;
   }
-  std::vector<std::string> LeftOver() const {
+  std::vector<std::string> LeftOver(const char* machine = "b") const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(root_ / "b" / "POST")) {
+    for (const auto& entry : fs::directory_iterator(root_ / machine / "POST")) {
       const std::string name = entry.path().filename().string();
       if (name.find("[~]") != std::string::npos || name.find("[#]") != std::string::npos) names.push_back(name);
     }
@@ -109,7 +119,9 @@ TEST_F(ExtendedLink, EitherSidePlainGetsExactlyThePlainProtocol) {
     SCOPED_TRACE(c.what);
     StartBoth(c.extendedA, c.extendedB);
     Post(mail);
+    linktest::WriteAll(root_ / "b" / "POST" / "back[@]", MailOfB("ann@400"));  // never goes back to a plain side
     EXPECT_EQ(Deliver(1), 1);
+    EXPECT_TRUE(fs::exists(root_ / "b" / "POST" / "back[@]"));
     ASSERT_EQ(Received().size(), 1u);
     EXPECT_TRUE(Received()[0] == mail);
     const std::string& b = b_->received;
@@ -150,13 +162,18 @@ TEST_F(ExtendedLink, ExtendedMachinesCarryTheMailWithTheHeaderOnceAndEndAtOnce) 
 TEST_F(ExtendedLink, DamagedFramesAreSentAgainAndTheMailArrivesWhole) {
   // About one frame in three damaged, both ways.
   StartBoth(true, true, "corrupt_one_in = 10000\nseed = 5\n", "corrupt_one_in = 10000\nseed = 6\n");
-  const Bytes mail = TestMail();
+  const Bytes mail = TestMail(), back = MailOfB("ann@400");
   Post(mail);
+  linktest::WriteAll(root_ / "b" / "POST" / "back[@]", back);  // and back the same way
   Deliver(3);
   EXPECT_FALSE(fs::exists(Spool()));
   ASSERT_EQ(Received().size(), 1u);
   EXPECT_TRUE(Received()[0] == mail);
   EXPECT_TRUE(LeftOver().empty());
+  EXPECT_FALSE(fs::exists(root_ / "b" / "POST" / "back[@]"));
+  ASSERT_EQ(Received("a").size(), 1u);
+  EXPECT_TRUE(Received("a")[0] == back);
+  EXPECT_TRUE(LeftOver("a").empty());
 }
 
 TEST_F(ExtendedLink, ABrokenCallGoesOnFromTheBlocksHeld) {
@@ -438,6 +455,76 @@ Bytes ReplyFrame(char status) {
 }
 
 }  // namespace
+
+// Two machines with mail for each other need one call: the callee's mail
+// for the caller comes back in it (sealed when they have keys); its mail for
+// another machine stays, and a mail it holds in another machine's name is
+// refused by the caller as a callee refuses one.
+TEST_F(SecuredLink, MailGoesBothWaysInOneCall) {
+  const struct {
+    const char* what;
+    bool keys;
+  } cases[] = {{"without keys", false}, {"with keys", true}};
+  const Bytes mail = TestMail(), back = MailOfB("ann@400"), elsewhere = MailOfB("carl@402");
+  linktest::MailShape forged;
+  forged.sender = "carl@402";
+  forged.destination = "ann@400";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(root_ / "a");
+    fs::remove_all(root_ / "b");
+    if (c.keys)
+      StartKeyed(keys_.a);
+    else
+      StartBoth(true, true);
+    Post(mail);
+    linktest::WriteAll(root_ / "b" / "POST" / "back[@]", back);
+    linktest::WriteAll(root_ / "b" / "POST" / "else[@]", elsewhere);
+    linktest::WriteAll(root_ / "b" / "POST" / "forged[@]", linktest::MakeMail(forged));
+    EXPECT_EQ(Deliver(1), 1);
+    ASSERT_EQ(Received("b").size(), 1u);
+    EXPECT_TRUE(Received("b")[0] == mail);
+    ASSERT_EQ(Received("a").size(), 1u) << "b's mail came back in a's call";
+    EXPECT_TRUE(Received("a")[0] == back);
+    EXPECT_FALSE(fs::exists(root_ / "b" / "POST" / "back[@]"));
+    EXPECT_TRUE(fs::exists(root_ / "b" / "POST" / "else[@]")) << "only mail for the caller goes back";
+    EXPECT_TRUE(fs::exists(root_ / "b" / "POST" / "forged[@]")) << "refused, and kept";
+    EXPECT_TRUE(LeftOver("a").empty());
+    EXPECT_EQ(c.keys, a_->received.find(AsText(Bytes(back.begin() + 3 * kBlockSize + 100,
+                                                       back.begin() + 3 * kBlockSize + 164))) == std::string::npos)
+        << "sealed with keys, in the clear without";
+    twomachines::Stop<0>();
+    twomachines::Stop<1>();
+  }
+}
+
+// A call broken while b sends back leaves b's mail in its POST and a's part
+// to go on from; the next calls carry the rest, and it is filed once.
+TEST_F(ExtendedLink, ACallBrokenInTheTurnLeavesTheMailToGoOnFrom) {
+  // Every call breaks once b has sent five blocks' worth of bytes.
+  StartBoth(true, true, "", "drop_after = 20480\n");
+  const Bytes back = MailOfB("ann@400");
+  linktest::WriteAll(root_ / "b" / "POST" / "back[@]", back);
+  linktest::MailShape shape;
+  Post(linktest::MakeMail(shape));
+  Deliver(1);
+  EXPECT_TRUE(fs::exists(root_ / "b" / "POST" / "back[@]")) << "no Ack, no delete";
+  EXPECT_TRUE(Received("a").empty());
+  EXPECT_FALSE(LeftOver("a").empty()) << "a part file to go on from";
+  int calls = 1;
+  for (int minute = 31; fs::exists(root_ / "b" / "POST" / "back[@]") && calls < 8; ++minute, ++calls) {
+    shape.postedAt = "7/12/2026 9:" + std::to_string(minute);  // a's next call needs mail of its own
+    Post(linktest::MakeMail(shape));
+    Deliver(1);
+  }
+  // No call carries the whole mail: it arrives only because each goes on
+  // from the blocks held.
+  EXPECT_FALSE(fs::exists(root_ / "b" / "POST" / "back[@]"));
+  ASSERT_EQ(Received("a").size(), 1u);
+  EXPECT_TRUE(Received("a")[0] == back);
+  EXPECT_TRUE(LeftOver("a").empty());
+  EXPECT_EQ(Received("b").size(), size_t(calls)) << "a's own mails, each once";
+}
 
 // A caller that knows b's key takes b's answer only sealed: whoever answers
 // in the clear, or makes b answer so by stripping the keys on the way, ends
