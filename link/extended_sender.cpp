@@ -469,9 +469,12 @@ bool PrepareMailBack(const char* name) {
   const bool goes = IsFirstBlock(first.header) == 1 && total >= 1 && int64_t(total) * kBlockSize == size &&
                     AddressMachinePart(destination, machine, kPathSize) == 1 && SameMachine(machine, x.backPeer) &&
                     DigestFile(path, x.backDigest) == 1 && MakeAnnounceRecord(first.header, machine, a);
+  RelayPlan relay{};
+  if (goes) PlanRelay(path, first.header, machine, relay);
   pClrMem(&first, sizeof first);
   if (!goes) return false;
   WriteOffer(a, total, x.backDigest, nullptr);
+  AddRelayField(a, relay);  // mail a hub passes on names its origin
   vlData(1, &a, kAnnounceSize);
   pCopyMem(path, x.backPath, kPathSize);
   x.total = total;

@@ -109,10 +109,10 @@ class Relay : public ::testing::Test {
     }
     return names;
   }
-  static Bytes Mail(const std::string& sender) {
+  static Bytes Mail(const std::string& sender, const std::string& destination = "bob@402") {
     linktest::MailShape shape;
     shape.sender = sender;
-    shape.destination = "bob@402";
+    shape.destination = destination;
     shape.blocks = 3;
     return linktest::MakeMail(shape);
   }
@@ -241,6 +241,37 @@ TEST_F(Relay, AMailThatPassedTooManyHubsOrComesBackIsRefused) {
     ASSERT_EQ(notes.size(), c.taken ? 1u : 0u);
     if (c.taken) {
       EXPECT_EQ(linktest::ReadAll(b_->root / "POST" / notes[0]).back(), char(c.hops + 1));
+    }
+    twomachines::Stop<0>();
+    twomachines::Stop<1>();
+    fs::remove_all(root_ / "a");
+    fs::remove_all(root_ / "b");
+  }
+}
+
+// The hub 401 holds mail relayed from 399 for 400; when 400 calls it, the
+// mail goes back in the same call, taken only where 400 names 401 its hub.
+TEST_F(Relay, RelayedMailGoesBackInTheCallOfTheMachineItIsFor) {
+  const struct {
+    const char* what;
+    std::string hubs;
+    bool taken;
+  } cases[] = {{"the caller names the hub", "401\n", true}, {"the caller names no hub", "", false}};
+  const Bytes relayed = Mail("ann@399", "bob@400");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    StartMachines(true, false);
+    Write(a_->root / kHubsName, c.hubs);
+    linktest::WriteAll(b_->root / "POST" / "relayed[@]", relayed);
+    Write(b_->root / "POST" / "relayed[^]", std::string("VLR^") + char(1));
+    linktest::WriteAll(a_->root / "POST" / "mail[@]", Mail("ann@400", "bob@401"));  // the reason to call
+    Pass(*a_);
+    EXPECT_TRUE(Named(*a_, "[@]").empty());
+    EXPECT_EQ(Named(*b_, "[@]").size(), c.taken ? 0u : 1u);
+    const std::vector<std::string> arrived = Named(*a_, "[=]");
+    ASSERT_EQ(arrived.size(), c.taken ? 1u : 0u);
+    if (c.taken) {
+      EXPECT_TRUE(linktest::ReadAll(a_->root / "POST" / arrived[0]) == relayed);
     }
     twomachines::Stop<0>();
     twomachines::Stop<1>();
