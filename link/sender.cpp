@@ -229,7 +229,7 @@ const char* SnagText(int32_t snag) {
     case kSnagCallEnded: return "the call ended (by the receiver, or the line)";
     case kSnagNoAck: return "a block was not acknowledged";
     case kSnagNoKeys: return "its machine has a key here, and this machine cannot call it with keys";
-    case kSnagRelayPlain: return "it goes through a hub, and only the extended protocol relays (a plain machine on its way?)";
+    case kSnagRelayPlain: return "relayed mail goes only in the extended protocol (a plain machine on its way?)";
     default: return "no call was made for it";
   }
 }
