@@ -20,7 +20,8 @@
 //   +6   4  totalBlocks   little-endian: blocks of the chain
 //   +10 32  digest        BLAKE2b-256 of the whole chain as spooled
 //   +42 84  hello         the handshake's first message (link/secure.h), with bit 4
-//   +126 157 zero
+//   +126 125 zero
+//   +251 32  relay        only on mail through a hub: hops and origin (link/routes.h)
 //
 // Frame: every message after the Reply, in both directions
 //   +0   1  sync          0xA5

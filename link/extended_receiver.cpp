@@ -511,6 +511,11 @@ bool AcceptExtended() {
     Reply(0, kReplyRefused);
     return true;
   }
+  if (const char* why = TakeMailToRelay(a, x.channel.open == 1, w.spoolPath)) {
+    StatusNew(why);
+    Reply(0, kReplyRefused);
+    return true;
+  }
   DecideOnMail();
   return true;
 }

@@ -290,7 +290,11 @@ void MakeHelloAnnounce(const char* scrambled, const unsigned char* hello, char* 
   TransferAnnounce real, clear{};
   pCopyMem(scrambled, &real, kAnnounceSize);
   vlData(-1, &real, kAnnounceSize);
-  pCopyMem(real.destinationMachine, clear.destinationMachine, sizeof clear.destinationMachine);
+  // The machine dialled, which is not the mail's destination when it goes through a hub.
+  if (Link().connectedMachine[0] != 0)
+    AppendText(Link().connectedMachine, clear.destinationMachine, sizeof clear.destinationMachine);
+  else
+    pCopyMem(real.destinationMachine, clear.destinationMachine, sizeof clear.destinationMachine);
   pCopyMem(real.marker, clear.marker, sizeof clear.marker);
   pCopyMem(real.senderMachId, clear.senderMachId, sizeof clear.senderMachId);
   WriteOffer(clear, 0, MailDigest{}, hello);
@@ -465,9 +469,12 @@ bool PrepareMailBack(const char* name) {
   const bool goes = IsFirstBlock(first.header) == 1 && total >= 1 && int64_t(total) * kBlockSize == size &&
                     AddressMachinePart(destination, machine, kPathSize) == 1 && SameMachine(machine, x.backPeer) &&
                     DigestFile(path, x.backDigest) == 1 && MakeAnnounceRecord(first.header, machine, a);
+  RelayPlan relay{};
+  if (goes) PlanRelay(path, first.header, machine, relay);
   pClrMem(&first, sizeof first);
   if (!goes) return false;
   WriteOffer(a, total, x.backDigest, nullptr);
+  AddRelayField(a, relay);  // mail a hub passes on names its origin
   vlData(1, &a, kAnnounceSize);
   pCopyMem(path, x.backPath, kPathSize);
   x.total = total;

@@ -71,6 +71,7 @@
 #include <stdint.h>
 
 #include "link/extended.h"
+#include "link/routes.h"
 #include "store/format.h"
 #include "store/journal.h"
 
@@ -122,6 +123,7 @@ enum SendSnag : int32_t {
   kSnagCallEnded,     // the call ended under it
   kSnagNoAck,         // a block was not acknowledged
   kSnagNoKeys,        // its machine is known here, and this machine cannot call it with keys
+  kSnagRelayPlain,    // it goes through a hub or comes from one, and the call could not be extended
   kSendSnags
 };
 // A remote mail still in POST this many days after it was posted goes back
@@ -138,6 +140,7 @@ struct SendWork {
   uint32_t spoolSize;
   char block[kBlockSize];
   char destinationMachine[kMachineSlotSize];
+  RelayPlan relay;                       // the machine dialled for it, and what it says of a relay
   char announce[kAnnounceSize];
   MailDigest chainDigest;                // of the whole chain, taken before it is announced
   MailHeader firstHeader;                // the current mail's, unscrambled (for the log and its report)

@@ -114,18 +114,24 @@ bool ReceiveAnnounce(const char* data, int32_t length) {
   pClrMem(own, sizeof own);
   AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, own, sizeof own);
   if (SlotTextLength(a.destinationMachine, sizeof a.destinationMachine) < 0) return false;
-  if (MatchMachine(own, machine) != 1) return false;
+  const bool relay = MatchMachine(own, machine) != 1;
+  if (relay && !MayRelayTo(machine)) return false;
   // A call with keys names its mail only once the keys are proven.
   if (AcceptKeyedHello()) return true;
   if (!IsAnnouncedNameSafe(a.name, sizeof a.name)) return false;
   const int32_t stem = pLen(a.name) - pLen(kLocalSuffix);
-  BuildReceivePath(a.name, stem, kLocalSuffix, w.spoolPath);
+  // Mail to relay is outgoing mail here.
+  BuildReceivePath(a.name, stem, relay ? kRemoteSuffix : kLocalSuffix, w.spoolPath);
   BuildReceivePath(a.name, stem, kPartSuffix, w.partPath);
   if (w.spoolPath[0] == 0 || w.partPath[0] == 0) return false;
   RemoveStaleParts();
   if (AcceptExtended()) return true;
   // A framed call goes on framed: a mail without its offer is no mail of it.
   if (Link().xreceive.callFramed == 1) return false;
+  if (relay) {
+    StatusNew("Mail refused: mail for another machine is relayed only in the extended protocol");
+    return false;
+  }
   if (const char* why = UnauthenticatedRefusal(a)) {
     StatusNew(why);
     return false;
@@ -177,8 +183,8 @@ BlockFacts ReadFacts(const char* block) {
 
 // A caller files mail only in its own name: the machine of the mail's sender
 // address is the announce's MachID, which in a call with keys is the machine
-// that proved its key. (Mail relayed by a hub would name its origin apart and
-// be taken only from a machine this one names as its hub.)
+// that proved its key. Mail relayed by a hub names its origin apart and is
+// taken only from a machine this one names as its hub (link/routes.h).
 bool SenderIsTheCaller() {
   ReceiveWork& w = work();
   const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
@@ -190,7 +196,7 @@ bool SenderIsTheCaller() {
   pClrMem(&header, sizeof header);
   AppendSlot(a.senderMachId, sizeof a.senderMachId, caller, sizeof caller);
   if (AddressMachinePart(sender, machine, kPathSize) == 1 && IsValidMachineSlot(a.senderMachId, sizeof a.senderMachId) &&
-      pCmp(machine, caller) == 1)
+      (pCmp(machine, caller) == 1 || RelayedByNamedHub(a, machine, caller)))
     return true;
   RefuseReceive("Mail refused: its sender ");
   StatusAdd(sender);

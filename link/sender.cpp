@@ -87,10 +87,10 @@ bool BuildAnnounce() {
 bool OfferOrRefuse() {
   SendWork& w = work();
   TransferAnnounce& a = *reinterpret_cast<TransferAnnounce*>(w.announce);
-  const char* refusal = OfferExtension(a, int32_t(w.spoolSize / kBlockSize), w.chainDigest, w.destinationMachine);
+  const char* refusal = OfferExtension(a, int32_t(w.spoolSize / kBlockSize), w.chainDigest, w.relay.via);
   if (refusal == nullptr) return true;
   StatusNew("Not sent to Velloran@");
-  StatusAdd(w.destinationMachine);
+  StatusAdd(w.relay.via);
   StatusAdd(": ");
   StatusAdd(refusal);
   w.snag = kSnagNoKeys;
@@ -116,6 +116,16 @@ SendSnag CallSnag(SendSnag otherwise) {
   return otherwise;
 }
 
+// A plain peer cannot take relayed mail (nor relay it): on a plain "[OK]"
+// the call ends before any block, and the mail stays.
+void RefuseRelayOnPlainAnswer() {
+  SendWork& w = work();
+  if (!RelayNeedsFrames(w.relay) || PeerRepliedExtended()) return;
+  w.state = 0;
+  w.snag = kSnagRelayPlain;
+  HangUp();
+}
+
 // The first block of a mail: find its machine, use or make the call, and
 // announce it. Afterwards the transfer state says whether its blocks go out.
 void PrepareMail() {
@@ -123,13 +133,20 @@ void PrepareMail() {
   LinkState& link = Link();
   pClrMem(w.announce, kAnnounceSize);
   if (!TakeDestinationMachine()) return;
+  // A route may send it through a hub: the hub is the machine dialled.
+  PlanRelay(w.spoolPath, w.firstHeader, w.destinationMachine, w.relay);
+  const char* dialled = w.relay.via;
   if (!BuildAnnounce()) {
     w.snag = kSnagLongName;
     return;
   }
   if (!OfferOrRefuse()) return;
+  if (!AddRelayField(*reinterpret_cast<TransferAnnounce*>(w.announce), w.relay)) {
+    w.snag = kSnagRelayPlain;
+    return;
+  }
   if (link.callState == 1) {
-    if (MatchMachine(link.connectedMachine, w.destinationMachine) == 1) {
+    if (MatchMachine(link.connectedMachine, dialled) == 1) {
       w.state = 0;
     } else {
       w.state = -1;
@@ -138,9 +155,9 @@ void PrepareMail() {
     }
   }
   if (link.callState == 0 && w.state == 0) {
-    if (DialMachine(w.destinationMachine) == 1) {
+    if (DialMachine(dialled) == 1) {
       pClrMem(link.connectedMachine, kMachineSlotSize);
-      AppendText(w.destinationMachine, link.connectedMachine, kMachineSlotSize);
+      AppendText(dialled, link.connectedMachine, kMachineSlotSize);
     } else {
       w.snag = DialSnag();
     }
@@ -148,8 +165,9 @@ void PrepareMail() {
   if (link.callState == -1 && w.snag == kSnagNone) w.snag = kSnagIncoming;
   if (link.callState == 1 && w.state == 0) {
     vlData(1, w.announce, kAnnounceSize);
-    if (AnnounceMail(w.destinationMachine, w.announce, kAnnounceSize) == 1) {
+    if (AnnounceMail(dialled, w.announce, kAnnounceSize) == 1) {
       w.state = 1;
+      RefuseRelayOnPlainAnswer();
     } else {
       w.snag = CallSnag(kSnagNotAnswered);
       HangUp();
@@ -211,6 +229,7 @@ const char* SnagText(int32_t snag) {
     case kSnagCallEnded: return "the call ended (by the receiver, or the line)";
     case kSnagNoAck: return "a block was not acknowledged";
     case kSnagNoKeys: return "its machine has a key here, and this machine cannot call it with keys";
+    case kSnagRelayPlain: return "relayed mail goes only in the extended protocol (a plain machine on its way?)";
     default: return "no call was made for it";
   }
 }
@@ -419,6 +438,7 @@ int32_t DeliverRemoteMails() {
   pDoEvent(kBlockPauseMs);
 
   RemoveStaleParts();
+  RemoveOrphanRelayNotes();
   const std::vector<std::string> names = ListSpoolFiles(kRemoteSuffix);
   w.firstScan = 1;
   for (const std::string& name : names) {

@@ -2,7 +2,9 @@
 // settings file "Velloran.INI" (scrambled 512-byte records, written with the
 // program's own record code), the machine's key pair "MACHINE.KEY" (readable
 // by its owner only), and on request the communication library's port
-// settings "ruk_comm.ini" for a virtual modem.
+// settings "ruk_comm.ini" for a virtual modem, the routes "ROUTES.TXT" that
+// send mail through a hub, and the hubs "HUBS.TXT" whose relayed mail the
+// machine takes.
 //
 //   vlinit FOLDER --machid ID --control-id ID --control-key KEY [options]
 //   vlinit FOLDER --show-key | --make-key [--force] | --add-peer ID KEYHEX
@@ -43,6 +45,8 @@ constexpr char kIdAlphabet[] = "abcdefghijklmnopqrstuvwxyz1234567890";
 constexpr char kUnitFile[] = "VL.INI";
 constexpr char kSettingsFile[] = "Velloran.INI";
 constexpr char kCommFile[] = "ruk_comm.ini";
+constexpr char kRoutesFile[] = "ROUTES.TXT";
+constexpr char kHubsFile[] = "HUBS.TXT";
 constexpr char kPartSuffix[] = "[~]";  // KNOWN.TXT while it is rewritten
 // The program keeps every path in 256 bytes and sees its folder as "C:" plus
 // the host path; the longest name it adds is "\Velloran.INI".
@@ -109,6 +113,8 @@ struct CommandLine {
   std::map<std::string, std::string> values;  // option name -> value as given
   std::string virtualModem;                   // listen address, empty: no comm file
   std::vector<std::string> phonebook;         // NUMBER=HOST:PORT
+  std::vector<std::string> routes;            // DESTINATION=HUB
+  std::vector<std::string> hubs;              // ID
   bool force = false;
   bool help = false;
 };
@@ -130,6 +136,9 @@ void Usage(FILE* out) {
                "  --virtual-modem HOST:PORT   also write ruk_comm.ini: the port is a virtual\n"
                "                              modem taking calls on HOST:PORT\n"
                "  --phonebook NUMBER=HOST:PORT   where a dialled number is reached (repeatable)\n"
+               "  --route DEST=HUB     mail for DEST (an id, or a prefix and *) goes through the\n"
+               "                       machine HUB; DEST=DEST: a hub that relays for DEST (repeatable)\n"
+               "  --hub ID             take mail that ID relays from other machines (repeatable)\n"
                "ids: 1-22 of a-z 0-9; keys: 1-14 printable characters.\n"
                "usage: vlinit FOLDER --show-key            print this machine's public key\n"
                "       vlinit FOLDER --make-key [--force]  give a machine its key pair\n"
@@ -196,7 +205,7 @@ bool Parse(int argc, char** argv, CommandLine& line, Refusal& why) {
     std::string name = word.substr(2), value;
     size_t eq = name.find('=');
     if (eq != std::string::npos) name = name.substr(0, eq);
-    if (name != "phonebook" && name != "virtual-modem" && !FindRule(name))
+    if (name != "phonebook" && name != "virtual-modem" && name != "route" && name != "hub" && !FindRule(name))
       return why = {"unknown option --" + name}, false;
     if (eq != std::string::npos) {
       value = word.substr(2 + eq + 1);
@@ -207,6 +216,8 @@ bool Parse(int argc, char** argv, CommandLine& line, Refusal& why) {
     }
     if (name == "phonebook") {
       line.phonebook.push_back(value);
+    } else if (name == "route" || name == "hub") {
+      (name == "route" ? line.routes : line.hubs).push_back(value);
     } else if (name == "virtual-modem") {
       if (!line.virtualModem.empty()) return why = {"--virtual-modem given twice"}, false;
       line.virtualModem = value;
@@ -215,7 +226,8 @@ bool Parse(int argc, char** argv, CommandLine& line, Refusal& why) {
     }
   }
   if (!line.help && line.folder.empty()) return why = {"no folder given"}, false;
-  const bool others = !line.values.empty() || !line.virtualModem.empty() || !line.phonebook.empty();
+  const bool others = !line.values.empty() || !line.virtualModem.empty() || !line.phonebook.empty() ||
+                      !line.routes.empty() || !line.hubs.empty();
   if (line.mode != Mode::Make && others) return why = {"--show-key, --make-key and --add-peer take no other options"}, false;
   if (line.force && (line.mode == Mode::ShowKey || line.mode == Mode::AddPeer))
     return why = {"--force goes with making a machine or its key only"}, false;
@@ -289,6 +301,7 @@ struct Machine {
   ConfigRecord unit{}, settings{};
   MachineKey key{};
   std::string commText;  // empty: no comm file
+  std::string routesText, hubsText;  // empty: no such file
 };
 
 bool BuildRecords(const CommandLine& line, Machine& machine, Refusal& why) {
@@ -339,6 +352,46 @@ bool BuildCommText(const CommandLine& line, Machine& machine, Refusal& why) {
   return true;
 }
 
+// A route's destination: an id, or the start of ids (possibly none) and "*".
+bool CheckDestination(const std::string& given, std::string& stored, Refusal& why) {
+  const bool pattern = !given.empty() && given.back() == '*';
+  const std::string prefix = pattern ? given.substr(0, given.size() - 1) : given;
+  const FieldRule rule{"route", Record::Unit, UnitField::MachID, Rule::Id, pattern ? 0 : 1, kMachineIdLimit - (pattern ? 1 : 0),
+                       0, 0, {}, nullptr};
+  if (!CheckValue(rule, prefix, stored, why)) return false;
+  if (pattern) stored += "*";
+  return true;
+}
+
+// ROUTES.TXT and HUBS.TXT, one line per option, checked as the program reads
+// them: ids of the id alphabet, a destination at most once.
+bool BuildRouteTexts(const CommandLine& line, Machine& machine, Refusal& why) {
+  const FieldRule idRule{"hub", Record::Unit, UnitField::MachID, Rule::Id, 1, kMachineIdLimit, 0, 0, {}, nullptr};
+  std::set<std::string> seen;
+  for (const std::string& entry : line.routes) {
+    const size_t eq = entry.find('=');
+    std::string destination, hub;
+    if (eq == std::string::npos) return why = {"--route needs DESTINATION=HUB, not " + Quoted(entry)}, false;
+    if (!CheckDestination(entry.substr(0, eq), destination, why)) return false;
+    FieldRule hubRule = idRule;
+    hubRule.option = "route";
+    if (!CheckValue(hubRule, entry.substr(eq + 1), hub, why)) return false;
+    if (!seen.insert(destination).second) return why = {"--route lists " + destination + " twice"}, false;
+    machine.routesText += destination + " " + hub + "\n";
+  }
+  seen.clear();
+  for (const std::string& entry : line.hubs) {
+    std::string hub;
+    if (!CheckValue(idRule, entry, hub, why)) return false;
+    if (!seen.insert(hub).second) return why = {"--hub lists " + hub + " twice"}, false;
+    machine.hubsText += hub + "\n";
+  }
+  if (!machine.routesText.empty())
+    machine.routesText = "# destination (an id, or a prefix and *) and the machine to dial for it\n" + machine.routesText;
+  if (!machine.hubsText.empty()) machine.hubsText = "# hubs whose relayed mail this machine takes\n" + machine.hubsText;
+  return true;
+}
+
 // --- writing -------------------------------------------------------------------
 
 struct Target {
@@ -366,6 +419,8 @@ bool PrepareFolder(const CommandLine& line, const Machine& machine, Target& targ
     return why = {"not a folder: " + text}, false;
   target.files = {target.folder / kUnitFile, target.folder / kSettingsFile, target.folder / kMachineKeyName};
   if (!machine.commText.empty()) target.files.push_back(target.folder / kCommFile);
+  if (!machine.routesText.empty()) target.files.push_back(target.folder / kRoutesFile);
+  if (!machine.hubsText.empty()) target.files.push_back(target.folder / kHubsFile);
   for (const fs::path& file : target.files) {
     if (!fs::exists(fs::symlink_status(file, ec))) continue;
     if (!line.force) return why = {file.string() + " exists (use --force to replace it)"}, false;
@@ -422,9 +477,12 @@ bool WriteMachine(Machine& machine, const Target& target, std::string& error) {
   if (ok && !machine.commText.empty()) {
     comm::SettingsFile check;
     std::string why;
-    ok = WriteText(target.files[3], machine.commText) && comm::readSettingsFile(target.files[3].string(), check, why);
+    ok = WriteText(target.folder / kCommFile, machine.commText) &&
+         comm::readSettingsFile((target.folder / kCommFile).string(), check, why);
     if (!why.empty()) error = why;
   }
+  if (ok && !machine.routesText.empty()) ok = WriteText(target.folder / kRoutesFile, machine.routesText);
+  if (ok && !machine.hubsText.empty()) ok = WriteText(target.folder / kHubsFile, machine.hubsText);
   if (!ok) {
     for (const fs::path& file : target.files) fs::remove(file, ec);
     if (error.empty()) error = "cannot write into " + target.folder.string();
@@ -571,7 +629,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (line.mode != Mode::Make) return OnExistingMachine(line);
-  if (!BuildRecords(line, machine, why) || !BuildCommText(line, machine, why)) return Refuse(why, false);
+  if (!BuildRecords(line, machine, why) || !BuildCommText(line, machine, why) || !BuildRouteTexts(line, machine, why))
+    return Refuse(why, false);
   if (!PrepareFolder(line, machine, target, why)) return Refuse(why, false);
   std::string error;
   if (!WriteMachine(machine, target, error)) {

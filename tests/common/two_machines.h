@@ -21,6 +21,8 @@
 #include "config/config.h"
 #include "link/link.h"
 #include "platform/comm.h"
+#include "tests/common/temp_folder.h"
+#include "winapi/headless/driver.h"
 #include "winapi/loop.h"
 
 namespace twomachines {
@@ -151,6 +153,46 @@ void Stop() {
   if (m.comm != nullptr) commDestroy(m.comm);
   m.comm = nullptr;
   if (Active() == &m) Active() = nullptr;
+}
+
+inline std::string Hex(const MachineKey& key) {
+  char hex[kKeyHexSize + 1];
+  PublicKeyHex(key.publicKey, hex);
+  return hex;
+}
+
+// A machine's key file in folder, its owner's alone as the program wants it.
+inline void WriteKey(const fs::path& folder, const MachineKey& key) {
+  unsigned char record[kMachineKeyFileSize];
+  MachineKeyRecord(key, record);
+  std::ofstream(folder / kMachineKeyName, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(record), kMachineKeyFileSize);
+  fs::permissions(folder / kMachineKeyName, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// KNOWN.TXT in folder: the one machine id and its key.
+inline void WriteKnown(const fs::path& folder, const std::string& id, const MachineKey& key) {
+  std::ofstream(folder / kKnownMachinesName, std::ios::trunc) << id << " " << Hex(key) << "\n";
+}
+
+// A test's own folder for its machines, with the library and the presenter
+// (on the virtual clock) fresh; empty when no folder could be made.
+inline fs::path BeginTest(const char* stem) {
+  fs::path root = MakeTempFolder(stem);
+  commReset(commDefault());
+  headless::reset(true, 1000);
+  return root;
+}
+
+// Stops every machine a test may have started and removes its folder.
+inline void EndTest(const fs::path& root) {
+  Stop<0>();
+  Stop<1>();
+  Stop<2>();
+  commReset(commDefault());
+  headless::reset(true, 0);
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
 }
 
 }  // namespace twomachines

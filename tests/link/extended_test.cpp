@@ -59,19 +59,10 @@ Bytes MailOfB(const std::string& destination) {
 class ExtendedLink : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = MakeTempFolder("vlext");
+    root_ = twomachines::BeginTest("vlext");
     ASSERT_FALSE(root_.empty());
-    commReset(commDefault());
-    headless::reset(true, 1000);
   }
-  void TearDown() override {
-    twomachines::Stop<0>();
-    twomachines::Stop<1>();
-    commReset(commDefault());
-    headless::reset(true, 0);
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
+  void TearDown() override { twomachines::EndTest(root_); }
 
   // Machines 401 (b, receiving) and 400 (a, sending), with modem lines each.
   // a dials 401 at b, or at aDialsPort when one is given (a man in the middle).
@@ -248,22 +239,9 @@ struct Keys {
   MachineKey a, b, other;
 };
 
-std::string Hex(const MachineKey& key) {
-  char hex[kKeyHexSize + 1];
-  PublicKeyHex(key.publicKey, hex);
-  return hex;
-}
-
-void WriteKey(const fs::path& folder, const MachineKey& key) {
-  unsigned char record[kMachineKeyFileSize];
-  MachineKeyRecord(key, record);
-  linktest::WriteAll(folder / kMachineKeyName, Bytes(record, record + kMachineKeyFileSize));
-  fs::permissions(folder / kMachineKeyName, fs::perms::owner_read | fs::perms::owner_write);
-}
-
-void WriteKnown(const fs::path& folder, const std::string& id, const MachineKey& key) {
-  std::ofstream(folder / kKnownMachinesName, std::ios::trunc) << id << " " << Hex(key) << "\n";
-}
+using twomachines::Hex;
+using twomachines::WriteKey;
+using twomachines::WriteKnown;
 
 class SecuredLink : public ExtendedLink {
  protected:

@@ -254,6 +254,11 @@ const RefusalCase kRefusals[] = {
     {"phonebook to port 0", "--phonebook 402: not an address", With({"--virtual-modem", "127.0.0.1:0", "--phonebook", "402=127.0.0.1:0"})},
     {"phonebook number twice", "--phonebook lists 402 twice",
      With({"--virtual-modem", "127.0.0.1:0", "--phonebook", "402=127.0.0.1:7402", "--phonebook", "402=127.0.0.1:7403"})},
+    {"route without a hub", "--route needs DESTINATION=HUB", With({"--route", "402"})},
+    {"route with a star inside", "--route takes only the letters", With({"--route", "4*2=401"})},
+    {"route to a pattern", "--route takes only the letters", With({"--route", "402=40*"})},
+    {"route twice", "--route lists 402 twice", With({"--route", "402=401", "--route", "402=403"})},
+    {"hub that is no id", "--hub takes only the letters", With({"--hub", "../401"})},
 };
 
 INSTANTIATE_TEST_SUITE_P(All, VlinitRefuses, testing::ValuesIn(kRefusals),
@@ -292,7 +297,7 @@ TEST_F(Vlinit, RefusesFoldersThatCannotServe) {
 
 TEST_F(Vlinit, HelpDescribesTheOptionsAndWritesNothing) {
   EXPECT_EQ(Run({"--help"}), 0);
-  for (const char* option : {"--machid", "--control-key", "--virtual-modem", "--phonebook", "--force", "--plain-callers",
+  for (const char* option : {"--machid", "--control-key", "--virtual-modem", "--phonebook", "--route", "--hub", "--force", "--plain-callers",
                              "--show-key", "--make-key", "--add-peer"})
     EXPECT_NE(Log().find(option), std::string::npos) << option;
   EXPECT_TRUE(FilesMade().empty());
@@ -333,6 +338,16 @@ TEST_F(Vlinit, WritesPortSettingsTheLibraryAccepts) {
   EXPECT_EQ(second->address.port, 7403);
   EXPECT_EQ(comm::findNumber(file.phonebook, "402")->address.port, 7402);
   EXPECT_STREQ(Record("Velloran.INI").Text(SettingsField::Port), "4");
+}
+
+TEST_F(Vlinit, WritesRoutesAndHubsOneLineEachFoldedAsTheProgramReadsThem) {
+  ASSERT_EQ(Run(With({"--route", "0402=0401", "--route", "05*=0401", "--route", "*=0900", "--hub", "ABC"})), 0) << Log();
+  std::ifstream routes(machine_ / "ROUTES.TXT"), hubs(machine_ / "HUBS.TXT");
+  const std::string routeText((std::istreambuf_iterator<char>(routes)), {});
+  const std::string hubText((std::istreambuf_iterator<char>(hubs)), {});
+  EXPECT_NE(routeText.find("\n0402 0401\n05* 0401\n* 0900\n"), std::string::npos) << routeText;
+  EXPECT_NE(hubText.find("\nabc\n"), std::string::npos) << hubText;
+  EXPECT_EQ(routeText[0], '#');
 }
 
 std::string Hex(const unsigned char* bytes) {
