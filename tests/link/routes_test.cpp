@@ -249,9 +249,13 @@ TEST_F(Relay, AMailThatPassedTooManyHubsOrComesBackIsRefused) {
   }
 }
 
-// The hub 401 holds mail relayed from 399 for 400; when 400 calls it, the
-// mail goes back in the same call, taken only where 400 names 401 its hub.
+// The hub 401 holds mail relayed from 399 for 400; when 400 calls it (with
+// keys: mail goes back only to a machine that proved its key), the mail goes
+// back in the same call, taken only where 400 names 401 its hub.
 TEST_F(Relay, RelayedMailGoesBackInTheCallOfTheMachineItIsFor) {
+  MachineKey keyA, keyB;
+  ASSERT_EQ(MakeMachineKey(keyA), 1);
+  ASSERT_EQ(MakeMachineKey(keyB), 1);
   const struct {
     const char* what;
     std::string hubs;
@@ -261,6 +265,10 @@ TEST_F(Relay, RelayedMailGoesBackInTheCallOfTheMachineItIsFor) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     StartMachines(true, false);
+    twomachines::WriteKey(a_->root, keyA);
+    twomachines::WriteKey(b_->root, keyB);
+    twomachines::WriteKnown(a_->root, "401", keyB);
+    twomachines::WriteKnown(b_->root, "400", keyA);
     Write(a_->root / kHubsName, c.hubs);
     linktest::WriteAll(b_->root / "POST" / "relayed[@]", relayed);
     Write(b_->root / "POST" / "relayed[^]", std::string("VLR^") + char(1));
