@@ -283,12 +283,17 @@ void TellOffline() {
   if (!ConsoleEnded()) console.offlineBoxOpen = 0;
 }
 
+bool CourierDue() { return console.courierCounter >= CourierLimit() || console.sendNow == 1; }
+
 void CourierPass() {
   console.courierCounter = 0;
   // Taken now: a Send made while this pass pumps asks for the next one.
   const bool sendNow = console.sendNow == 1;
   console.sendNow = 0;
   if (Online() && (Config().unit.Number(UnitField::EnableECourier) == 1 || sendNow)) {
+    // Asked for: every destination is tried now, and a new round of tries
+    // begins for those that fail.
+    if (sendNow) ForgetRetries();
     StartTickWork(kCourierTickWork);
     return;
   }
@@ -344,8 +349,10 @@ void ConsoleTick() {
   console.tickBusy = 1;
   pClrMem(console.statusSave, sizeof console.statusSave);
   pReadWndStr(Window(), kStatusLineId, console.statusSave, kStatusLimit);
-  if (console.courierCounter >= CourierLimit() || console.sendNow == 1) {
+  if (CourierDue()) {
     CourierPass();
+  } else if (Online() && RetryDue() == 1) {
+    StartTickWork(kCourierTickWork);  // a destination's next try, whatever the courier setting
   } else if (console.localCounter >= static_cast<uint32_t>(kLocalDeliveryMs)) {
     console.localCounter = 0;
     StartTickWork(kLocalTickWork);

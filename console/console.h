@@ -21,10 +21,13 @@
 // The timer tick is the program's one periodic driver. Every tick the three
 // counters grow by 15000 ms and the clock is refreshed; then, unless a tick is
 // already running (its work still under way) or a call is
-// connected, either a courier pass runs (courier counter at least ECourier
-// interval x 59999 ms, or the writer's send-now flag) or, every 30000 ms,
-// local delivery. A courier pass posts only while online, and only when
-// ECourier is enabled or a mail was just sent; offline it says
+// connected, one of these runs: a courier pass (courier counter at least
+// ECourier interval x 59999 ms, or the writer's send-now flag, or
+// `vlpost --call`); a posting pass for a destination whose next try is due
+// (link/link.h, RetryTable), whatever the courier setting; or local delivery,
+// every 30000 ms. A courier pass posts only while online, and only
+// when ECourier is enabled or a mail was just sent (which tries every
+// destination now, retry times aside); offline it says
 // "Velloran Not ONLINE". The status line is given back as the tick found it,
 // unless the pass kept mails and said so (keepStatus): that stays in sight.
 // The pass or delivery runs as background work (toolkit/files.h): its pauses
