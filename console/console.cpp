@@ -243,9 +243,30 @@ void PostMails() {
   } while (console.repeatRequest == 1 && !ConsoleEnded());
 }
 
+// Local delivery's own turn: every 30 s, and at the first working tick after
+// a call filed a received mail.
+bool LocalDeliveryDue() {
+  return console.localCounter >= static_cast<uint32_t>(kLocalDeliveryMs) || Link().mailsToDeliver != 0;
+}
+
 void LocalPass() {
+  console.localCounter = 0;
+  console.localHeldBack = 0;
+  Link().mailsToDeliver = 0;
   pDoEvent(kDeliveryPumpMs);
   if (!ConsoleEnded()) CallDeliverLocal();
+}
+
+// After a posting pass whose tick was local delivery's turn: a received
+// mail is delivered at once; otherwise local delivery follows at the next
+// tick, or, when posting took that one too (a courier due at every tick, a
+// run of retries and requests), right after this pass.
+void DeliverLocalAfterPosting() {
+  if (!LocalDeliveryDue()) return;
+  if (console.localHeldBack == 1 || Link().mailsToDeliver != 0)
+    LocalPass();
+  else
+    console.localHeldBack = 1;
 }
 
 // The end of every tick that did work: the status line as the tick found it.
@@ -262,10 +283,12 @@ void FinishTick() {
 // whatever dialog is open, so neither that dialog nor the work waits for the
 // other.
 void RunTickWork(void*) {
-  if (console.tickWork == kCourierTickWork)
+  if (console.tickWork == kCourierTickWork) {
     PostMails();
-  else
+    if (!ConsoleEnded()) DeliverLocalAfterPosting();
+  } else {
     LocalPass();
+  }
   FinishTick();
 }
 
@@ -353,8 +376,7 @@ void ConsoleTick() {
     CourierPass();
   } else if (Online() && RetryDue() == 1) {
     StartTickWork(kCourierTickWork);  // a destination's next try, whatever the courier setting
-  } else if (console.localCounter >= static_cast<uint32_t>(kLocalDeliveryMs)) {
-    console.localCounter = 0;
+  } else if (LocalDeliveryDue()) {
     StartTickWork(kLocalTickWork);
   } else {
     FinishTick();

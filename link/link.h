@@ -228,6 +228,7 @@ struct LinkState {
   SendWork send;
   ReceiveWork receive;
   int32_t mailsThisCall;                 // mails the incoming call filed so far
+  int32_t mailsToDeliver;                // a received mail was filed: local delivery is due
   ExtendedSend xsend;                    // the sending role's frames (link/extended.h)
   ExtendedReceive xreceive;              // the receiving role's frames
   LineWatch watch;
