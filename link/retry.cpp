@@ -49,7 +49,7 @@ uint32_t RetryCap() {
   return cap > kRetryFirstMs ? cap : kRetryFirstMs;
 }
 
-// Base 20 s doubled per earlier failure, drawn between base and twice base,
+// The first delay doubled per earlier failure, drawn between base and twice base,
 // never beyond the cap.
 uint32_t RetryDelay(int32_t failures) {
   const uint32_t cap = RetryCap();

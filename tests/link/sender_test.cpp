@@ -377,14 +377,15 @@ TEST_F(PostingPass, AnUnreachableMachineWaitsForItsOwnLaterAndLaterTries) {
   EXPECT_EQ(RetryDue(), 0);
 
   // Each delay is drawn between base and twice base, the base doubling from
-  // 20 s, up to the courier interval (5 minutes).
-  const uint32_t least[] = {20000, 40000, 80000, 160000, 300000};
-  const uint32_t most[] = {40000, 80000, 160000, 300000, 300000};
-  for (size_t i = 0; i < std::size(least); ++i) {
+  // the first delay, never beyond the courier interval (5 minutes).
+  const uint32_t cap = 5 * 60000;
+  for (uint32_t i = 0; i < 6; ++i) {
+    const uint32_t least = std::min(kRetryFirstMs << i, cap);
+    const uint32_t most = std::min(2 * least, cap);
     const uint32_t since = waNow();
     ASSERT_TRUE(RunUntil([] { return RetryDue() == 1; }, 400000)) << i;
-    EXPECT_GE(waNow() - since, least[i] - 1000) << i;  // less the rest of the pass
-    EXPECT_LE(waNow() - since, most[i] + 100) << i;
+    EXPECT_GE(waNow() - since, least - 1000) << i;  // less the rest of the pass
+    EXPECT_LE(waNow() - since, most + 100) << i;
     Pass();
     EXPECT_EQ(dialsTo402(), 1) << i;
     EXPECT_EQ(SpoolNames().size(), 2u) << i;
