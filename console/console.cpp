@@ -243,9 +243,30 @@ void PostMails() {
   } while (console.repeatRequest == 1 && !ConsoleEnded());
 }
 
+// Local delivery's own turn: every 30 s, and at the first working tick after
+// a call filed a received mail.
+bool LocalDeliveryDue() {
+  return console.localCounter >= static_cast<uint32_t>(kLocalDeliveryMs) || Link().mailsToDeliver != 0;
+}
+
 void LocalPass() {
+  console.localCounter = 0;
+  console.localHeldBack = 0;
+  Link().mailsToDeliver = 0;
   pDoEvent(kDeliveryPumpMs);
   if (!ConsoleEnded()) CallDeliverLocal();
+}
+
+// After a posting pass whose tick was local delivery's turn: a received
+// mail is delivered at once; otherwise local delivery follows at the next
+// tick, or, when posting took that one too (a courier due at every tick, a
+// run of retries and requests), right after this pass.
+void DeliverLocalAfterPosting() {
+  if (!LocalDeliveryDue()) return;
+  if (console.localHeldBack == 1 || Link().mailsToDeliver != 0)
+    LocalPass();
+  else
+    console.localHeldBack = 1;
 }
 
 // The end of every tick that did work: the status line as the tick found it.
@@ -262,10 +283,12 @@ void FinishTick() {
 // whatever dialog is open, so neither that dialog nor the work waits for the
 // other.
 void RunTickWork(void*) {
-  if (console.tickWork == kCourierTickWork)
+  if (console.tickWork == kCourierTickWork) {
     PostMails();
-  else
+    if (!ConsoleEnded()) DeliverLocalAfterPosting();
+  } else {
     LocalPass();
+  }
   FinishTick();
 }
 
@@ -283,12 +306,17 @@ void TellOffline() {
   if (!ConsoleEnded()) console.offlineBoxOpen = 0;
 }
 
+bool CourierDue() { return console.courierCounter >= CourierLimit() || console.sendNow == 1; }
+
 void CourierPass() {
   console.courierCounter = 0;
   // Taken now: a Send made while this pass pumps asks for the next one.
   const bool sendNow = console.sendNow == 1;
   console.sendNow = 0;
   if (Online() && (Config().unit.Number(UnitField::EnableECourier) == 1 || sendNow)) {
+    // Asked for: every destination is tried now, and a new round of tries
+    // begins for those that fail.
+    if (sendNow) ForgetRetries();
     StartTickWork(kCourierTickWork);
     return;
   }
@@ -344,10 +372,11 @@ void ConsoleTick() {
   console.tickBusy = 1;
   pClrMem(console.statusSave, sizeof console.statusSave);
   pReadWndStr(Window(), kStatusLineId, console.statusSave, kStatusLimit);
-  if (console.courierCounter >= CourierLimit() || console.sendNow == 1) {
+  if (CourierDue()) {
     CourierPass();
-  } else if (console.localCounter >= static_cast<uint32_t>(kLocalDeliveryMs)) {
-    console.localCounter = 0;
+  } else if (Online() && RetryDue() == 1) {
+    StartTickWork(kCourierTickWork);  // a destination's next try, whatever the courier setting
+  } else if (LocalDeliveryDue()) {
     StartTickWork(kLocalTickWork);
   } else {
     FinishTick();

@@ -21,12 +21,19 @@
 // The timer tick is the program's one periodic driver. Every tick the three
 // counters grow by 15000 ms and the clock is refreshed; then, unless a tick is
 // already running (its work still under way) or a call is
-// connected, either a courier pass runs (courier counter at least ECourier
-// interval x 59999 ms, or the writer's send-now flag) or, every 30000 ms,
-// local delivery. A courier pass posts only while online, and only when
-// ECourier is enabled or a mail was just sent; offline it says
-// "Velloran Not ONLINE". The status line is given back as the tick found it,
-// unless the pass kept mails and said so (keepStatus): that stays in sight.
+// connected, one of these runs: a courier pass (courier counter at least
+// ECourier interval x 59999 ms, or the writer's send-now flag, or
+// `vlpost --call`); a posting pass for a destination whose next try is due
+// (link/link.h, RetryTable), whatever the courier setting; or local delivery,
+// every 30000 ms and at the first tick after a call filed a received mail.
+// A posting pass is followed in the same tick by local delivery when a
+// received mail waits, or when posting took local delivery's turn in an
+// earlier tick as well, so a courier due at every tick never starves it.
+// A courier pass posts only while online, and only when ECourier is enabled
+// or a mail was just sent (which tries every destination now, retry times
+// aside); offline it says "Velloran Not ONLINE". The status line is given
+// back as the tick found it, unless the pass kept mails and said so
+// (keepStatus): that stays in sight.
 // The pass or delivery runs as background work (toolkit/files.h): its pauses
 // hand the interface to whatever loop runs, so a dialog opened meanwhile
 // never holds it up, and the next ticks, calls and commands go on beside it.
@@ -109,6 +116,7 @@ struct ConsoleState {
   int32_t sendNow;         // set by the writer: post at the next tick
   int32_t repeatRequest;   // set by the posting pass: run another pass
   int32_t tickWork;        // TickWork of the tick under way
+  int32_t localHeldBack;   // a posting pass took local delivery's turn
   int32_t keepStatus;      // set by a pass that kept mails: its end message stays on the line
   int32_t offlineBoxOpen;  // "Velloran Not ONLINE" waits for its answer
   char statusSave[256];

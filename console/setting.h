@@ -12,6 +12,10 @@
 //   ControlID empty     "ControlID cannot be empty"             focus 5028
 //   Redial outside 0-3  "Redial attempts can only be (0 - 3)"   focus 5023
 //
+// Redial is how many times the posting pass dials a number that was busy or
+// gave no carrier again at once, before its next try waits for the retry
+// table (link/link.h, RetryTable); 0 dials once per attempt.
+//
 // A combo box without a selection keeps the record's value (so a stored Baud
 // of 9600 survives). Save writes both records when the Control Key is the one
 // the dialog opened with, letter case aside; a changed key must first confirm

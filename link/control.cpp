@@ -231,6 +231,10 @@ int32_t Dial(const char* machineId) {
   }
   link.callState = 0;
   link.watch.lastDialFailed = 1;
+  // The wait may have ended on a ring while the modem still waits for the
+  // other end to answer: its call is abandoned here, or a late answer would
+  // bring a carrier that both ends take for the other's call.
+  ruk_pbx_Cmd("ATH");
   RestoreAnswering();
   return 0;
 }

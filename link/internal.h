@@ -74,3 +74,19 @@ KeptBlock KeepBlock();
 // (or drop it as a copy of a mail filed before) and remember it in the
 // journal. False (and refused) when it could not be filed.
 bool FileReceivedMail(const MailDigest& digest);
+
+// The retry table (retry.cpp), as the posting pass keeps it.
+void StartRetryRound();
+// The machine's next try is not due yet: its mails wait for it.
+bool RetryWaits(const char* machine);
+// A try of the machine failed: its next one is scheduled (or, after
+// kRetryTries, left to the next courier pass or request), and the status
+// line says when. A machine that was not tried because a call came in
+// (itFailed false) is due again at once.
+void NoteTryFailed(const char* machine, bool itFailed);
+// A mail reached the machine: it is tried like any other again.
+void NoteReached(const char* machine);
+// At the end of a pass: forgets the due tries it found nothing to carry for.
+void EndRetryRound();
+// The earliest next try (machine, 24 bytes; its clock time): false when none.
+bool NextTry(char* machine, char* clock, int32_t size);

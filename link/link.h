@@ -124,6 +124,7 @@ enum SendSnag : int32_t {
   kSnagNoAck,         // a block was not acknowledged
   kSnagNoKeys,        // its machine is known here, and this machine cannot call it with keys
   kSnagRelayPlain,    // it goes through a hub or comes from one, and the call could not be extended
+  kSnagWaitsRetry,    // its machine failed a try a short while ago: it waits for its next try
   kSendSnags
 };
 // A remote mail still in POST this many days after it was posted goes back
@@ -190,6 +191,31 @@ struct LineWatch {
   int32_t reopening;                     // a hang-up opens the port again (no box if it fails)
 };
 
+// Tries again by itself. A destination whose dial found it busy or without
+// carrier, or whose call broke, gets its own next try after a random delay
+// that grows with each failure in a row: base 10 s, 20 s, 40 s ... (the delay
+// is base to twice base), never beyond the courier interval. Its other mails
+// wait for that try instead of dialling it again in the same pass, so one
+// unreachable machine holds up no other, and machines whose clocks run in
+// step fall out of step. After kRetryTries failures in a row it waits for the
+// next courier pass or the next request (a Send, `vlpost --call`), which
+// starts a new round of tries.
+constexpr uint32_t kRetryFirstMs = 10000;
+constexpr int32_t kRetryTries = 12;
+constexpr int32_t kRetrySlots = 64;
+
+struct RetryEntry {
+  char machine[kMachineSlotSize];        // empty: a free slot
+  int32_t failures;                      // failed tries in a row
+  int32_t waiting;                       // 1: a try by itself is due at dueAt
+  uint32_t dueAt;                        // on pTiming's clock
+};
+
+struct RetryTable {
+  RetryEntry entries[kRetrySlots];
+  uint32_t passStart;                    // clock at the start of the pass under way
+};
+
 // The whole link state; zero at start-up and after ResetLink.
 struct LinkState {
   int32_t online;                        // the port is open
@@ -205,9 +231,11 @@ struct LinkState {
   SendWork send;
   ReceiveWork receive;
   int32_t mailsThisCall;                 // mails the incoming call filed so far
+  int32_t mailsToDeliver;                // a received mail was filed: local delivery is due
   ExtendedSend xsend;                    // the sending role's frames (link/extended.h)
   ExtendedReceive xreceive;              // the receiving role's frames
   LineWatch watch;
+  RetryTable retries;
 };
 
 LinkState& Link();
@@ -233,3 +261,9 @@ void ResetReceiverLimits();
 // that has no call on the status line.
 int32_t WatchLine();
 int32_t AnnounceMail(const char* machineId, char* announce, int32_t length);
+// 1 when a destination's next try by itself is due (the console's tick then
+// starts a posting pass, whatever the courier setting).
+int32_t RetryDue();
+// A pass asked for (Send, `vlpost --call`) tries every destination now and
+// starts a new round of tries.
+void ForgetRetries();

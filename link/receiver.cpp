@@ -311,6 +311,7 @@ bool FileReceivedMail(const MailDigest& digest) {
   const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
   const int32_t recorded = JournalRecord(journal, a.name, digest, w.totalBlocks, JournalToday());
   ++Link().mailsThisCall;
+  if (filing != Filing::Again) Link().mailsToDeliver = 1;
   LogMail(filing == Filing::Again ? "received again (not filed)" : "received", mail);
   StatusNew("Comm Action Is Ok : Bytes Received - ");
   StatusAddNumber(w.writePosition);

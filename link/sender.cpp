@@ -126,6 +126,33 @@ void RefuseRelayOnPlainAnswer() {
   HangUp();
 }
 
+// The machine a mail's call goes to: its destination, or the hub of its
+// route. Its tries and retries are that machine's.
+const char* DialledMachine() { return work().relay.via; }
+
+// The Redial setting (0-3): how many times a number that was busy or gave no
+// carrier is dialled again at once, in the same pass, before its next try
+// waits for the retry table. Each redial first waits a random part of a tick
+// (DialMachine after a failed dial).
+int32_t RedialCount() {
+  const int32_t redial = Config().unit.Number(UnitField::Redial);
+  return redial > 0 && redial <= 3 ? redial : 0;
+}
+
+void DialWithRedials() {
+  SendWork& w = work();
+  LinkState& link = Link();
+  for (int32_t redials = RedialCount();; --redials) {
+    if (DialMachine(DialledMachine()) == 1) {
+      pClrMem(link.connectedMachine, kMachineSlotSize);
+      AppendText(DialledMachine(), link.connectedMachine, kMachineSlotSize);
+      return;
+    }
+    w.snag = DialSnag();
+    if (w.snag != kSnagNoCarrier || redials <= 0) return;
+  }
+}
+
 // The first block of a mail: find its machine, use or make the call, and
 // announce it. Afterwards the transfer state says whether its blocks go out.
 void PrepareMail() {
@@ -155,12 +182,11 @@ void PrepareMail() {
     }
   }
   if (link.callState == 0 && w.state == 0) {
-    if (DialMachine(dialled) == 1) {
-      pClrMem(link.connectedMachine, kMachineSlotSize);
-      AppendText(dialled, link.connectedMachine, kMachineSlotSize);
-    } else {
-      w.snag = DialSnag();
+    if (RetryWaits(dialled)) {
+      w.snag = kSnagWaitsRetry;
+      return;
     }
+    DialWithRedials();
   }
   if (link.callState == -1 && w.snag == kSnagNone) w.snag = kSnagIncoming;
   if (link.callState == 1 && w.state == 0) {
@@ -230,12 +256,21 @@ const char* SnagText(int32_t snag) {
     case kSnagNoAck: return "a block was not acknowledged";
     case kSnagNoKeys: return "its machine has a key here, and this machine cannot call it with keys";
     case kSnagRelayPlain: return "relayed mail goes only in the extended protocol (a plain machine on its way?)";
+    case kSnagWaitsRetry: return "its machine waits for its next try";
     default: return "no call was made for it";
   }
 }
 
 bool SnagNeverPasses(int32_t snag) {
   return snag == kSnagNoMachine || snag == kSnagLongMachine || snag == kSnagLongName;
+}
+
+// The snags that a try of the machine later may get past: the line, the
+// modem, a busy or silent machine. (A refusal waits for the next courier
+// pass or request.)
+bool SnagWantsRetry(int32_t snag) {
+  return snag == kSnagModem || snag == kSnagNoCarrier || snag == kSnagIncoming || snag == kSnagNotAnswered ||
+         snag == kSnagCallEnded || snag == kSnagNoAck;
 }
 
 // One "mail" line in the log for what became of the mail: what, which mail,
@@ -257,8 +292,10 @@ void KeepOrReturn() {
   SendWork& w = work();
   if (w.snag == kSnagNone) w.snag = kSnagNoCall;
   const int32_t age = tkFileAge(w.spoolPath);
-  const bool givenUp = age >= kGiveUpDays * 24 * 60 * 60;
+  // A mail waiting for its machine's next try has not been tried yet.
+  const bool givenUp = age >= kGiveUpDays * 24 * 60 * 60 && w.snag != kSnagWaitsRetry;
   if (!SnagNeverPasses(w.snag) && !givenUp) {
+    if (SnagWantsRetry(w.snag)) NoteTryFailed(DialledMachine(), w.snag != kSnagIncoming);
     ++w.kept[w.snag];
     LogOutcome("kept in POST:", SnagText(w.snag));
     return;
@@ -294,6 +331,7 @@ void PostOneFile() {
   w.firstScan = 0;
   pDoEvent(kBlockPauseMs);
   pClrMem(w.destinationMachine, kMachineSlotSize);
+  pClrMem(&w.relay, sizeof w.relay);
   ShowProgress(0, 100);
   pClrMem(w.spoolPath, kPathSize);
   AppendText(Config().spoolPath, w.spoolPath, kPathSize);
@@ -312,6 +350,7 @@ void PostOneFile() {
     case FileOutcome::Sent:
       RememberSent();
       LogMail("sent", DescribeMail(w.spoolPath));
+      NoteReached(DialledMachine());
       pFileDel(w.spoolPath);
       ++w.sent;
       break;
@@ -363,6 +402,14 @@ void ShowPassEnd() {
     StatusAdd(", ");
     StatusAddNumber(uint32_t(w.dropped));
     StatusAdd(" undeliverable reports dropped");
+  }
+  char machine[kMachineSlotSize];
+  char clock[16];
+  if (NextTry(machine, clock, sizeof clock)) {
+    StatusAdd("; next try for Velloran@");
+    StatusAdd(machine);
+    StatusAdd(" at ");
+    StatusAdd(clock);
   }
 }
 
@@ -439,6 +486,7 @@ int32_t DeliverRemoteMails() {
 
   RemoveStaleParts();
   RemoveOrphanRelayNotes();
+  StartRetryRound();
   const std::vector<std::string> names = ListSpoolFiles(kRemoteSuffix);
   w.firstScan = 1;
   for (const std::string& name : names) {
@@ -458,6 +506,7 @@ int32_t DeliverRemoteMails() {
   }
   pClrMem(link.connectedMachine, kMachineSlotSize);
   pClrMem(w.announce, kAnnounceSize);
+  EndRetryRound();
   ShowPassEnd();
   ShowProgress(0, 100);
   pDoEvent(kBlockPauseMs);

@@ -285,6 +285,10 @@ int32_t PostedAtText(char* output);
 // Appends text and blanks up to width characters to output; returns 1.
 int32_t PadColumn(const char* text, char* output, int32_t width);
 
+// The first three numbers of a text such as "7/12/2026" or "10:42:10", split
+// at separator; other characters are passed over, a missing number is 0.
+void SplitThreeNumbers(const char* text, char separator, int32_t (&parts)[3]);
+
 // --- names and paths -------------------------------------------------------------
 // Appends text to dest when the result keeps below capacity bytes (with its
 // terminator); 1 when appended, 0 (dest untouched) otherwise.

@@ -212,14 +212,8 @@ int32_t BuildJournalPath(const char* fileName, char* path) {
 int32_t JournalToday() {
   char date[32] = {};
   pDate(1, date);
-  int32_t parts[3] = {0, 0, 0};
-  int32_t field = 0;
-  for (const char* c = date; *c != 0 && field < 3; ++c) {
-    if (*c == '/')
-      ++field;
-    else if (*c >= '0' && *c <= '9')
-      parts[field] = parts[field] * 10 + (*c - '0');
-  }
+  int32_t parts[3];
+  SplitThreeNumbers(date, '/', parts);
   if (parts[0] < 1 || parts[1] < 1 || parts[1] > 12 || parts[2] < 1970) return 0;
   return DaysFromCivil(parts[2], parts[1], parts[0]);
 }

@@ -36,6 +36,17 @@ int32_t MatchMachine(const char* reference, const char* candidate) {
   return 1;
 }
 
+void SplitThreeNumbers(const char* text, char separator, int32_t (&parts)[3]) {
+  parts[0] = parts[1] = parts[2] = 0;
+  int32_t field = 0;
+  for (const char* c = text; *c != 0 && field < 3; ++c) {
+    if (*c == separator)
+      ++field;
+    else if (*c >= '0' && *c <= '9')
+      parts[field] = parts[field] * 10 + (*c - '0');
+  }
+}
+
 int32_t AppendBounded(const char* text, char* dest, int32_t capacity) {
   if (text == nullptr || dest == nullptr) return 0;
   if (pLen(dest) + pLen(text) > capacity - 1) return 0;

@@ -54,12 +54,15 @@ TEST_F(TimerTest, LocalDeliveryFollowsTheCourierTickAtTheNextOne) {
   EXPECT_EQ(Recorded().localAt, expected);
 }
 
-TEST_F(TimerTest, EmptyIntervalPostsAtEveryTickAndNeverDeliversLocally) {
+// A courier due at every tick takes local delivery's turn once; the next
+// tick's pass is followed by it.
+TEST_F(TimerTest, EmptyIntervalPostsAtEveryTickAndStillDeliversLocally) {
   WriteMachine({{UnitField::ECourierInterval, ""}});
-  RunConsole([&](HWND) { Wait(TickAt(4) + 6000); });
-  EXPECT_EQ(Recorded().remoteAt,
-            (std::vector<uint32_t>{TickAt(1) + 5000, TickAt(2) + 5000, TickAt(3) + 5000, TickAt(4) + 5000}));
-  EXPECT_TRUE(Recorded().localAt.empty());
+  RunConsole([&](HWND) { Wait(TickAt(6) + 7000); });
+  std::vector<uint32_t> everyTick;
+  for (uint32_t n = 1; n <= 6; ++n) everyTick.push_back(TickAt(n) + 5000);
+  EXPECT_EQ(Recorded().remoteAt, everyTick);
+  EXPECT_EQ(Recorded().localAt, (std::vector<uint32_t>{TickAt(3) + 6500, TickAt(6) + 6500}));
 }
 
 TEST_F(TimerTest, OfflineCourierPassSaysNotOnlineEveryFifteenSecondsWhetherOrNotECourierIsOn) {
@@ -246,6 +249,54 @@ TEST_F(TimerTest, ControlModeStopsTheTimerAndLogoutStartsItAgain) {
     ASSERT_EQ(Recorded().localAt.size(), 1u);
     EXPECT_EQ(Recorded().localAt[0], back + 2 * kTick + 1500);
   });
+}
+
+// Work that waits is done at the next working tick, not at its interval: a
+// mail a call filed is delivered locally (right after the pass when the
+// courier takes that tick), and a destination's next try is made whatever
+// the courier setting.
+struct WaitingWork {
+  const char* what;
+  const char* courierOn;
+  bool received;         // else: a destination's next try comes due
+  uint32_t at;           // when it happens
+  uint32_t firstLocal;   // the first local delivery after it (0: not looked at)
+  uint32_t firstRemote;  // the first posting pass after it
+};
+
+TEST_F(TimerTest, WorkThatWaitsIsDoneAtTheNextWorkingTick) {
+  for (const WaitingWork& c :
+       {WaitingWork{"received between two deliveries", "1", true, TickAt(4) + 2000, TickAt(5) + 1500,
+                    TickAt(20) + 5000},
+        WaitingWork{"received before the courier's tick", "1", true, TickAt(19) + 2000, TickAt(20) + 6500,
+                    TickAt(20) + 5000},
+        WaitingWork{"a next try with the courier off", "0", false, TickAt(4) + 2000, 0, TickAt(5) + 5000}}) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    WriteMachine({{UnitField::ECourierInterval, "5"}, {UnitField::EnableECourier, c.courierOn}});
+    RunConsole([&](HWND) {
+      Wait(c.at);
+      if (c.received) {
+        Link().mailsToDeliver = 1;
+      } else {
+        RetryEntry& due = Link().retries.entries[0];
+        due.machine[0] = '9';
+        due.waiting = 1;
+        due.dueAt = waNow();
+      }
+      Wait(TickAt(21) - c.at);
+    });
+    const auto firstAfter = [&](const std::vector<uint32_t>& times) {
+      for (uint32_t t : times)
+        if (t > c.at) return t;
+      return 0u;
+    };
+    if (c.firstLocal != 0) {
+      EXPECT_EQ(firstAfter(Recorded().localAt), c.firstLocal);
+    }
+    EXPECT_EQ(firstAfter(Recorded().remoteAt), c.firstRemote);
+  }
 }
 
 }  // namespace

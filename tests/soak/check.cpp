@@ -17,11 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -133,6 +128,11 @@ std::string CompareCopy(const MailPlan& m, const fs::path& out, int entry, int a
 
 }  // namespace
 
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 std::vector<fs::path> LeftOverFiles(const fs::path& folder) {
   std::vector<fs::path> out;
   std::error_code ec;
@@ -147,15 +147,16 @@ std::vector<fs::path> LeftOverFiles(const fs::path& folder) {
   return out;
 }
 
-Verdict Check(const std::string& vlpost, const std::vector<MailPlan>& mails, const MachineFolder (&machines)[2],
+Verdict Check(const std::string& vlpost, const std::vector<MailPlan>& mails, const std::vector<MachineFolder>& machines,
               const fs::path& scratch, const std::function<std::string(const std::string&)>& label) {
   Verdict v;
   std::map<int, int> copies;
-  for (int machine = 0; machine < 2; ++machine) {
-    for (const char* account : kAccounts[machine]) {
-      const std::string where = std::string(account) + "@" + machines[machine].letter;
+  std::set<int> damaged;
+  for (int machine = 0; machine < int(machines.size()); ++machine) {
+    for (const std::string& account : machines[size_t(machine)].accounts) {
+      const std::string where = account + "@" + machines[size_t(machine)].letter;
       const fs::path out = scratch / where;
-      const Reading r = ReadMailbox(vlpost, machines[machine].folder, account, out);
+      const Reading r = ReadMailbox(vlpost, machines[size_t(machine)].folder, account, out);
       if (!r.failure.empty()) {
         ++v.corrupted;
         v.findings.push_back("mailbox " + where + " cannot be read: " + r.failure);
@@ -185,6 +186,7 @@ Verdict Check(const std::string& vlpost, const std::vector<MailPlan>& mails, con
                                    : whole == r.attachmentCounts.end() ? std::string("not listed")
                                                                        : CompareCopy(m, out, entry, whole->second);
         if (!damage.empty()) {
+          damaged.insert(n);
           ++v.corrupted;
           v.findings.push_back(Who(m) + " corrupted (" + place + "): " + damage);
         }
@@ -201,6 +203,7 @@ Verdict Check(const std::string& vlpost, const std::vector<MailPlan>& mails, con
     }
   for (const MailPlan& m : mails) {
     const int n = copies[m.number];
+    if (n == 1 && damaged.count(m.number) == 0) ++v.whole;
     if (n == 0) {
       ++v.lost;
       v.findings.push_back(Who(m) + " lost");

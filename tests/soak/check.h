@@ -13,6 +13,7 @@
 namespace soak {
 
 struct Verdict {
+  int whole = 0;        // mails found exactly once, undamaged, in their mailbox
   int lost = 0;
   int duplicated = 0;   // extra copies
   int corrupted = 0;    // text, attachment or mailbox damaged, or a mail in the wrong mailbox
@@ -23,13 +24,17 @@ struct Verdict {
 struct MachineFolder {
   std::filesystem::path folder;
   char letter;
+  std::vector<std::string> accounts;  // each one's key is its id followed by "key"
 };
 
 // Reads every account's mailbox with `vlpost --read` (into scratch) and looks
-// through the folders. label names a file by the mail it holds (empty:
-// unknown).
-Verdict Check(const std::string& vlpost, const std::vector<MailPlan>& mails, const MachineFolder (&machines)[2],
+// through the folders; a mail's toMachine indexes machines. label names a
+// file by the mail it holds (empty: unknown).
+Verdict Check(const std::string& vlpost, const std::vector<MailPlan>& mails, const std::vector<MachineFolder>& machines,
               const std::filesystem::path& scratch, const std::function<std::string(const std::string&)>& label);
+
+// The whole file (empty when it cannot be read).
+std::string ReadFile(const std::filesystem::path& path);
 
 // Files that hold no finished mail in a machine folder: everything in POST,
 // anything named as a part, and files of an account folder that are neither

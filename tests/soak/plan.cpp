@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 
 #include "store/format.h"
 
 namespace soak {
 
 const char* const kAccounts[2][2] = {{"ann", "amy"}, {"bob", "ben"}};
+const char* const kTownAccounts[2] = {"ann", "bob"};
 
 namespace {
 
@@ -41,14 +43,14 @@ Attachment MakeAttachment(Random& random, int mail, int index, int blocks) {
   return a;
 }
 
-MailPlan MakeMail(Random& random, uint32_t seed, int number, int from, int fromAccount, int to, int toAccount,
-                  const std::vector<int>& attachmentBlocks) {
+MailPlan MakeMail(Random& random, uint32_t seed, int number, int from, const char* fromAccount, int to,
+                  const char* toAccount, const std::vector<int>& attachmentBlocks) {
   MailPlan m;
   m.number = number;
   m.fromMachine = from;
   m.toMachine = to;
-  m.fromAccount = kAccounts[from][fromAccount];
-  m.toAccount = kAccounts[to][toAccount];
+  m.fromAccount = fromAccount;
+  m.toAccount = toAccount;
   m.subject = "soak " + std::to_string(number);
   m.text = "soak mail " + std::to_string(number) + " of seed " + std::to_string(seed) + ": " + m.fromAccount +
            " writes to " + m.toAccount + ".";
@@ -69,7 +71,31 @@ uint64_t FaultByte(Random& random, bool backwards) {
   return uint64_t(Between(random, 1, kAnnounceSize + 3 * kBlockSize));
 }
 
+// None, one or two attachments of 1 to 5 blocks (none half of the time).
+std::vector<int> SomeAttachments(Random& random) {
+  std::vector<int> blocks;
+  for (int k = Between(random, -1, 2); k > 0; --k) blocks.push_back(Between(random, 1, 5));
+  return blocks;
+}
+
 }  // namespace
+
+std::vector<MailPlan> MakeTownMails(uint32_t seed, int machines, int mailsEach) {
+  Random random(seed);
+  std::vector<MailPlan> mails;
+  if (machines < 2) return mails;
+  for (int from = 0; from < machines; ++from)
+    for (int i = 0; i < mailsEach; ++i) {
+      int to = Between(random, 0, machines - 2);
+      if (to >= from) ++to;  // another machine
+      const std::vector<int> blocks = SomeAttachments(random);
+      const int fromAccount = Between(random, 0, 1);
+      const int toAccount = Between(random, 0, 1);
+      mails.push_back(MakeMail(random, seed, int(mails.size()) + 1, from, kTownAccounts[fromAccount], to,
+                               kTownAccounts[toAccount], blocks));
+    }
+  return mails;
+}
 
 Plan MakePlan(uint32_t seed, int mails, int faults, double window) {
   Random random(seed);
@@ -93,16 +119,18 @@ Plan MakePlan(uint32_t seed, int mails, int faults, double window) {
     MailPlan m;
     if (n <= int(std::size(openers))) {
       const auto& o = openers[n - 1];
-      m = MakeMail(random, seed, n, o.from, o.fromAccount, o.to, o.toAccount, o.blocks);
+      m = MakeMail(random, seed, n, o.from, kAccounts[o.from][o.fromAccount], o.to, kAccounts[o.to][o.toAccount],
+                   o.blocks);
       m.follows = o.follows;
       m.postAt = n == 5 ? Uniform(random, 0, postingEnd) : 0;
     } else {
       const int direction = Between(random, 0, 9);  // 0..4 A->B, 5..8 B->A, 9 local
       const int from = direction < 5 ? 0 : 1;
       const int to = direction == 9 ? from : 1 - from;
-      std::vector<int> blocks;
-      for (int k = Between(random, -1, 2); k > 0; --k) blocks.push_back(Between(random, 1, 5));
-      m = MakeMail(random, seed, n, from, Between(random, 0, 1), to, Between(random, 0, 1), blocks);
+      const std::vector<int> blocks = SomeAttachments(random);
+      const int fromAccount = Between(random, 0, 1);
+      const int toAccount = Between(random, 0, 1);
+      m = MakeMail(random, seed, n, from, kAccounts[from][fromAccount], to, kAccounts[to][toAccount], blocks);
       m.postAt = Uniform(random, 0, postingEnd);
     }
     plan.mails.push_back(std::move(m));
@@ -129,6 +157,18 @@ Plan MakePlan(uint32_t seed, int mails, int faults, double window) {
     plan.faults.push_back(f);
   }
   return plan;
+}
+
+std::vector<std::string> PostCommand(const std::string& vlpost, const MailPlan& mail, const std::string& fromFolder,
+                                     const std::string& toMachine, const std::string& attachmentFolder) {
+  std::vector<std::string> args = {vlpost, "--post", fromFolder, mail.fromAccount, mail.toAccount + "@" + toMachine,
+                                   mail.subject, mail.text, "--key", mail.fromAccount + "key"};
+  for (const Attachment& a : mail.attachments) {
+    const std::string file = attachmentFolder + "/" + a.name;
+    std::ofstream(file, std::ios::binary) << a.bytes;
+    args.push_back(file);
+  }
+  return args;
 }
 
 const char* FaultKindName(FaultKind kind) {

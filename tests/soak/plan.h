@@ -17,7 +17,7 @@ struct Attachment {
 
 struct MailPlan {
   int number = 0;
-  int fromMachine = 0, toMachine = 0;  // 0 = A, 1 = B
+  int fromMachine = 0, toMachine = 0;  // 0 = A, 1 = B (a town: 0 .. machines - 1)
   std::string fromAccount, toAccount;
   std::string subject, text;
   std::vector<Attachment> attachments;
@@ -53,9 +53,22 @@ struct Plan {
 // Machines A and B with two accounts each.
 extern const char* const kAccounts[2][2];
 
+// A town's machines each have these two accounts.
+extern const char* const kTownAccounts[2];
+
+// A town of machines 0 .. machines - 1: each posts mailsEach mails to a
+// random account of a random other machine, about half with attachments.
+std::vector<MailPlan> MakeTownMails(uint32_t seed, int machines, int mailsEach);
+
 // The mails and faults of a run. window: the seconds in which mails are
 // posted and faults happen.
 Plan MakePlan(uint32_t seed, int mails, int faults, double window);
+
+// The command line of `vlpost --post` that posts mail from its sender's
+// folder to toMachine (its ID); its attachments are written into
+// attachmentFolder first. Every account's key is its id followed by "key".
+std::vector<std::string> PostCommand(const std::string& vlpost, const MailPlan& mail, const std::string& fromFolder,
+                                     const std::string& toMachine, const std::string& attachmentFolder);
 
 const char* FaultKindName(FaultKind kind);
 std::string DescribeFault(const FaultPlan& fault);

@@ -141,11 +141,6 @@ class Journal {
   std::ofstream file_;
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::string LastLines(const fs::path& path, size_t count) {
   std::istringstream in(ReadFile(path));
   std::deque<std::string> lines;
@@ -355,14 +350,8 @@ bool Soak::InSpool(const MailPlan& mail) {
 void Soak::PostMail(MailPlan& mail) {
   const Machine& from = machines_[mail.fromMachine];
   const Machine& to = machines_[mail.toMachine];
-  std::vector<std::string> args = {VL_VLPOST, "--post", from.folder.string(), mail.fromAccount,
-                                   mail.toAccount + "@" + to.id, mail.subject, mail.text, "--key",
-                                   mail.fromAccount + "key"};
-  for (const Attachment& a : mail.attachments) {
-    const fs::path file = root_ / "attachments" / a.name;
-    std::ofstream(file, std::ios::binary) << a.bytes;
-    args.push_back(file.string());
-  }
+  const std::vector<std::string> args =
+      PostCommand(VL_VLPOST, mail, from.folder.string(), to.id, (root_ / "attachments").string());
   std::string output;
   const int code = programs::RunToolOutput(args, output);
   posted_[size_t(mail.number - 1)] = true;
@@ -722,7 +711,8 @@ int Soak::Run() {
 }
 
 int Soak::Report(bool quiet, double quietAt) {
-  const MachineFolder folders[2] = {{machines_[0].folder, 'A'}, {machines_[1].folder, 'B'}};
+  const std::vector<MachineFolder> folders = {{machines_[0].folder, 'A', {kAccounts[0][0], kAccounts[0][1]}},
+                                              {machines_[1].folder, 'B', {kAccounts[1][0], kAccounts[1][1]}}};
   const Verdict v = Check(VL_VLPOST, plan_.mails, folders, root_ / "read",
                           [this](const std::string& name) { return Label(name, false); });
   int directions[3] = {0, 0, 0};
