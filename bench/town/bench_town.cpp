@@ -11,12 +11,21 @@
 // time on the line and the CPU the whole town took.
 //
 //   bench_town [--machines N (20)] [--mails M (5)] [--seed S (1)]
-//              [--mode courier|call (courier)] [--limit MINUTES (15)]
-//              [--work DIR] [--keep]
+//              [--mode courier|call (courier)] [--hub] [--no-keys]
+//              [--limit MINUTES (15)] [--work DIR] [--keep]
 //
 // courier: the courier every 5 minutes (the default settings).
 // call:    the courier off; one `vlpost --call` per machine right after the
 //          start, as a user's Send would ask.
+// Every machine knows every other's public key (vlinit --show-key, then
+// --add-peer), as a network set up by hand would; --no-keys leaves them
+// strangers, so that their calls carry mail one way only.
+// --hub: the second half of the machines (the far ones) can be dialled only by
+// the first machine, the hub. The near machines' phone books leave the far
+// ones out and route their mail through the hub; a far machine's phone book
+// holds the hub alone and routes everything ("*") through it; the hub routes
+// every other machine to itself (it dials them all), and every other machine
+// takes the mail it relays.
 // The machines' logs stay in the work folder with --keep (or --work).
 #include <signal.h>
 #include <stdio.h>
@@ -56,13 +65,15 @@ struct Options {
   double limitMinutes = 15;
   fs::path work;
   bool keep = false;
+  bool keys = true;
+  bool hub = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
-    if (option == "--keep") {
-      o.keep = true;
+    if (option == "--keep" || option == "--no-keys" || option == "--hub") {
+      (option == "--keep" ? o.keep : option == "--hub" ? o.hub : o.keys) = option != "--no-keys";
       continue;
     }
     if (i + 1 >= argc) return false;
@@ -178,6 +189,10 @@ class Town {
  private:
   bool Tool(const std::vector<std::string>& args) { return programs::RunTool(args, root_ / "tools.log") == 0; }
   bool MakeMachines();
+  bool Far(int i) const { return o_.hub && i >= o_.machines / 2; }
+  std::vector<std::string> DialingArgs(int i) const;
+  bool ExchangeKeys();
+  std::string ModeName() const;
   bool PostMails();
   double Elapsed() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
   void RunUntilDelivered();
@@ -205,16 +220,14 @@ bool Town::MakeMachines() {
     m.program = std::make_unique<programs::Program>(VL_VELLORAN, m.folder, m.log);
   }
   const bool courier = o_.mode == "courier";
-  for (const Machine& m : machines_) {
+  for (int i = 0; i < o_.machines; ++i) {
+    const Machine& m = machines_[size_t(i)];
     std::vector<std::string> args = {VL_VLINIT, m.folder.string(), "--machid", m.id, "--owner",
                                      std::string("town machine ") + m.letter, "--control-id", "admin",
                                      "--control-key", "secret", "--ecourier", courier ? "1" : "0", "--interval", "5",
                                      "--virtual-modem", "127.0.0.1:" + std::to_string(m.port)};
-    for (const Machine& other : machines_)
-      if (other.id != m.id) {
-        args.push_back("--phonebook");
-        args.push_back(other.id + "=127.0.0.1:" + std::to_string(other.port));
-      }
+    const std::vector<std::string> dialing = DialingArgs(i);
+    args.insert(args.end(), dialing.begin(), dialing.end());
     if (!Tool(args)) return false;
     for (const char* account : kTownAccounts)
       if (!Tool({VL_VLPOST, "--account", m.folder.string(), account, "--key", std::string(account) + "key",
@@ -222,6 +235,48 @@ bool Town::MakeMachines() {
         return false;
   }
   return true;
+}
+
+// The phone book, routes and hubs of machine i. Without a hub every machine
+// dials every other; with one, see the top of this file.
+std::vector<std::string> Town::DialingArgs(int i) const {
+  std::vector<std::string> args;
+  const std::string& hub = machines_[0].id;
+  for (int j = 0; j < o_.machines; ++j) {
+    if (j == i) continue;
+    const Machine& other = machines_[size_t(j)];
+    const bool dialled = !o_.hub || i == 0 || (Far(i) ? j == 0 : !Far(j));
+    if (dialled) args.insert(args.end(), {"--phonebook", other.id + "=127.0.0.1:" + std::to_string(other.port)});
+    if (o_.hub && i == 0) args.insert(args.end(), {"--route", other.id + "=" + other.id});
+    if (o_.hub && i != 0 && !Far(i) && Far(j)) args.insert(args.end(), {"--route", other.id + "=" + hub});
+  }
+  if (Far(i)) args.insert(args.end(), {"--route", "*=" + hub});
+  if (o_.hub && i != 0) args.insert(args.end(), {"--hub", hub});
+  return args;
+}
+
+// Every machine learns every other's public key: each key is read once, then
+// one vlinit --add-peer per ordered pair.
+bool Town::ExchangeKeys() {
+  std::vector<std::string> keys;
+  for (const Machine& m : machines_) {
+    std::string output;
+    if (programs::RunToolOutput({VL_VLINIT, m.folder.string(), "--show-key"}, output) != 0) return false;
+    std::istringstream words(output);
+    std::string key;
+    words >> key;
+    if (key.size() != 64) return false;
+    keys.push_back(key);
+  }
+  for (const Machine& m : machines_)
+    for (size_t j = 0; j < machines_.size(); ++j)
+      if (machines_[j].id != m.id && !Tool({VL_VLINIT, m.folder.string(), "--add-peer", machines_[j].id, keys[j]}))
+        return false;
+  return true;
+}
+
+std::string Town::ModeName() const {
+  return o_.mode + (o_.hub ? ", through a hub" : "") + (o_.keys ? ", with keys" : ", without keys");
 }
 
 bool Town::PostMails() {
@@ -293,7 +348,7 @@ void Town::Report() {
   std::sort(lineTimes.begin(), lineTimes.end());
   const int calls = carriers / 2;  // each call shows its carrier at both ends
   std::printf("town: %d machines x %d mails (%zu, %d with attachments), seed %u, mode %s\n", o_.machines, o_.mails,
-              mails_.size(), withAttachments, o_.seed, o_.mode.c_str());
+              mails_.size(), withAttachments, o_.seed, ModeName().c_str());
   std::printf("delivered exactly once and intact: %d of %zu\n", v.whole, mails_.size());
   std::printf("lost: %d   duplicated: %d   corrupted: %d   left over: %d\n", v.lost, v.duplicated, v.corrupted,
               v.leftOver);
@@ -301,7 +356,7 @@ void Town::Report() {
     std::printf("last delivery: %.2f minutes after the start\n", lastDelivery_ / 60);
   else
     std::printf("last delivery: none\n");
-  std::printf("calls: %d (pairs of machines with mail between them: %zu)   dials: %d, failed: %d\n", calls,
+  std::printf("calls: %d (unordered pairs of machines with mail between them: %zu)   dials: %d, failed: %d\n", calls,
               pairs.size(), dials, dials - calls);
   std::printf("line time per machine: min %.1f s, median %.1f s, max %.1f s (of %.1f s)\n", lineTimes.front(),
               lineTimes[lineTimes.size() / 2], lineTimes.back(), ranFor_);
@@ -320,9 +375,9 @@ int Town::Run() {
   }
   mails_ = MakeTownMails(o_.seed, o_.machines, o_.mails);
   std::printf("bench_town: %d machines, %zu mails, seed %u, mode %s, in %s\n", o_.machines, mails_.size(), o_.seed,
-              o_.mode.c_str(), root_.c_str());
+              ModeName().c_str(), root_.c_str());
   std::fflush(stdout);
-  if (!MakeMachines() || !PostMails()) {
+  if (!MakeMachines() || (o_.keys && !ExchangeKeys()) || !PostMails()) {
     std::fprintf(stderr, "bench_town: the town could not be made (see %s)\n", (root_ / "tools.log").c_str());
     return 2;
   }
@@ -339,7 +394,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: bench_town [--machines 2-26 (20)] [--mails M (5)] [--seed S (1)] [--mode courier|call]\n"
-                 "                  [--limit MINUTES (15)] [--work DIR] [--keep]\n");
+                 "                  [--hub] [--no-keys] [--limit MINUTES (15)] [--work DIR] [--keep]\n");
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
