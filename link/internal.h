@@ -84,6 +84,10 @@ bool RetryWaits(const char* machine);
 // line says when. A machine that was not tried because a call came in
 // (itFailed false) is due again at once.
 void NoteTryFailed(const char* machine, bool itFailed);
+// Mail for the machine waits and nothing holds it back (a relayed mail just
+// arrived for it): a pass tries it at the first tick the line is free,
+// whatever the courier setting.
+void TryAtOnce(const char* machine);
 // A mail reached the machine: it is tried like any other again.
 void NoteReached(const char* machine);
 // At the end of a pass: forgets the due tries it found nothing to carry for.

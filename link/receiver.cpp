@@ -75,6 +75,16 @@ void StartWork() {
   ClearCommandBuffers();
 }
 
+// Mail for another machine than this one (a hub's to send on); its
+// destination machine in machine.
+bool IsMailToRelay(const TransferAnnounce& a, char (&machine)[sizeof TransferAnnounce::destinationMachine + 1]) {
+  SlotText(a.destinationMachine, machine);
+  char own[kMachineSlotSize + 1];
+  pClrMem(own, sizeof own);
+  AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, own, sizeof own);
+  return MatchMachine(own, machine) != 1;
+}
+
 }  // namespace
 
 void RefuseReceive(const char* why) {
@@ -109,12 +119,8 @@ bool ReceiveAnnounce(const char* data, int32_t length) {
   const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
   if (SlotEquals(a.marker, kMailMarker) != 1) return false;
   char machine[sizeof a.destinationMachine + 1];
-  SlotText(a.destinationMachine, machine);
-  char own[kMachineSlotSize + 1];
-  pClrMem(own, sizeof own);
-  AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, own, sizeof own);
   if (SlotTextLength(a.destinationMachine, sizeof a.destinationMachine) < 0) return false;
-  const bool relay = MatchMachine(own, machine) != 1;
+  const bool relay = IsMailToRelay(a, machine);
   if (relay && !MayRelayTo(machine)) return false;
   // A call with keys names its mail only once the keys are proven.
   if (AcceptKeyedHello()) return true;
@@ -311,7 +317,11 @@ bool FileReceivedMail(const MailDigest& digest) {
   const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
   const int32_t recorded = JournalRecord(journal, a.name, digest, w.totalBlocks, JournalToday());
   ++Link().mailsThisCall;
-  if (filing != Filing::Again) Link().mailsToDeliver = 1;
+  char machine[sizeof a.destinationMachine + 1];
+  if (filing != Filing::Again && IsMailToRelay(a, machine))
+    TryAtOnce(machine);  // sent on at the next tick, not at the next courier pass
+  else if (filing != Filing::Again)
+    Link().mailsToDeliver = 1;
   LogMail(filing == Filing::Again ? "received again (not filed)" : "received", mail);
   StatusNew("Comm Action Is Ok : Bytes Received - ");
   StatusAddNumber(w.writePosition);

@@ -106,15 +106,17 @@ bool RetryWaits(const char* machine) {
   return e != nullptr && e->waiting == 1 && !Reached(Now(), e->dueAt);
 }
 
-void NoteTryFailed(const char* machine, bool itFailed) {
+void TryAtOnce(const char* machine) {
   if (machine == nullptr || machine[0] == 0) return;
   RetryEntry& e = Take(machine);
-  if (!itFailed) {
-    // Not tried at all (a call came in): at the first tick the line is free.
-    e.waiting = 1;
-    e.dueAt = Now();
-    return;
-  }
+  e.waiting = 1;
+  e.dueAt = Now();
+}
+
+void NoteTryFailed(const char* machine, bool itFailed) {
+  if (machine == nullptr || machine[0] == 0) return;
+  if (!itFailed) return TryAtOnce(machine);  // not tried at all: a call came in
+  RetryEntry& e = Take(machine);
   ++e.failures;
   if (e.failures >= kRetryTries) {
     e.waiting = 0;

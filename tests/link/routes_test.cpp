@@ -173,6 +173,10 @@ TEST_F(Relay, MailArrivesThroughTheHubExactlyOnceOnlyWhereEveryMachineAllowsIt) 
     }
     linktest::WriteAll(a_->root / "POST" / "mail[@]", mail);
     Pass(*a_);
+    // The hub sends what it took at its next tick, not at its next courier pass.
+    int32_t due = 0;
+    twomachines::As(*b_, [&] { due = RetryDue(); });
+    EXPECT_EQ(due, c.staysAt == 'a' ? 0 : 1);
     Pass(*b_);
     EXPECT_EQ(Named(*a_, "[@]").size(), c.staysAt == 'a' ? 1u : 0u);
     EXPECT_EQ(Named(*b_, "[@]").size(), c.staysAt == 'b' ? 1u : 0u);
