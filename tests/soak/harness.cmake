@@ -8,9 +8,5 @@ if(NOT TARGET vlsoak AND TARGET vlinit AND TARGET vlpost AND EXISTS ${CMAKE_SOUR
     ${CMAKE_CURRENT_LIST_DIR}/plan.cpp
     ${CMAKE_CURRENT_LIST_DIR}/check.cpp)
   target_link_libraries(vlsoak PRIVATE velloran_core Threads::Threads)
-  add_dependencies(vlsoak velloran vlinit vlpost)
-  target_compile_definitions(vlsoak PRIVATE
-    VL_VELLORAN="$<TARGET_FILE:velloran>"
-    VL_VLINIT="$<TARGET_FILE:vlinit>"
-    VL_VLPOST="$<TARGET_FILE:vlpost>")
+  vl_runs_programs(vlsoak)
 endif()
