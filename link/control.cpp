@@ -255,6 +255,8 @@ void EndSilentCall() {
 
 LinkState& Link() { return link; }
 
+bool CallComingIn() { return link.callState == -1 || (link.callState == 0 && RingPending()); }
+
 void ResetLink() { pClrMem(&link, sizeof link); }
 
 int32_t ClearCommandBuffers() {

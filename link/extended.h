@@ -321,9 +321,6 @@ enum TurnPhase : int32_t {
   kTurnEnded,          // nothing more: the End went out
 };
 
-// The kind of call the sending role is in, for the status line: "" when plain.
-const char* CallKindText();
-
 // What became of a mail sent with frames.
 enum class ExtendedOutcome { Sent, Left };
 
@@ -351,9 +348,9 @@ ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t totalBlocks);
 // framed (the plain end follows).
 bool EndFramedCall();
 // The callee at the End of a caller that takes mail back: finds the first
-// mail in POST for machine. False (nothing prepared) when there is none, or
-// while this machine's own tick work still runs (a posting pass begun before
-// the call shares the sending role's work area): its mail waits for a call.
+// mail in POST for machine. False (nothing prepared) when there is none.
+// Sending back has a work area of its own (LinkState::xback): a posting pass
+// of this machine that waits between its calls keeps its own.
 bool PrepareSendingBack(const char* machine);
 // The callee, once its EndAnswer said so: takes over the call's channel
 // (the receiving role's, emptied) and announces the first mail; mails go on
@@ -364,6 +361,10 @@ void SendingBackData(const char* data, int32_t length);
 // The callee sends back no more (the call ended, or broke): the mail going
 // back now stays in POST, and the log says why.
 void StopSendingBack(const char* why);
+// The call is over: sending back stops and its work area is emptied.
+void ForgetSendingBack();
+// The spool file at spoolPath is the mail going back now.
+bool SendsBack(const char* spoolPath);
 
 // --- the receiving role (extended_receiver.cpp) ---
 

@@ -587,7 +587,7 @@ void ForgetFramedCall() {
   ExtendedSend& send = link.xsend;
   ExtendedReceive& receive = link.xreceive;
   send.callFramed = send.offered = send.keysOffered = send.callBroken = 0;
-  StopSendingBack("the call ended (by the receiver, or the line)");
+  ForgetSendingBack();
   send.ending = send.turned = send.nudged = 0;
   send.mail = 0;
   send.total = 0;

@@ -18,7 +18,11 @@
 
 namespace {
 
-ExtendedSend& work() { return Link().xsend; }
+// Two work areas: the posting pass's calls use the one, the mail this
+// machine sends back in a call it answered the other. A pass waiting between
+// its calls (a call may come in then) keeps its own state untouched.
+ExtendedSend& passWork() { return Link().xsend; }
+ExtendedSend& backWork() { return Link().xback; }
 
 uint32_t Now() { return uint32_t(pTiming()); }
 
@@ -28,8 +32,7 @@ bool IsPlainOk(const char* data, int32_t length) {
 
 // The call cannot go on: a key that did not prove itself, a frame that did
 // not open. The posting pass hangs up.
-void BreakCall(const char* why) {
-  ExtendedSend& x = work();
+void BreakCall(ExtendedSend& x, const char* why) {
   x.callBroken = 1;
   x.replied = 1;
   x.replyStatus = kReplyRefused;
@@ -44,8 +47,7 @@ void BreakCall(const char* why) {
 // The callee's handshake reply: prove this machine's key in a Confirm, then
 // announce the mail inside the channel. The sealed Reply that says what
 // becomes of the mail follows.
-void ProveOwnKey(const Frame& frame) {
-  ExtendedSend& x = work();
+void ProveOwnKey(ExtendedSend& x, const Frame& frame) {
   MachineKey key;
   unsigned char confirm[kConfirmSize];
   const char* keyProblem = LoadOwnKey(key);
@@ -55,7 +57,7 @@ void ProveOwnKey(const Frame& frame) {
                              : kSecureNoKey;
   sodium_memzero(&key, sizeof key);
   if (result < 0) {
-    BreakCall(keyProblem != nullptr ? keyProblem : SecureRefusalText(result));
+    BreakCall(x, keyProblem != nullptr ? keyProblem : SecureRefusalText(result));
     return;
   }
   // Sent in the clear: the channel is open for what follows it.
@@ -72,18 +74,17 @@ constexpr const char* kAnsweredWithoutKey = "it answered without its key: mail k
 constexpr const char* kRefusedBeforeKeys =
     "it refused the call before proving its key (does it know this machine's key?): mail kept";
 
-void TakeReply(const Frame& frame) {
-  ExtendedSend& x = work();
+void TakeReply(ExtendedSend& x, const Frame& frame) {
   if (frame.length < 1) return;
   if (frame.payload[0] == kReplyProve) {
     if (x.keysOffered == 1 && x.channel.open != 1 && x.handshake.step == kSecureStepWaiting)
-      ProveOwnKey(frame);
+      ProveOwnKey(x, frame);
     else
-      BreakCall("a proof of key out of turn");
+      BreakCall(x, "a proof of key out of turn");
     return;
   }
   if (x.keysOffered == 1 && x.channel.open != 1) {
-    BreakCall(frame.payload[0] == kReplyRefused ? kRefusedBeforeKeys : kAnsweredWithoutKey);
+    BreakCall(x, frame.payload[0] == kReplyRefused ? kRefusedBeforeKeys : kAnsweredWithoutKey);
     return;
   }
   if (frame.length != 1) return;
@@ -95,8 +96,7 @@ void TakeReply(const Frame& frame) {
   if (Link().okFlag == -1) Link().okFlag = 1;
 }
 
-void AddNak(int32_t k) {
-  ExtendedSend& x = work();
+void AddNak(ExtendedSend& x, int32_t k) {
   if (k <= x.acked) return;
   for (int32_t n : x.naks)
     if (n == k) return;
@@ -110,8 +110,7 @@ void AddNak(int32_t k) {
 // The callee's answer to the End: number kTurnBack turns the call, and the
 // caller receives from then on. (While the callee sends back, an EndAnswer
 // from the caller is its nudge: see SendingBackData.)
-void TakeEndAnswer(const Frame& frame) {
-  ExtendedSend& x = work();
+void TakeEndAnswer(ExtendedSend& x, const Frame& frame) {
   if (x.backPhase != kTurnNone) {
     x.nudged = frame.number == kTurnBack ? 1 : 0;
     if (frame.number != kTurnBack && x.backPhase == kTurnEnded) x.backPhase = kTurnNone;  // the caller hangs up
@@ -124,33 +123,32 @@ void TakeEndAnswer(const Frame& frame) {
 }
 
 // A block number from the line counts only within the mail being sent.
-bool InMail(uint32_t number) { return number >= 1 && number <= uint32_t(work().total); }
+bool InMail(const ExtendedSend& x, uint32_t number) { return number >= 1 && number <= uint32_t(x.total); }
 
-void TakeFrame(Frame& frame) {
-  ExtendedSend& x = work();
+void TakeFrame(ExtendedSend& x, Frame& frame) {
   if (x.callBroken == 1) return;
   if (!OpenFrameOn(x.channel, frame, x.plain)) {
-    BreakCall("a frame failed its check (altered, played again or out of order)");
+    BreakCall(x, "a frame failed its check (altered, played again or out of order)");
     return;
   }
   if (x.keysOffered == 1 && x.channel.open != 1 && frame.type != kFrameReply) {
-    BreakCall(kAnsweredWithoutKey);
+    BreakCall(x, kAnsweredWithoutKey);
     return;
   }
   if (frame.type == kFrameEndAnswer) {  // of whichever mail: also the caller's nudge in a turned call
-    TakeEndAnswer(frame);
+    TakeEndAnswer(x, frame);
     return;
   }
   if (frame.mail != x.mail) return;  // the tail of an earlier mail
   switch (frame.type) {
     case kFrameReply:
-      TakeReply(frame);
+      TakeReply(x, frame);
       break;
     case kFrameAck:
-      if (InMail(frame.number) && int32_t(frame.number) > x.acked) x.acked = int32_t(frame.number);
+      if (InMail(x, frame.number) && int32_t(frame.number) > x.acked) x.acked = int32_t(frame.number);
       break;
     case kFrameNak:
-      if (InMail(frame.number)) AddNak(int32_t(frame.number));
+      if (InMail(x, frame.number)) AddNak(x, int32_t(frame.number));
       break;
     default:
       break;
@@ -158,8 +156,7 @@ void TakeFrame(Frame& frame) {
 }
 
 // The lowest block asked for again that is still unacknowledged; 0 if none.
-int32_t TakeNak() {
-  ExtendedSend& x = work();
+int32_t TakeNak(ExtendedSend& x) {
   int32_t* lowest = nullptr;
   for (int32_t& n : x.naks) {
     if (n != 0 && n <= x.acked) n = 0;
@@ -174,8 +171,7 @@ int32_t TakeNak() {
 // Block k of the spool file as the frame will carry it: its payload packed
 // when its header is the first one's with number k, else whole. False on a
 // read error.
-bool LoadBlockFrame(const char* spoolPath, int32_t k) {
-  ExtendedSend& x = work();
+bool LoadBlockFrame(ExtendedSend& x, const char* spoolPath, int32_t k) {
   MailBlock block, before;
   if (pFileIO(-1, spoolPath, BlockPosition(k), &block, kBlockSize) != kBlockSize) return false;
   char made[kHeaderSize];
@@ -193,8 +189,7 @@ bool LoadBlockFrame(const char* spoolPath, int32_t k) {
 
 // The stream of the mail in spoolPath begins after the blocks the Reply
 // said are held. False when its first block cannot be read.
-bool BeginStream(const char* spoolPath) {
-  ExtendedSend& x = work();
+bool BeginStream(ExtendedSend& x, const char* spoolPath) {
   MailBlock first;
   if (pFileIO(-1, spoolPath, BlockPosition(1), &first, kBlockSize) != kBlockSize) return false;
   std::memcpy(x.firstHeader, &first.header, kHeaderSize);
@@ -208,14 +203,13 @@ bool BeginStream(const char* spoolPath) {
 // Sends frames while the window and the line allow: blocks asked for again
 // first, then new ones. A frame the line does not take waits for the next
 // call. False when the spool file cannot be read.
-bool PushBlocks(const char* spoolPath) {
-  ExtendedSend& x = work();
+bool PushBlocks(ExtendedSend& x, const char* spoolPath) {
   for (;;) {
     if (x.pendingBlock == 0) {
-      x.pendingBlock = TakeNak();
+      x.pendingBlock = TakeNak(x);
       if (x.pendingBlock == 0 && x.next <= x.total && x.next <= x.acked + kWindow) x.pendingBlock = x.next;
       if (x.pendingBlock == 0) return true;
-      if (!LoadBlockFrame(spoolPath, x.pendingBlock)) return false;
+      if (!LoadBlockFrame(x, spoolPath, x.pendingBlock)) return false;
     }
     if (!SendFrameOn(x.channel, x.pendingType, x.mail, uint32_t(x.pendingBlock), x.pendingPayload, x.pendingLength,
                      x.frame))
@@ -225,27 +219,30 @@ bool PushBlocks(const char* spoolPath) {
   }
 }
 
-void SendEmptyFrame(uint8_t type) {
-  ExtendedSend& x = work();
+void SendEmptyFrame(ExtendedSend& x, uint8_t type) {
   SendFrameOn(x.channel, type, x.mail, 0, nullptr, 0, x.frame);
 }
 
-void ShowAcked(int32_t total) {
+// The kind of call for the status line: "" when plain.
+const char* CallKindText(const ExtendedSend& x) {
+  if (x.channel.open == 1) return " (authenticated, encrypted)";
+  return x.callFramed == 1 ? " (extended, not authenticated)" : "";
+}
+
+void ShowAcked(const ExtendedSend& x, int32_t total) {
   StatusNew("Comm Action Is Ok : Bytes Sent - ");
-  StatusAddNumber(uint32_t(work().acked) * uint32_t(kBlockSize));
-  StatusAdd(CallKindText());
-  ShowProgress(work().acked, total);
+  StatusAddNumber(uint32_t(x.acked) * uint32_t(kBlockSize));
+  StatusAdd(CallKindText(x));
+  ShowProgress(x.acked, total);
 }
 
 // The machine at the other end: the one dialled, or the caller mail goes back to.
-const char* PeerMachine() {
-  const ExtendedSend& x = work();
+const char* PeerMachine(const ExtendedSend& x) {
   return x.backPhase != kTurnNone ? x.backPeer : Link().connectedMachine;
 }
 
 // What the Reply said, before any block: true when blocks are to go.
-bool ReplyLetsBlocksGo(int32_t total, ExtendedOutcome& outcome) {
-  ExtendedSend& x = work();
+bool ReplyLetsBlocksGo(ExtendedSend& x, int32_t total, ExtendedOutcome& outcome) {
   outcome = ExtendedOutcome::Left;
   if (x.callBroken == 1) {
     HangUp();
@@ -253,14 +250,14 @@ bool ReplyLetsBlocksGo(int32_t total, ExtendedOutcome& outcome) {
   }
   if (x.replyStatus == kReplyHave) {
     StatusNew("Velloran@");
-    StatusAdd(PeerMachine());
+    StatusAdd(PeerMachine(x));
     StatusAdd(" holds the mail already: not sent again");
     outcome = ExtendedOutcome::Sent;
     return false;
   }
   if (x.replyStatus != kReplySend || x.held < 0 || x.held >= total) {
     StatusNew("Velloran@");
-    StatusAdd(PeerMachine());
+    StatusAdd(PeerMachine(x));
     StatusAdd(" refused the mail");
     return false;
   }
@@ -269,9 +266,8 @@ bool ReplyLetsBlocksGo(int32_t total, ExtendedOutcome& outcome) {
 
 // A hello for the machine dialled, into hello; false (and why into refusal,
 // for the status line) when this machine cannot prove its key.
-bool MakeHello(const KnownMachines& known, const char* machine, unsigned char (&hello)[kHelloSize],
+bool MakeHello(ExtendedSend& x, const KnownMachines& known, const char* machine, unsigned char (&hello)[kHelloSize],
                const char*& refusal) {
-  ExtendedSend& x = work();
   char own[kMachineSlotSize + 1] = {};
   AppendSlot(Config().unit.Text(UnitField::MachID), UnitField::MachID.width, own, sizeof own);
   SecureForget(x.handshake);
@@ -303,17 +299,34 @@ void MakeHelloAnnounce(const char* scrambled, const unsigned char* hello, char* 
   pCopyMem(&clear, out, kAnnounceSize);
 }
 
-}  // namespace
-
-const char* CallKindText() {
-  const ExtendedSend& x = work();
-  if (x.channel.open == 1) return " (authenticated, encrypted)";
-  return x.callFramed == 1 ? " (extended, not authenticated)" : "";
+// Bytes for a sending role; true when they were frames of this protocol.
+bool TakeSenderBytes(ExtendedSend& x, const char* data, int32_t length) {
+  if (x.turned == 1) {
+    ExtendedReceiverData(data, length);
+    return true;
+  }
+  if (x.callFramed != 1 && x.keysOffered == 1 && IsPlainOk(data, length)) {
+    BreakCall(x, kAnsweredWithoutKey);
+    return true;
+  }
+  if (x.callFramed != 1 && (x.offered != 1 || IsPlainOk(data, length))) return false;
+  FrameReaderAdd(x.reader, data, length);
+  Frame frame;
+  for (FrameRead r; x.turned != 1 && (r = FrameReaderTake(x.reader, frame)) != FrameRead::None;)
+    if (r == FrameRead::Frame) TakeFrame(x, frame);
+  // What came behind the turning EndAnswer is the callee's first mail.
+  if (x.turned == 1 && x.reader.count > 0) {
+    ExtendedReceiverData(x.reader.bytes, x.reader.count);
+    x.reader.count = 0;
+  }
+  return true;
 }
+
+}  // namespace
 
 const char* OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, const MailDigest& digest,
                            const char* machine) {
-  ExtendedSend& x = work();
+  ExtendedSend& x = passWork();
   x.total = totalBlocks;
   // Keys are proven once, at the first announce of a call.
   if (x.callFramed == 1) {
@@ -326,14 +339,14 @@ const char* OfferExtension(TransferAnnounce& announce, int32_t totalBlocks, cons
   x.keysOffered = 0;
   if (!ExtendedEnabled()) return keyed ? "it has a key here, and this machine speaks only the plain protocol" : nullptr;
   const char* refusal = nullptr;
-  if (keyed && !MakeHello(known, machine, x.hello, refusal)) return refusal;
+  if (keyed && !MakeHello(x, known, machine, x.hello, refusal)) return refusal;
   x.keysOffered = keyed ? 1 : 0;
   WriteOffer(announce, totalBlocks, digest, nullptr);
   return nullptr;
 }
 
 void SendAnnounceRecord(const char* announce, int32_t length) {
-  ExtendedSend& x = work();
+  ExtendedSend& x = passWork();
   x.replied = 0;
   x.refused = 0;
   if (x.callFramed == 1) {
@@ -358,42 +371,21 @@ void SendAnnounceRecord(const char* announce, int32_t length) {
   SendToLine(announce, length);
 }
 
-bool ExtendedSenderData(const char* data, int32_t length) {
-  ExtendedSend& x = work();
-  if (x.turned == 1) {
-    ExtendedReceiverData(data, length);
-    return true;
-  }
-  if (x.callFramed != 1 && x.keysOffered == 1 && IsPlainOk(data, length)) {
-    BreakCall(kAnsweredWithoutKey);
-    return true;
-  }
-  if (x.callFramed != 1 && (x.offered != 1 || IsPlainOk(data, length))) return false;
-  FrameReaderAdd(x.reader, data, length);
-  Frame frame;
-  for (FrameRead r; x.turned != 1 && (r = FrameReaderTake(x.reader, frame)) != FrameRead::None;)
-    if (r == FrameRead::Frame) TakeFrame(frame);
-  // What came behind the turning EndAnswer is the callee's first mail.
-  if (x.turned == 1 && x.reader.count > 0) {
-    ExtendedReceiverData(x.reader.bytes, x.reader.count);
-    x.reader.count = 0;
-  }
-  return true;
-}
+bool ExtendedSenderData(const char* data, int32_t length) { return TakeSenderBytes(passWork(), data, length); }
 
-bool PeerRepliedExtended() { return work().replied == 1; }
+bool PeerRepliedExtended() { return passWork().replied == 1; }
 
 const char* UnansweredKeyedCall() {
-  const ExtendedSend& x = work();
+  const ExtendedSend& x = passWork();
   return x.keysOffered == 1 && x.channel.open != 1 ? ": no answer with its key: mail kept" : "";
 }
 
 ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t total) {
-  ExtendedSend& x = work();
+  ExtendedSend& x = passWork();
   LinkState& link = Link();
   ExtendedOutcome outcome;
-  if (!ReplyLetsBlocksGo(total, outcome)) return outcome;
-  if (!BeginStream(spoolPath)) return ExtendedOutcome::Left;
+  if (!ReplyLetsBlocksGo(x, total, outcome)) return outcome;
+  if (!BeginStream(x, spoolPath)) return ExtendedOutcome::Left;
   int32_t seen = x.acked;
   uint32_t progressAt = Now(), resentAt = Now();
   while (x.acked < total) {
@@ -402,33 +394,33 @@ ExtendedOutcome SendMailExtended(const char* spoolPath, int32_t total) {
       return ExtendedOutcome::Left;
     }
     if (link.callState != 1 || x.refused == 1) return ExtendedOutcome::Left;
-    if (!PushBlocks(spoolPath)) return ExtendedOutcome::Left;
+    if (!PushBlocks(x, spoolPath)) return ExtendedOutcome::Left;
     pDoEvent(kStreamSliceMs);
     const uint32_t now = Now();
     if (x.acked != seen) {
       seen = x.acked;
       progressAt = now;
-      ShowAcked(total);
+      ShowAcked(x, total);
     } else if (now - progressAt >= kOkLimitMs) {
       HangUp();
       return ExtendedOutcome::Left;
     } else if (x.next > x.acked + 1 && now - progressAt >= kResendAfterMs && now - resentAt >= kResendAfterMs) {
       // Nothing acknowledged for a while: the oldest block or its ack was lost.
-      AddNak(x.acked + 1);
+      AddNak(x, x.acked + 1);
       resentAt = now;
     }
   }
-  ShowAcked(total);
+  ShowAcked(x, total);
   return ExtendedOutcome::Sent;
 }
 
 bool EndFramedCall() {
-  ExtendedSend& x = work();
+  ExtendedSend& x = passWork();
   LinkState& link = Link();
   if (x.callFramed != 1 || x.callBroken == 1) return x.callBroken == 1;
   x.endAnswered = 0;
   x.ending = 1;
-  SendEmptyFrame(kFrameEnd);
+  SendEmptyFrame(x, kFrameEnd);
   const uint32_t start = Now();
   while (x.endAnswered != 1 && link.callState == 1 && Now() - start < kEndAnswerMs) pDoEvent(kStreamSliceMs);
   x.ending = 0;
@@ -445,7 +437,7 @@ namespace {
 
 void ShowVerifying() {
   StatusNew("Verifying Velloran@");
-  StatusAdd(work().backPeer);
+  StatusAdd(backWork().backPeer);
   StatusAdd("...");
 }
 
@@ -453,7 +445,7 @@ void ShowVerifying() {
 // block first, and for the machine that called. Its announce (with the
 // offer), digest, path and length are kept for the stream.
 bool PrepareMailBack(const char* name) {
-  ExtendedSend& x = work();
+  ExtendedSend& x = backWork();
   char path[kPathSize] = {};
   if (AppendBounded(Config().spoolPath, path, kPathSize) != 1 || AppendBounded("\\", path, kPathSize) != 1 ||
       AppendBounded(name, path, kPathSize) != 1)
@@ -484,7 +476,7 @@ bool PrepareMailBack(const char* name) {
 // The next mail for the caller in POST, in name order after the last one
 // tried; false when none is left.
 bool FindMailBack() {
-  ExtendedSend& x = work();
+  ExtendedSend& x = backWork();
   std::vector<std::string> names = ListSpoolFiles(kRemoteSuffix);
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
@@ -497,7 +489,7 @@ bool FindMailBack() {
 }
 
 void AnnounceBack() {
-  ExtendedSend& x = work();
+  ExtendedSend& x = backWork();
   ++x.mail;
   x.replied = x.refused = 0;
   x.backPhase = kTurnAnnounced;
@@ -506,13 +498,13 @@ void AnnounceBack() {
 }
 
 void AnnounceNextOrEnd() {
-  ExtendedSend& x = work();
+  ExtendedSend& x = backWork();
   if (FindMailBack()) {
     AnnounceBack();
     return;
   }
   x.backPhase = kTurnEnded;
-  SendEmptyFrame(kFrameEnd);
+  SendEmptyFrame(x, kFrameEnd);
 }
 
 constexpr const char* kRefusedBack = "refused by the receiver";
@@ -521,7 +513,7 @@ constexpr const char* kUnreadBack = "its spool file could not be read";
 // The mail going back is done with: gone (its last Ack, or the caller held
 // it already; why is null) or kept for another call, and why. Then the next.
 void FinishMailBack(const char* why) {
-  ExtendedSend& x = work();
+  ExtendedSend& x = backWork();
   const std::string mail = DescribeMail(x.backPath);
   if (why == nullptr) {
     RememberSentMail(x.backAnnounce, x.backDigest, x.total);
@@ -534,40 +526,40 @@ void FinishMailBack(const char* why) {
 }
 
 void TakeReplyBack() {
-  ExtendedSend& x = work();
+  ExtendedSend& x = backWork();
   StatusNew("Velloran@");
   StatusAdd(x.backPeer);
   StatusAdd(" Verified OK");
   ExtendedOutcome outcome;
-  if (!ReplyLetsBlocksGo(x.total, outcome)) {
+  if (!ReplyLetsBlocksGo(x, x.total, outcome)) {
     FinishMailBack(outcome == ExtendedOutcome::Sent ? nullptr : kRefusedBack);
     return;
   }
-  if (!BeginStream(x.backPath)) {
+  if (!BeginStream(x, x.backPath)) {
     FinishMailBack(kUnreadBack);
     return;
   }
   x.backPhase = kTurnStreaming;
-  if (!PushBlocks(x.backPath)) FinishMailBack(kUnreadBack);
+  if (!PushBlocks(x, x.backPath)) FinishMailBack(kUnreadBack);
 }
 
 void StreamBack(bool nudged) {
-  ExtendedSend& x = work();
+  ExtendedSend& x = backWork();
   if (x.refused == 1) {
     FinishMailBack(kRefusedBack);
     return;
   }
-  ShowAcked(x.total);
+  ShowAcked(x, x.total);
   if (x.acked >= x.total) {
     FinishMailBack(nullptr);
     return;
   }
-  if (nudged) AddNak(x.acked + 1);  // nothing came for a while: the oldest block or its ack was lost
-  if (!PushBlocks(x.backPath)) FinishMailBack(kUnreadBack);
+  if (nudged) AddNak(x, x.acked + 1);  // nothing came for a while: the oldest block or its ack was lost
+  if (!PushBlocks(x, x.backPath)) FinishMailBack(kUnreadBack);
 }
 
 void StepSendingBack(bool nudged) {
-  ExtendedSend& x = work();
+  ExtendedSend& x = backWork();
   switch (x.backPhase) {
     case kTurnAnnounced:
       if (x.replied == 1)
@@ -579,7 +571,7 @@ void StepSendingBack(bool nudged) {
       StreamBack(nudged);
       return;
     case kTurnEnded:
-      if (nudged) SendEmptyFrame(kFrameEnd);
+      if (nudged) SendEmptyFrame(x, kFrameEnd);
       return;
     default:
       return;
@@ -589,10 +581,8 @@ void StepSendingBack(bool nudged) {
 }  // namespace
 
 bool PrepareSendingBack(const char* machine) {
-  ExtendedSend& x = work();
-  // A posting pass of this machine that is still running shares this
-  // work area: its mail waits for its own call.
-  if (tkWorkRunning() == 1 || !IsValidMachineId(machine)) return false;
+  ExtendedSend& x = backWork();
+  if (!IsValidMachineId(machine)) return false;
   pClrMem(x.backPeer, sizeof x.backPeer);
   AppendText(machine, x.backPeer, sizeof x.backPeer);
   pClrMem(x.backLast, kPathSize);
@@ -602,7 +592,7 @@ bool PrepareSendingBack(const char* machine) {
 }
 
 void StartSendingBack(SecureChannel& channel, uint8_t mail) {
-  ExtendedSend& x = work();
+  ExtendedSend& x = backWork();
   x.channel = channel;
   pClrMem(&channel, sizeof channel);
   x.callFramed = x.offered = 1;
@@ -613,10 +603,10 @@ void StartSendingBack(SecureChannel& channel, uint8_t mail) {
 }
 
 void SendingBackData(const char* data, int32_t length) {
-  ExtendedSend& x = work();
+  ExtendedSend& x = backWork();
   if (x.backPhase == kTurnNone) return;
   x.nudged = 0;
-  ExtendedSenderData(data, length);
+  TakeSenderBytes(x, data, length);
   if (x.callBroken == 1) {
     StopSendingBack("the secured call failed");  // nothing more goes
     return;
@@ -625,8 +615,21 @@ void SendingBackData(const char* data, int32_t length) {
 }
 
 void StopSendingBack(const char* why) {
-  ExtendedSend& x = work();
+  ExtendedSend& x = backWork();
   if (x.backPhase == kTurnAnnounced || x.backPhase == kTurnStreaming)
     LogMail("kept in POST:", DescribeMail(x.backPath) + ": " + why);
   x.backPhase = kTurnNone;
+}
+
+void ForgetSendingBack() {
+  ExtendedSend& x = backWork();
+  StopSendingBack("the call ended (by the receiver, or the line)");
+  SecureForget(x.handshake);
+  SecureClose(x.channel);
+  pClrMem(&x, sizeof x);
+}
+
+bool SendsBack(const char* spoolPath) {
+  const ExtendedSend& x = backWork();
+  return (x.backPhase == kTurnAnnounced || x.backPhase == kTurnStreaming) && pCmp(spoolPath, x.backPath) == 1;
 }

@@ -35,6 +35,8 @@ bool FitsMachineSlot(const char* machineId);
 bool SendToLine(const void* bytes, int32_t length);
 // The carrier is gone: both roles return to idle.
 void EndCallForBothRoles();
+// A call came in and is connected, or its ring is still waiting for the modem.
+bool CallComingIn();
 // Event type 5: bytes received.
 void OnLineData(const char* data, int32_t length);
 // The names in POST ending in suffix, as the folder lists them now. Taken

@@ -87,6 +87,8 @@ constexpr int32_t kEndPauseMs = 7000;        // after "[END]" before the hang-up
 // Keeping calls from blocking each other (see LineWatch).
 constexpr uint32_t kRetrySpreadMs = 15000;   // after a failed dial: a random part of a tick
 constexpr int32_t kRingLookMs = 250;         // how often a waiting dial looks at the line
+constexpr int32_t kIncomingCallWaits = 6;    // calls coming in that one pass waits out, each
+                                             // for at most the "[OK]" limit
 constexpr uint32_t kRingPendingMs = 6000;    // a ring this recent means a caller is still there
 
 // Message lengths on the line besides the store's records (TransferAnnounce,
@@ -146,6 +148,7 @@ struct SendWork {
   MailDigest chainDigest;                // of the whole chain, taken before it is announced
   MailHeader firstHeader;                // the current mail's, unscrambled (for the log and its report)
   int32_t snag;                          // SendSnag of the current mail
+  int32_t callWaitsLeft;                 // calls coming in that this pass may still wait out
   // What the pass did so far, for its end message.
   int32_t sent;
   int32_t returned;                      // given back to their senders as reports
@@ -232,7 +235,8 @@ struct LinkState {
   ReceiveWork receive;
   int32_t mailsThisCall;                 // mails the incoming call filed so far
   int32_t mailsToDeliver;                // a received mail was filed: local delivery is due
-  ExtendedSend xsend;                    // the sending role's frames (link/extended.h)
+  ExtendedSend xsend;                    // the posting pass's frames (link/extended.h)
+  ExtendedSend xback;                    // the frames of mail sent back in a call this machine answered
   ExtendedReceive xreceive;              // the receiving role's frames
   LineWatch watch;
   RetryTable retries;

@@ -100,7 +100,7 @@ bool OfferOrRefuse() {
 // Why a dial found no call.
 SendSnag DialSnag() {
   const LinkState& link = Link();
-  if (link.callState == -1) return kSnagIncoming;
+  if (CallComingIn()) return kSnagIncoming;
   if (link.modemReady != 1 || link.cts != 1) return kSnagModem;
   return kSnagNoCarrier;
 }
@@ -155,7 +155,7 @@ void DialWithRedials() {
 
 // The first block of a mail: find its machine, use or make the call, and
 // announce it. Afterwards the transfer state says whether its blocks go out.
-void PrepareMail() {
+void TryToAnnounceMail() {
   SendWork& w = work();
   LinkState& link = Link();
   pClrMem(w.announce, kAnnounceSize);
@@ -198,6 +198,38 @@ void PrepareMail() {
       w.snag = CallSnag(kSnagNotAnswered);
       HangUp();
     }
+  }
+}
+
+// A call coming in goes first: the pass waits for its end, for at most the
+// "[OK]" limit (a longer call leaves the pass's mails to the next pass). The
+// caller may have taken the mail back in its call: true when the call is
+// over and the spool file still here.
+bool WaitOutIncomingCall() {
+  SendWork& w = work();
+  if (w.callWaitsLeft <= 0) return false;
+  --w.callWaitsLeft;
+  const uint32_t start = uint32_t(pTiming());
+  while (CallComingIn()) {
+    if (uint32_t(pTiming()) - start >= kOkLimitMs) {
+      w.callWaitsLeft = 0;
+      return false;
+    }
+    pDoEvent(kRingLookMs);
+  }
+  return pFileSize(w.spoolPath) != -1;
+}
+
+// No dial is made while a call that came in is connected. Rather than leave
+// the mail to the next pass, the pass waits for that call's end and tries
+// the mail afresh (the call's end forgot the offer made for it).
+void PrepareMail() {
+  SendWork& w = work();
+  for (;;) {
+    TryToAnnounceMail();
+    if (w.snag != kSnagIncoming || !WaitOutIncomingCall()) return;
+    w.snag = kSnagNone;
+    w.state = 0;
   }
 }
 
@@ -292,8 +324,9 @@ void KeepOrReturn() {
   SendWork& w = work();
   if (w.snag == kSnagNone) w.snag = kSnagNoCall;
   const int32_t age = tkFileAge(w.spoolPath);
-  // A mail waiting for its machine's next try has not been tried yet.
-  const bool givenUp = age >= kGiveUpDays * 24 * 60 * 60 && w.snag != kSnagWaitsRetry;
+  // A mail waiting for its machine's next try, or whose dial gave way to a
+  // call coming in, has not been tried yet.
+  const bool givenUp = age >= kGiveUpDays * 24 * 60 * 60 && w.snag != kSnagWaitsRetry && w.snag != kSnagIncoming;
   if (!SnagNeverPasses(w.snag) && !givenUp) {
     if (SnagWantsRetry(w.snag)) NoteTryFailed(DialledMachine(), w.snag != kSnagIncoming);
     ++w.kept[w.snag];
@@ -346,7 +379,11 @@ void PostOneFile() {
   w.spoolSize = uint32_t(size);
   if (IsMailComplete(w.spoolPath, size) != 1) return;
   if (DigestFile(w.spoolPath, w.chainDigest) != 1) return;
-  switch (SendBlocks()) {
+  const FileOutcome outcome = SendBlocks();
+  // Its machine may have called while this pass waited, and taken it back in
+  // that call (which logs it): it is gone, or going now.
+  if (outcome != FileOutcome::Sent && (pFileSize(w.spoolPath) == -1 || SendsBack(w.spoolPath))) return;
+  switch (outcome) {
     case FileOutcome::Sent:
       RememberSent();
       LogMail("sent", DescribeMail(w.spoolPath));
@@ -480,6 +517,7 @@ int32_t DeliverRemoteMails() {
   pClrMem(w.foundName, kFoundNameSize);
   w.sent = w.returned = w.dropped = 0;
   pClrMem(w.kept, sizeof w.kept);
+  w.callWaitsLeft = kIncomingCallWaits;
   Console().repeatRequest = 0;
   StatusNew("Delivering remote mails...");
   pDoEvent(kBlockPauseMs);

@@ -456,16 +456,22 @@ Bytes ReplyFrame(char status) {
 
 }  // namespace
 
+// b's own tick work (a posting pass waiting between its calls, local
+// delivery) paused when the call comes in.
+void TickWorkWaits(void*) { pDoEvent(10 * 60 * 1000); }
+
 // Two machines with mail for each other need one call: the callee's mail
-// for the caller comes back in it (sealed when they have keys); its mail for
-// another machine stays, and a mail it holds in another machine's name is
-// refused by the caller as a callee refuses one.
+// for the caller comes back in it (sealed when they have keys), also while
+// the callee's own tick work waits; its mail for another machine stays, and
+// a mail it holds in another machine's name is refused by the caller as a
+// callee refuses one.
 TEST_F(SecuredLink, MailGoesBothWaysInOneCall) {
   // Without keys nothing proves who called: nothing goes back.
   const struct {
     const char* what;
     bool keys;
-  } cases[] = {{"without keys", false}, {"with keys", true}};
+    bool tickWorkWaits;
+  } cases[] = {{"without keys", false, false}, {"with keys", true, false}, {"with keys, b's work waiting", true, true}};
   const Bytes mail = TestMail(), back = MailOfB("ann@400"), elsewhere = MailOfB("carl@402");
   linktest::MailShape forged;
   forged.sender = "carl@402";
@@ -482,7 +488,9 @@ TEST_F(SecuredLink, MailGoesBothWaysInOneCall) {
     linktest::WriteAll(root_ / "b" / "POST" / "back[@]", back);
     linktest::WriteAll(root_ / "b" / "POST" / "else[@]", elsewhere);
     linktest::WriteAll(root_ / "b" / "POST" / "forged[@]", linktest::MakeMail(forged));
+    if (c.tickWorkWaits) ASSERT_EQ(tkStartWork(TickWorkWaits, nullptr), 1);
     EXPECT_EQ(Deliver(1), 1);
+    tkCancelWork();
     ASSERT_EQ(Received("b").size(), 1u);
     EXPECT_TRUE(Received("b")[0] == mail);
     EXPECT_EQ(fs::exists(root_ / "b" / "POST" / "back[@]"), !c.keys) << "b's mail for a goes back with keys only";
