@@ -234,15 +234,6 @@ uint32_t CourierLimit() {
   return static_cast<uint32_t>(pMultiply(Config().unit.Number(UnitField::ECourierInterval), kCourierMinuteMs));
 }
 
-void PostMails() {
-  do {
-    console.repeatRequest = 0;
-    pDoEvent(kPostingPumpMs);
-    if (ConsoleEnded()) return;
-    CallDeliverRemote();
-  } while (console.repeatRequest == 1 && !ConsoleEnded());
-}
-
 // Local delivery's own turn: every 30 s, and at the first working tick after
 // a call filed a received mail.
 bool LocalDeliveryDue() {
@@ -255,6 +246,18 @@ void LocalPass() {
   Link().mailsToDeliver = 0;
   pDoEvent(kDeliveryPumpMs);
   if (!ConsoleEnded()) CallDeliverLocal();
+}
+
+// The posting passes of one tick. Mail that a call filed during a pass that
+// repeats reaches its mailbox before the next pass, not after the last.
+void PostMails() {
+  do {
+    console.repeatRequest = 0;
+    pDoEvent(kPostingPumpMs);
+    if (ConsoleEnded()) return;
+    CallDeliverRemote();
+    if (console.repeatRequest == 1 && Link().mailsToDeliver != 0 && !ConsoleEnded()) LocalPass();
+  } while (console.repeatRequest == 1 && !ConsoleEnded());
 }
 
 // After a posting pass whose tick was local delivery's turn: a received
@@ -374,8 +377,10 @@ void ConsoleTick() {
   pReadWndStr(Window(), kStatusLineId, console.statusSave, kStatusLimit);
   if (CourierDue()) {
     CourierPass();
-  } else if (Online() && RetryDue() == 1) {
-    StartTickWork(kCourierTickWork);  // a destination's next try, whatever the courier setting
+  } else if (Online() && RetryDue(kPostingPumpMs) == 1) {
+    // A destination's next try, whatever the courier setting: also one that
+    // falls due during the pause before the pass dials.
+    StartTickWork(kCourierTickWork);
   } else if (LocalDeliveryDue()) {
     StartTickWork(kLocalTickWork);
   } else {

@@ -442,8 +442,9 @@ void ShowVerifying() {
 }
 
 // The spool file name holds a mail that goes back: complete, whole, a first
-// block first, and for the machine that called. Its announce (with the
-// offer), digest, path and length are kept for the stream.
+// block first, and for the machine that called, or routed through it (a hub
+// that called). Its announce (with the offer and any relay field), digest,
+// path and length are kept for the stream.
 bool PrepareMailBack(const char* name) {
   ExtendedSend& x = backWork();
   char path[kPathSize] = {};
@@ -458,11 +459,12 @@ bool PrepareMailBack(const char* name) {
   char destination[sizeof first.header.destination + 1], machine[kPathSize] = {};
   SlotText(first.header.destination, destination);
   TransferAnnounce& a = *reinterpret_cast<TransferAnnounce*>(x.backAnnounce);
-  const bool goes = IsFirstBlock(first.header) == 1 && total >= 1 && int64_t(total) * kBlockSize == size &&
-                    AddressMachinePart(destination, machine, kPathSize) == 1 && SameMachine(machine, x.backPeer) &&
-                    DigestFile(path, x.backDigest) == 1 && MakeAnnounceRecord(first.header, machine, a);
+  const bool whole = IsFirstBlock(first.header) == 1 && total >= 1 && int64_t(total) * kBlockSize == size &&
+                     AddressMachinePart(destination, machine, kPathSize) == 1 && FitsMachineSlot(machine);
   RelayPlan relay{};
-  if (goes) PlanRelay(path, first.header, machine, relay);
+  if (whole) PlanRelay(path, first.header, machine, relay);
+  const bool goes = whole && SameMachine(relay.via, x.backPeer) && DigestFile(path, x.backDigest) == 1 &&
+                    MakeAnnounceRecord(first.header, machine, a);
   pClrMem(&first, sizeof first);
   if (!goes) return false;
   WriteOffer(a, total, x.backDigest, nullptr);

@@ -92,6 +92,9 @@ void NoteTryFailed(const char* machine, bool itFailed);
 void TryAtOnce(const char* machine);
 // A mail reached the machine: it is tried like any other again.
 void NoteReached(const char* machine);
+// The machine called here: it answers calls again, so a try of it that
+// waits is due at once, its failures forgotten.
+void NoteHeardFrom(const char* machine);
 // At the end of a pass: forgets the due tries it found nothing to carry for.
 void EndRetryRound();
 // The earliest next try (machine, 24 bytes; its clock time): false when none.

@@ -265,9 +265,10 @@ void ResetReceiverLimits();
 // that has no call on the status line.
 int32_t WatchLine();
 int32_t AnnounceMail(const char* machineId, char* announce, int32_t length);
-// 1 when a destination's next try by itself is due (the console's tick then
-// starts a posting pass, whatever the courier setting).
-int32_t RetryDue();
+// 1 when a destination's next try by itself is due, or falls due within
+// withinMs (the console's tick then starts a posting pass, whatever the
+// courier setting; the pass dials after its first pause).
+int32_t RetryDue(uint32_t withinMs = 0);
 // A pass asked for (Send, `vlpost --call`) tries every destination now and
 // starts a new round of tries.
 void ForgetRetries();

@@ -317,6 +317,9 @@ bool FileReceivedMail(const MailDigest& digest) {
   const TransferAnnounce& a = *reinterpret_cast<const TransferAnnounce*>(w.announce);
   const int32_t recorded = JournalRecord(journal, a.name, digest, w.totalBlocks, JournalToday());
   ++Link().mailsThisCall;
+  char caller[sizeof a.senderMachId + 1];
+  SlotText(a.senderMachId, caller);
+  NoteHeardFrom(caller);
   char machine[sizeof a.destinationMachine + 1];
   if (filing != Filing::Again && IsMailToRelay(a, machine))
     TryAtOnce(machine);  // sent on at the next tick, not at the next courier pass

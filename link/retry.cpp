@@ -132,6 +132,13 @@ void NoteReached(const char* machine) {
   if (RetryEntry* e = Find(machine)) pClrMem(e, sizeof *e);
 }
 
+void NoteHeardFrom(const char* machine) {
+  RetryEntry* e = Find(machine);
+  if (e == nullptr || e->waiting != 1) return;
+  pClrMem(e, sizeof *e);
+  TryAtOnce(machine);
+}
+
 void EndRetryRound() {
   // A try that was due when the pass began and that the pass did not
   // schedule again had no mail left to carry: nothing more to try.
@@ -150,8 +157,8 @@ bool NextTry(char* machine, char* clock, int32_t size) {
   return true;
 }
 
-int32_t RetryDue() {
-  const uint32_t now = Now();
+int32_t RetryDue(uint32_t withinMs) {
+  const uint32_t now = Now() + withinMs;
   for (const RetryEntry& e : table().entries)
     if (!Free(e) && e.waiting == 1 && Reached(now, e.dueAt)) return 1;
   return 0;

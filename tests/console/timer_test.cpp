@@ -153,6 +153,21 @@ TEST_F(TimerTest, NestedTickDuringPostingPumpsOnlyCounts) {
   EXPECT_EQ(Recorded().localAt[Recorded().localAt.size() - 2], TickAt(18) + 1500);
 }
 
+// A call during a pass that repeats filed mail: it is delivered after that
+// pass, before the next one, not after the last.
+TEST_F(TimerTest, MailFiledDuringRepeatingPassesIsDeliveredBetweenThem) {
+  WriteMachine({{UnitField::ECourierInterval, "5"}});
+  Recorded().duringRemote = [&] {
+    if (Recorded().remoteAt.size() < 3) Console().repeatRequest = 1;
+    if (Recorded().remoteAt.size() == 1) Link().mailsToDeliver = 1;
+  };
+  RunConsole([&](HWND) { Wait(TickAt(20) + 20000); });
+  EXPECT_EQ(Recorded().remoteAt,
+            (std::vector<uint32_t>{TickAt(20) + 5000, TickAt(20) + 11500, TickAt(20) + 16500}));
+  ASSERT_FALSE(Recorded().localAt.empty());
+  EXPECT_EQ(Recorded().localAt.back(), TickAt(20) + 6500);
+}
+
 TEST_F(TimerTest, ConnectedCallHoldsEveryPassBackAndBothFollowAfterIt) {
   WriteMachine({{UnitField::ECourierInterval, "5"}});
   RunConsole([&](HWND) {

@@ -292,4 +292,41 @@ TEST_F(Relay, RelayedMailGoesBackInTheCallOfTheMachineItIsFor) {
   }
 }
 
+// The hub 401 calls 402 with mail for it; 402's mail for 400 that its route
+// sends through 401 goes back in that call (402 need not reach the busy hub
+// itself), and the hub holds it to send on. Mail routed elsewhere stays.
+TEST_F(Relay, MailRoutedThroughTheHubGoesBackInTheHubsCall) {
+  MachineKey keyB, keyC;
+  ASSERT_EQ(MakeMachineKey(keyB), 1);
+  ASSERT_EQ(MakeMachineKey(keyC), 1);
+  const struct {
+    const char* what;
+    std::string route;
+    bool taken;
+  } cases[] = {{"routed through the caller", "400 401\n", true}, {"routed through another hub", "400 405\n", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    StartMachines(true);
+    twomachines::WriteKey(b_->root, keyB);
+    twomachines::WriteKey(c_->root, keyC);
+    twomachines::WriteKnown(b_->root, "402", keyC);
+    twomachines::WriteKnown(c_->root, "401", keyB);
+    Write(b_->root / kRoutesName, "400 400\n402 402\n");
+    Write(c_->root / kRoutesName, c.route);
+    linktest::WriteAll(c_->root / "POST" / "onward[@]", Mail("ann@402", "bob@400"));
+    linktest::WriteAll(b_->root / "POST" / "mail[@]", Mail("ann@401"));  // the reason to call
+    Pass(*b_);
+    EXPECT_EQ(Named(*c_, "[=]").size(), 1u);
+    EXPECT_EQ(Named(*c_, "[@]").size(), c.taken ? 0u : 1u);
+    EXPECT_EQ(Named(*b_, "[@]").size(), c.taken ? 1u : 0u) << "held by the hub for 400";
+    EXPECT_EQ(Named(*b_, "[^]").size(), c.taken ? 1u : 0u) << "with its relay note";
+    twomachines::Stop<0>();
+    twomachines::Stop<1>();
+    twomachines::Stop<2>();
+    fs::remove_all(root_ / "a");
+    fs::remove_all(root_ / "b");
+    fs::remove_all(root_ / "c");
+  }
+}
+
 }  // namespace
