@@ -109,6 +109,16 @@ class Relay : public ::testing::Test {
     }
     return names;
   }
+  // x (machine xId) and y (yId) get keys and know each other's.
+  static void KnowEachOther(const Machine& x, const std::string& xId, const Machine& y, const std::string& yId) {
+    MachineKey keyX, keyY;
+    ASSERT_EQ(MakeMachineKey(keyX), 1);
+    ASSERT_EQ(MakeMachineKey(keyY), 1);
+    twomachines::WriteKey(x.root, keyX);
+    twomachines::WriteKey(y.root, keyY);
+    twomachines::WriteKnown(x.root, yId, keyY);
+    twomachines::WriteKnown(y.root, xId, keyX);
+  }
   static Bytes Mail(const std::string& sender, const std::string& destination = "bob@402") {
     linktest::MailShape shape;
     shape.sender = sender;
@@ -257,9 +267,6 @@ TEST_F(Relay, AMailThatPassedTooManyHubsOrComesBackIsRefused) {
 // keys: mail goes back only to a machine that proved its key), the mail goes
 // back in the same call, taken only where 400 names 401 its hub.
 TEST_F(Relay, RelayedMailGoesBackInTheCallOfTheMachineItIsFor) {
-  MachineKey keyA, keyB;
-  ASSERT_EQ(MakeMachineKey(keyA), 1);
-  ASSERT_EQ(MakeMachineKey(keyB), 1);
   const struct {
     const char* what;
     std::string hubs;
@@ -269,10 +276,7 @@ TEST_F(Relay, RelayedMailGoesBackInTheCallOfTheMachineItIsFor) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     StartMachines(true, false);
-    twomachines::WriteKey(a_->root, keyA);
-    twomachines::WriteKey(b_->root, keyB);
-    twomachines::WriteKnown(a_->root, "401", keyB);
-    twomachines::WriteKnown(b_->root, "400", keyA);
+    KnowEachOther(*a_, "400", *b_, "401");
     Write(a_->root / kHubsName, c.hubs);
     linktest::WriteAll(b_->root / "POST" / "relayed[@]", relayed);
     Write(b_->root / "POST" / "relayed[^]", std::string("VLR^") + char(1));
@@ -296,9 +300,6 @@ TEST_F(Relay, RelayedMailGoesBackInTheCallOfTheMachineItIsFor) {
 // sends through 401 goes back in that call (402 need not reach the busy hub
 // itself), and the hub holds it to send on. Mail routed elsewhere stays.
 TEST_F(Relay, MailRoutedThroughTheHubGoesBackInTheHubsCall) {
-  MachineKey keyB, keyC;
-  ASSERT_EQ(MakeMachineKey(keyB), 1);
-  ASSERT_EQ(MakeMachineKey(keyC), 1);
   const struct {
     const char* what;
     std::string route;
@@ -307,10 +308,7 @@ TEST_F(Relay, MailRoutedThroughTheHubGoesBackInTheHubsCall) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     StartMachines(true);
-    twomachines::WriteKey(b_->root, keyB);
-    twomachines::WriteKey(c_->root, keyC);
-    twomachines::WriteKnown(b_->root, "402", keyC);
-    twomachines::WriteKnown(c_->root, "401", keyB);
+    KnowEachOther(*b_, "401", *c_, "402");
     Write(b_->root / kRoutesName, "400 400\n402 402\n");
     Write(c_->root / kRoutesName, c.route);
     linktest::WriteAll(c_->root / "POST" / "onward[@]", Mail("ann@402", "bob@400"));
