@@ -196,14 +196,14 @@ struct LineWatch {
 
 // Tries again by itself. A destination whose dial found it busy or without
 // carrier, or whose call broke, gets its own next try after a random delay
-// that grows with each failure in a row: base 10 s, 20 s, 40 s ... (the delay
+// that grows with each failure in a row: base 5 s, 10 s, 20 s ... (the delay
 // is base to twice base), never beyond the courier interval. Its other mails
 // wait for that try instead of dialling it again in the same pass, so one
 // unreachable machine holds up no other, and machines whose clocks run in
 // step fall out of step. After kRetryTries failures in a row it waits for the
 // next courier pass or the next request (a Send, `vlpost --call`), which
 // starts a new round of tries.
-constexpr uint32_t kRetryFirstMs = 10000;
+constexpr uint32_t kRetryFirstMs = 5000;
 constexpr int32_t kRetryTries = 12;
 constexpr int32_t kRetrySlots = 64;
 
