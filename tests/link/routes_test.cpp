@@ -85,6 +85,7 @@ class Relay : public ::testing::Test {
 
   // 402 (c) is in the phone book of the hub 401 (b) only; 400 (a) knows 401.
   void StartMachines(bool hubExtended, bool withDestination = true) {
+    c_ = nullptr;
     std::string hubBook;
     if (withDestination) {
       c_ = &twomachines::Start<2>(root_ / "c", "402", true, "");
@@ -92,6 +93,13 @@ class Relay : public ::testing::Test {
     }
     b_ = &twomachines::Start<1>(root_ / "b", "401", hubExtended, "", hubBook);
     a_ = &twomachines::Start<0>(root_ / "a", "400", true, "", "401 = " + At(*b_) + "\n");
+  }
+  // Stops the machines StartMachines started and removes their folders.
+  void EndMachines() {
+    twomachines::Stop<0>();
+    twomachines::Stop<1>();
+    if (c_ != nullptr) twomachines::Stop<2>();
+    for (const char* folder : {"a", "b", "c"}) fs::remove_all(root_ / folder);
   }
   void Write(const fs::path& path, const std::string& text, fs::perms perms = fs::perms(0644)) const {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
@@ -218,12 +226,7 @@ TEST_F(Relay, MailArrivesThroughTheHubExactlyOnceOnlyWhereEveryMachineAllowsIt) 
       EXPECT_TRUE(Named(*b_, "[^]").empty()) << "the relay note goes with its mail";
       EXPECT_EQ(Named(*c_, "[=]").size(), 1u);
     }
-    twomachines::Stop<0>();
-    twomachines::Stop<1>();
-    twomachines::Stop<2>();
-    fs::remove_all(root_ / "a");
-    fs::remove_all(root_ / "b");
-    fs::remove_all(root_ / "c");
+    EndMachines();
   }
 }
 
@@ -256,10 +259,7 @@ TEST_F(Relay, AMailThatPassedTooManyHubsOrComesBackIsRefused) {
     if (c.taken) {
       EXPECT_EQ(linktest::ReadAll(b_->root / "POST" / notes[0]).back(), char(c.hops + 1));
     }
-    twomachines::Stop<0>();
-    twomachines::Stop<1>();
-    fs::remove_all(root_ / "a");
-    fs::remove_all(root_ / "b");
+    EndMachines();
   }
 }
 
@@ -289,10 +289,7 @@ TEST_F(Relay, RelayedMailGoesBackInTheCallOfTheMachineItIsFor) {
     if (c.taken) {
       EXPECT_TRUE(linktest::ReadAll(a_->root / "POST" / arrived[0]) == relayed);
     }
-    twomachines::Stop<0>();
-    twomachines::Stop<1>();
-    fs::remove_all(root_ / "a");
-    fs::remove_all(root_ / "b");
+    EndMachines();
   }
 }
 
@@ -318,12 +315,7 @@ TEST_F(Relay, MailRoutedThroughTheHubGoesBackInTheHubsCall) {
     EXPECT_EQ(Named(*c_, "[@]").size(), c.taken ? 0u : 1u);
     EXPECT_EQ(Named(*b_, "[@]").size(), c.taken ? 1u : 0u) << "held by the hub for 400";
     EXPECT_EQ(Named(*b_, "[^]").size(), c.taken ? 1u : 0u) << "with its relay note";
-    twomachines::Stop<0>();
-    twomachines::Stop<1>();
-    twomachines::Stop<2>();
-    fs::remove_all(root_ / "a");
-    fs::remove_all(root_ / "b");
-    fs::remove_all(root_ / "c");
+    EndMachines();
   }
 }
 
