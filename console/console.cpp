@@ -74,6 +74,16 @@ bool ConsoleEnded() { return Window() == 0; }
 
 // --- initialisation -------------------------------------------------------------
 
+// The link's events. A call that filed mail has ended while no tick work
+// runs: its mail goes into the mailboxes a moment later, from the message
+// loop, rather than at the next tick.
+int32_t ConsoleLinkEvent(int32_t type, int32_t state, const char* data, int32_t length) {
+  const int32_t result = OnLinkEvent(type, state, data, length);
+  if (Link().lineBusy == 0 && Link().mailsToDeliver != 0 && console.tickBusy == 0 && !ConsoleEnded())
+    pTimer(Window(), kDeliverSoonTimerId, kDeliverSoonMs, nullptr);
+  return result;
+}
+
 void InitConsole(HWND dialog) {
   if (PrepareStartup() != 1) {
     tkEndDialog(dialog, 0);
@@ -92,7 +102,7 @@ void InitConsole(HWND dialog) {
   Enable(kCreateButtonId, 0);
   Enable(kRemoveButtonId, 0);
   pClrMem(console.savedTitle, sizeof console.savedTitle);
-  if (SignalIsOne() && CallRegisterLinkHandler(OnLinkEvent, kLinkEventValue) != 1) {
+  if (SignalIsOne() && CallRegisterLinkHandler(ConsoleLinkEvent, kLinkEventValue) != 1) {
     LogStartupFailure("the link event handler could not be registered");
     ExitProgram(0);
     tkEndDialog(dialog, 0);
@@ -248,16 +258,44 @@ void LocalPass() {
   if (!ConsoleEnded()) CallDeliverLocal();
 }
 
-// The posting passes of one tick. Mail that a call filed during a pass that
-// repeats reaches its mailbox before the next pass, not after the last.
+// A destination's next try falls due before the next tick could start a
+// pass for it: the passes wait for it rather than for a tick, so that tries
+// come at their own random times, not in step with every other machine's
+// ticks.
+bool TryDueBeforeNextTick() { return Online() && RetryDue(kConsoleTickMs + kPostingPumpMs) == 1; }
+
+// Waits until that try falls due within the posting pause (local delivery
+// first, when its turn has come). False when the wait ended otherwise: the
+// console ended, the link went down, or a Send asked for a pass, which the
+// next tick starts.
+bool AwaitNextTry() {
+  if (LocalDeliveryDue()) LocalPass();
+  while (!ConsoleEnded() && Online() && console.sendNow == 0) {
+    const int32_t dueIn = NextTryIn();
+    if (dueIn < 0) return false;
+    if (dueIn <= kPostingPumpMs) return true;
+    pDoEvent(dueIn - kPostingPumpMs < kRetryLookMs ? dueIn - kPostingPumpMs : kRetryLookMs);
+  }
+  return false;
+}
+
+// The posting passes of one tick: again while a pass asks for it, and for a
+// next try that falls due before the next tick. Mail that a call filed
+// during a pass that repeats reaches its mailbox before the next pass, not
+// after the last.
 void PostMails() {
-  do {
+  for (;;) {
     console.repeatRequest = 0;
     pDoEvent(kPostingPumpMs);
     if (ConsoleEnded()) return;
     CallDeliverRemote();
-    if (console.repeatRequest == 1 && Link().mailsToDeliver != 0 && !ConsoleEnded()) LocalPass();
-  } while (console.repeatRequest == 1 && !ConsoleEnded());
+    if (ConsoleEnded()) return;
+    if (console.repeatRequest == 1) {
+      if (Link().mailsToDeliver != 0) LocalPass();
+    } else if (!TryDueBeforeNextTick() || !AwaitNextTry()) {
+      return;
+    }
+  }
 }
 
 // After a posting pass whose tick was local delivery's turn: a received
@@ -286,11 +324,11 @@ void FinishTick() {
 // whatever dialog is open, so neither that dialog nor the work waits for the
 // other.
 void RunTickWork(void*) {
-  if (console.tickWork == kCourierTickWork) {
+  if (console.tickWork == kLocalTickWork) {
+    LocalPass();
+  } else if (console.tickWork == kCourierTickWork || AwaitNextTry()) {
     PostMails();
     if (!ConsoleEnded()) DeliverLocalAfterPosting();
-  } else {
-    LocalPass();
   }
   FinishTick();
 }
@@ -360,6 +398,23 @@ void RefreshClock() {
   if (Window() != 0) pWriteWndStr(Window(), kClockLineId, console.clockText);
 }
 
+// The tick's work begins: no second one meanwhile, and the status line as
+// it was, to give back at its end.
+void BeginTickWork() {
+  console.tickBusy = 1;
+  pClrMem(console.statusSave, sizeof console.statusSave);
+  pReadWndStr(Window(), kStatusLineId, console.statusSave, kStatusLimit);
+}
+
+// The timer that ConsoleLinkEvent armed: the tick's local delivery, unless
+// a tick's work or another call came first (that one delivers it then).
+void DeliverReceivedSoon() {
+  pTimer(Window(), kDeliverSoonTimerId, 0, nullptr);
+  if (console.tickBusy != 0 || console.controlMode != 0 || Link().lineBusy != 0 || Link().mailsToDeliver == 0) return;
+  BeginTickWork();
+  StartTickWork(kLocalTickWork);
+}
+
 void ConsoleTick() {
   console.clockCounter += kConsoleTickMs;
   console.courierCounter += kConsoleTickMs;
@@ -372,15 +427,12 @@ void ConsoleTick() {
   // Before the busy test: a call that blocks the line is what it looks at.
   WatchLine();
   if (console.tickBusy != 0 || Link().lineBusy != 0) return;
-  console.tickBusy = 1;
-  pClrMem(console.statusSave, sizeof console.statusSave);
-  pReadWndStr(Window(), kStatusLineId, console.statusSave, kStatusLimit);
+  BeginTickWork();
   if (CourierDue()) {
     CourierPass();
-  } else if (Online() && RetryDue(kPostingPumpMs) == 1) {
-    // A destination's next try, whatever the courier setting: also one that
-    // falls due during the pause before the pass dials.
-    StartTickWork(kCourierTickWork);
+  } else if (TryDueBeforeNextTick()) {
+    // A destination's next try, whatever the courier setting.
+    StartTickWork(kRetryTickWork);
   } else if (LocalDeliveryDue()) {
     StartTickWork(kLocalTickWork);
   } else {
@@ -405,6 +457,7 @@ LRESULT ConsoleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
       return 0;
     case WM_TIMER:
       if (wParam == static_cast<WPARAM>(kConsoleTimerId)) ConsoleTick();
+      if (wParam == static_cast<WPARAM>(kDeliverSoonTimerId)) DeliverReceivedSoon();
       return 1;
     case WM_COMMAND:
       Command(CommandId(wParam));

@@ -23,8 +23,11 @@
 // already running (its work still under way) or a call is
 // connected, one of these runs: a courier pass (courier counter at least
 // ECourier interval x 59999 ms, or the writer's send-now flag, or
-// `vlpost --call`); a posting pass for a destination whose next try is due
-// (link/link.h, RetryTable), whatever the courier setting; or local delivery,
+// `vlpost --call`); a posting pass for a destination whose next try falls
+// due before the next tick could start it (link/link.h, RetryTable),
+// whatever the courier setting: the tick's work waits for that moment, and
+// the passes go on in the same way while further tries fall due, so tries
+// keep their random times; or local delivery,
 // every 30000 ms and at the first tick after a call filed a received mail.
 // A posting pass is followed in the same tick by local delivery when a
 // received mail waits, or when posting took local delivery's turn in an
@@ -52,6 +55,9 @@
 
 constexpr int32_t kConsoleTimerId = 200;
 constexpr int32_t kConsoleTickMs = 15000;
+// One-shot: local delivery right after a call that filed mail (no tick work under way).
+constexpr int32_t kDeliverSoonTimerId = 201;
+constexpr int32_t kDeliverSoonMs = 100;
 constexpr int32_t kStatusLineId = 2023;
 constexpr int32_t kProgressBarId = 2024;
 constexpr int32_t kSettingButtonId = 2018;
@@ -81,13 +87,14 @@ constexpr int32_t kLocalDeliveryMs = 30000;
 constexpr int32_t kCourierMinuteMs = 59999;
 constexpr int32_t kPostingPumpMs = 5000;
 constexpr int32_t kDeliveryPumpMs = 1500;
+constexpr int32_t kRetryLookMs = 1000;  // how often a wait for a next try looks at the clock
 constexpr int32_t kLinkEventValue = 250;
 
 constexpr const char* kConsoleTitle = "Velloran";
 constexpr const char* kControlTitle = "Velloran :: Control";
 
 // What a working tick does, as background work (tkStartWork).
-enum TickWork : int32_t { kNoTickWork = 0, kCourierTickWork = 1, kLocalTickWork = 2 };
+enum TickWork : int32_t { kNoTickWork = 0, kCourierTickWork = 1, kLocalTickWork = 2, kRetryTickWork = 3 };
 
 // Every operation the console calls in other modules; 0 means the real one.
 struct ConsoleServices {

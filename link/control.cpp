@@ -188,12 +188,15 @@ void PauseUnlessCalled(uint32_t limitMs, bool stopOnRing) {
 }
 
 // Before a dial. Two machines whose ticks run in step and that dialled each
-// other in the same instant find each other busy, and would again at every
-// pass: after a failed dial a random part of a tick breaks the step. And a
+// other in the same instant find each other busy, and would again when they
+// dial each other once more at once (Redial, or a courier pass after the
+// tries by itself have ended): a random part of a tick before dialling again
+// the number that just failed breaks the step. (Tries by themselves come at
+// random times already, and a different number is dialled at once.) And a
 // caller whose ring is pending came first: dialling now would turn its call
 // away, so the modem is left to answer it while it keeps ringing.
-void GiveWayToCallers() {
-  if (link.watch.lastDialFailed == 1) PauseUnlessCalled(tkRandom(kRetrySpreadMs), true);
+void GiveWayToCallers(const char* machineId) {
+  if (pCmp(link.watch.lastFailedDial, machineId) == 1) PauseUnlessCalled(tkRandom(kRetrySpreadMs), true);
   const uint32_t start = Now();
   while (link.callState == 0 && RingPending() && Now() - start < kCarrierLimitMs) PauseUnlessCalled(kRingLookMs, false);
 }
@@ -217,7 +220,7 @@ bool AwaitCarrier() {
 // One outgoing attempt, from the pause before it to the modem answering again
 // after a failure.
 int32_t Dial(const char* machineId) {
-  GiveWayToCallers();
+  GiveWayToCallers(machineId);
   if (link.callState != 0 || link.modemReady != 1 || link.cts != 1) return 0;
   if (!SignalIsOne() || ruk_pbx_Cmd("ATS0=0") != 1) return 0;
   link.watch.answeringOff = 1;
@@ -226,11 +229,12 @@ int32_t Dial(const char* machineId) {
   ruk_pbx_Cmd(link.command);
   if (AwaitCarrier()) {
     link.callState = 1;
-    link.watch.lastDialFailed = 0;
+    pClrMem(link.watch.lastFailedDial, kMachineSlotSize);
     return 1;
   }
   link.callState = 0;
-  link.watch.lastDialFailed = 1;
+  pClrMem(link.watch.lastFailedDial, kMachineSlotSize);
+  AppendText(machineId, link.watch.lastFailedDial, kMachineSlotSize);
   // The wait may have ended on a ring while the modem still waits for the
   // other end to answer: its call is abandoned here, or a late answer would
   // bring a carrier that both ends take for the other's call.

@@ -185,7 +185,7 @@ struct ReceiveLimits {
 struct LineWatch {
   int32_t answeringOff;                  // "ATS0=0" is in force: the modem answers no call
   int32_t dialling;                      // DialMachine is waiting for the carrier
-  int32_t lastDialFailed;                // the last dial found no carrier
+  char lastFailedDial[kMachineSlotSize]; // the machine the last dial found no carrier at (empty: it connected)
   uint32_t rings;                        // RNG-on reports so far
   uint32_t ringAt;                       // clock at the last of them
   uint32_t carrierDrops;                 // carrier-off reports so far
@@ -269,6 +269,9 @@ int32_t AnnounceMail(const char* machineId, char* announce, int32_t length);
 // withinMs (the console's tick then starts a posting pass, whatever the
 // courier setting; the pass dials after its first pause).
 int32_t RetryDue(uint32_t withinMs = 0);
+// Milliseconds until the earliest next try by itself (0: due now); -1 when
+// no try waits.
+int32_t NextTryIn();
 // A pass asked for (Send, `vlpost --call`) tries every destination now and
 // starts a new round of tries.
 void ForgetRetries();

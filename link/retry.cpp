@@ -164,4 +164,15 @@ int32_t RetryDue(uint32_t withinMs) {
   return 0;
 }
 
+int32_t NextTryIn() {
+  const uint32_t now = Now();
+  int32_t soonest = -1;
+  for (const RetryEntry& e : table().entries) {
+    if (Free(e) || e.waiting != 1) continue;
+    const int32_t in = Reached(now, e.dueAt) ? 0 : int32_t(e.dueAt - now);
+    if (soonest < 0 || in < soonest) soonest = in;
+  }
+  return soonest;
+}
+
 void ForgetRetries() { pClrMem(&table(), sizeof table()); }

@@ -52,6 +52,7 @@ int32_t FakeClear() { return ++calls.clears, 1; }
 
 int32_t FakeRegister(ruk_pbx_Handler handler, int32_t value) {
   calls.registrations.emplace_back(handler != nullptr, value);
+  calls.handler = handler;
   return calls.registerResult;
 }
 

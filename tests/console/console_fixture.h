@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "platform/comm.h"
 #include "toolkit/window.h"
 #include "winapi/headless/driver.h"
 #include "winapi/types.h"
@@ -32,6 +33,7 @@ struct Calls {
   int toggles = 0;
   bool linkOpens = true;           // the link comes up when toggled
   std::vector<std::pair<bool, int32_t>> registrations;  // (handler given, value)
+  ruk_pbx_Handler handler = nullptr;                     // the last one given
   int32_t registerResult = 1;
   int opens = 0, creates = 0, removes = 0, clears = 0;
   std::vector<int32_t> exits;      // codes given to the exit hook

@@ -168,6 +168,31 @@ TEST_F(TimerTest, MailFiledDuringRepeatingPassesIsDeliveredBetweenThem) {
   EXPECT_EQ(Recorded().localAt.back(), TickAt(20) + 6500);
 }
 
+// A call that filed mail ends while no tick's work runs: the mail goes into
+// its mailbox at once (after the delivery pump), not at the next tick.
+TEST_F(TimerTest, MailACallFiledIsDeliveredRightAfterTheCall) {
+  for (const bool filed : {true, false}) {
+    SCOPED_TRACE(filed);
+    TearDown();
+    SetUp();
+    WriteMachine({}, {{SettingsField::Signal, "1"}});
+    uint32_t endedAt = 0;
+    RunConsole([&](HWND) {
+      Wait(TickAt(4) + 2000);
+      ASSERT_NE(Recorded().handler, nullptr);
+      Recorded().handler(4, 1, nullptr, 0);  // carrier on: a call comes in
+      Wait(3000);
+      Link().mailsToDeliver = filed ? 1 : 0;
+      Recorded().handler(4, 0, nullptr, 0);  // carrier off: it ended
+      endedAt = waNow();
+      Wait(4000);
+    });
+    const std::vector<uint32_t>& local = Recorded().localAt;
+    ASSERT_FALSE(local.empty());
+    EXPECT_EQ(local.back(), filed ? endedAt + kDeliverSoonMs + 1500 : TickAt(4) + 1500);
+  }
+}
+
 TEST_F(TimerTest, ConnectedCallHoldsEveryPassBackAndBothFollowAfterIt) {
   WriteMachine({{UnitField::ECourierInterval, "5"}});
   RunConsole([&](HWND) {
@@ -275,17 +300,24 @@ struct WaitingWork {
   const char* courierOn;
   bool received;         // else: a destination's next try comes due
   uint32_t at;           // when it happens
+  uint32_t dueAt;        // when the try falls due (0: at once)
   uint32_t firstLocal;   // the first local delivery after it (0: not looked at)
   uint32_t firstRemote;  // the first posting pass after it
 };
 
 TEST_F(TimerTest, WorkThatWaitsIsDoneAtTheNextWorkingTick) {
   for (const WaitingWork& c :
-       {WaitingWork{"received between two deliveries", "1", true, TickAt(4) + 2000, TickAt(5) + 1500,
+       {WaitingWork{"received between two deliveries", "1", true, TickAt(4) + 2000, 0, TickAt(5) + 1500,
                     TickAt(20) + 5000},
-        WaitingWork{"received before the courier's tick", "1", true, TickAt(19) + 2000, TickAt(20) + 6500,
+        WaitingWork{"received before the courier's tick", "1", true, TickAt(19) + 2000, 0, TickAt(20) + 6500,
                     TickAt(20) + 5000},
-        WaitingWork{"a next try with the courier off", "0", false, TickAt(4) + 2000, 0, TickAt(5) + 5000}}) {
+        WaitingWork{"a next try with the courier off", "0", false, TickAt(4) + 2000, 0, 0, TickAt(5) + 5000},
+        // A try that falls due between two ticks: the tick before it waits
+        // for it, and the pass dials at its time, not at a tick.
+        WaitingWork{"a next try due between two ticks", "0", false, TickAt(4) + 2000, TickAt(5) + 12000, 0,
+                    TickAt(5) + 12000},
+        WaitingWork{"a next try due after the next tick", "0", false, TickAt(4) + 2000, TickAt(6) + 12000, 0,
+                    TickAt(6) + 12000}}) {
     SCOPED_TRACE(c.what);
     TearDown();
     SetUp();
@@ -298,7 +330,7 @@ TEST_F(TimerTest, WorkThatWaitsIsDoneAtTheNextWorkingTick) {
         RetryEntry& due = Link().retries.entries[0];
         due.machine[0] = '9';
         due.waiting = 1;
-        due.dueAt = waNow();
+        due.dueAt = c.dueAt != 0 ? c.dueAt : waNow();
       }
       Wait(TickAt(21) - c.at);
     });
