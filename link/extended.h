@@ -53,6 +53,12 @@
 //   End                                -------->
 //                                     <-------      EndAnswer; the caller hangs up at once
 //
+// The caller sends End as soon as its posting pass holds no further mail for
+// the machine called (not at the end of the pass), and the pass goes on to
+// dial the next machine: the line is free again at once, and a pass carries
+// mail to every machine it can reach. (A plain call keeps the pass the plain
+// protocol has: one call, the other machines' mails wait for the next pass.)
+//
 // The turn: both ways in one call. A caller's offer says it takes mail back
 // (bit 5); a callee that holds mail for the machine that called answers the
 // End with EndAnswer number 1 instead of 0, and from then on the roles are

@@ -447,31 +447,17 @@ void ShowVerifying() {
 // path and length are kept for the stream.
 bool PrepareMailBack(const char* name) {
   ExtendedSend& x = backWork();
-  char path[kPathSize] = {};
-  if (AppendBounded(Config().spoolPath, path, kPathSize) != 1 || AppendBounded("\\", path, kPathSize) != 1 ||
-      AppendBounded(name, path, kPathSize) != 1)
-    return false;
-  const int32_t size = pFileSize(path);
-  MailBlock first;
-  if (size <= 0 || IsMailComplete(path, size) != 1 || ReadBlockHeader(path, BlockPosition(1), first) != kBlockSize)
-    return false;
-  const int32_t total = SlotNumber(first.header.totalBlocks, sizeof first.header.totalBlocks);
-  char destination[sizeof first.header.destination + 1], machine[kPathSize] = {};
-  SlotText(first.header.destination, destination);
   TransferAnnounce& a = *reinterpret_cast<TransferAnnounce*>(x.backAnnounce);
-  const bool whole = IsFirstBlock(first.header) == 1 && total >= 1 && int64_t(total) * kBlockSize == size &&
-                     AddressMachinePart(destination, machine, kPathSize) == 1 && FitsMachineSlot(machine);
-  RelayPlan relay{};
-  if (whole) PlanRelay(path, first.header, machine, relay);
-  const bool goes = whole && SameMachine(relay.via, x.backPeer) && DigestFile(path, x.backDigest) == 1 &&
-                    MakeAnnounceRecord(first.header, machine, a);
-  pClrMem(&first, sizeof first);
+  SpoolMail m;
+  const bool goes = ReadSpoolMail(name, m) && SameMachine(m.relay.via, x.backPeer) &&
+                    DigestFile(m.path, x.backDigest) == 1 && MakeAnnounceRecord(m.first.header, m.machine, a);
+  pClrMem(&m.first, sizeof m.first);
   if (!goes) return false;
-  WriteOffer(a, total, x.backDigest, nullptr);
-  AddRelayField(a, relay);  // mail a hub passes on names its origin
+  WriteOffer(a, m.total, x.backDigest, nullptr);
+  AddRelayField(a, m.relay);  // mail a hub passes on names its origin
   vlData(1, &a, kAnnounceSize);
-  pCopyMem(path, x.backPath, kPathSize);
-  x.total = total;
+  pCopyMem(m.path, x.backPath, kPathSize);
+  x.total = m.total;
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "link/routes.h"
 #include "store/format.h"
 #include "store/journal.h"
 
@@ -51,6 +52,17 @@ std::vector<std::string> ListSpoolFiles(const char* suffix);
 bool MakeAnnounceRecord(const MailHeader& first, const char* machine, TransferAnnounce& a);
 // The mail announced so (scrambled) has left: the sender's journal keeps its name.
 void RememberSentMail(const char* scrambledAnnounce, const MailDigest& digest, int32_t blocks);
+// A spool mail in POST that could go now: complete, whole, a first block
+// first, its machine slot-sized.
+struct SpoolMail {
+  char path[kPathSize];
+  MailBlock first;             // its header unscrambled
+  int32_t total;               // blocks
+  char machine[kPathSize];     // its destination's machine
+  RelayPlan relay;             // relay.via: the machine its call goes to
+};
+// Reads the spool file name into mail; false when it holds no such mail.
+bool ReadSpoolMail(const char* name, SpoolMail& mail);
 
 // Receiving, shared by the plain and the extended protocol (receiver.cpp).
 constexpr const char* kPartSuffix = "[~]";    // a mail still arriving

@@ -3,6 +3,7 @@
 // leaves the spool only after its last block was acknowledged. Each mail's
 // outcome is one "mail" line in the log naming it and, when it stays, why; a mail that can never go, or has not gone for kGiveUpDays, goes back
 // to its sender as a report (store/bounce.h).
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -356,7 +357,8 @@ void KeepOrReturn() {
   }
 }
 
-void PostOneFile() {
+// Returns true when the mail left.
+bool PostOneFile() {
   SendWork& w = work();
   w.state = 0;
   w.snag = kSnagNone;
@@ -369,20 +371,19 @@ void PostOneFile() {
   pClrMem(w.spoolPath, kPathSize);
   AppendText(Config().spoolPath, w.spoolPath, kPathSize);
   AppendText("\\", w.spoolPath, kPathSize);
-  if (AppendBounded(w.foundName, w.spoolPath, kPathSize) != 1) return;
+  if (AppendBounded(w.foundName, w.spoolPath, kPathSize) != 1) return false;
   w.readPosition = 1;
   w.spoolSize = 0;
   // A file whose size is unknown or zero holds no mail yet; one still being
   // written fails the completeness test. Both wait for a later pass.
   const int32_t size = pFileSize(w.spoolPath);
-  if (size == -1 || size == 0) return;
+  if (size == -1 || size == 0) return false;
   w.spoolSize = uint32_t(size);
-  if (IsMailComplete(w.spoolPath, size) != 1) return;
-  if (DigestFile(w.spoolPath, w.chainDigest) != 1) return;
+  if (IsMailComplete(w.spoolPath, size) != 1 || DigestFile(w.spoolPath, w.chainDigest) != 1) return false;
   const FileOutcome outcome = SendBlocks();
   // Its machine may have called while this pass waited, and taken it back in
   // that call (which logs it): it is gone, or going now.
-  if (outcome != FileOutcome::Sent && (pFileSize(w.spoolPath) == -1 || SendsBack(w.spoolPath))) return;
+  if (outcome != FileOutcome::Sent && (pFileSize(w.spoolPath) == -1 || SendsBack(w.spoolPath))) return false;
   switch (outcome) {
     case FileOutcome::Sent:
       RememberSent();
@@ -390,7 +391,7 @@ void PostOneFile() {
       NoteReached(DialledMachine());
       pFileDel(w.spoolPath);
       ++w.sent;
-      break;
+      return true;
     case FileOutcome::Damaged:
       SetAsideDamaged();
       LogMail("set aside as damaged ([!]):", w.foundName);
@@ -399,6 +400,7 @@ void PostOneFile() {
       KeepOrReturn();
       break;
   }
+  return false;
 }
 
 // The pass's end: "All remote mails delivered" when every mail left, else
@@ -450,6 +452,54 @@ void ShowPassEnd() {
   }
 }
 
+// The end of a call this machine made: with frames, End (and what the
+// callee sends back); plain, "[END]" and the pause. Then the hang-up.
+void EndCall() {
+  if (!EndFramedCall()) {
+    SendToLine("[END]", kEndBytes);
+    pDoEvent(kEndPauseMs);
+  }
+  HangUp();
+}
+
+// A later file of the pass holds mail whose call goes to machine.
+bool LaterMailFor(const std::vector<std::string>& names, size_t next, const char* machine) {
+  for (size_t i = next; i < names.size(); ++i) {
+    SpoolMail m;
+    const bool forIt = ReadSpoolMail(names[i].c_str(), m) && SameMachine(m.relay.via, machine);
+    pClrMem(&m.first, sizeof m.first);
+    if (forIt) return true;
+  }
+  return false;
+}
+
+// A mail kept early in the pass whose machine a later call of the pass
+// reached (its next try fell due meanwhile) has no try waiting for it any
+// more: true when there is one, for the next pass to take at once.
+bool KeptMailOfReachedMachine(const std::vector<std::string>& names, const std::vector<std::string>& reached) {
+  if (reached.empty()) return false;
+  for (const std::string& name : names) {
+    SpoolMail m;
+    bool kept = ReadSpoolMail(name.c_str(), m);
+    pClrMem(&m.first, sizeof m.first);
+    kept = kept && std::any_of(reached.begin(), reached.end(),
+                               [&](const std::string& r) { return SameMachine(m.relay.via, r.c_str()); });
+    if (kept) return true;
+  }
+  return false;
+}
+
+// A call with frames ends as soon as no later file of the pass is for its
+// machine: the mails after it dial their own machines in this pass instead
+// of waiting for the next one, and the line is free again at once. A plain
+// call keeps the pass as it always was: one call, whose machine's mails all
+// go in it, the others waiting for the next pass.
+void EndFramedCallWhenDone(const std::vector<std::string>& names, size_t next) {
+  const LinkState& link = Link();
+  if (link.callState != 1 || LaterMailFor(names, next, link.connectedMachine)) return;
+  if (EndFramedCall()) HangUp();
+}
+
 }  // namespace
 
 bool MakeAnnounceRecord(const MailHeader& first, const char* machine, TransferAnnounce& a) {
@@ -481,6 +531,24 @@ void RememberSentMail(const char* scrambledAnnounce, const MailDigest& digest, i
       JournalRecord(journal, announce.name, digest, blocks, JournalToday()) == kJournalNotWritten)
     StatusAdd(" (sent journal not written)");
   pClrMem(&announce, sizeof announce);
+}
+
+bool ReadSpoolMail(const char* name, SpoolMail& m) {
+  pClrMem(&m, sizeof m);
+  if (AppendBounded(Config().spoolPath, m.path, kPathSize) != 1 || AppendBounded("\\", m.path, kPathSize) != 1 ||
+      AppendBounded(name, m.path, kPathSize) != 1)
+    return false;
+  const int32_t size = pFileSize(m.path);
+  if (size <= 0 || IsMailComplete(m.path, size) != 1 || ReadBlockHeader(m.path, BlockPosition(1), m.first) != kBlockSize)
+    return false;
+  m.total = SlotNumber(m.first.header.totalBlocks, sizeof m.first.header.totalBlocks);
+  char destination[sizeof m.first.header.destination + 1];
+  SlotText(m.first.header.destination, destination);
+  if (IsFirstBlock(m.first.header) != 1 || m.total < 1 || int64_t(m.total) * kBlockSize != size ||
+      AddressMachinePart(destination, m.machine, kPathSize) != 1 || !FitsMachineSlot(m.machine))
+    return false;
+  PlanRelay(m.path, m.first.header, m.machine, m.relay);
+  return true;
 }
 
 std::vector<std::string> ListSpoolFiles(const char* suffix) {
@@ -527,21 +595,18 @@ int32_t DeliverRemoteMails() {
   StartRetryRound();
   const std::vector<std::string> names = ListSpoolFiles(kRemoteSuffix);
   w.firstScan = 1;
-  for (const std::string& name : names) {
+  std::vector<std::string> reached;
+  for (size_t i = 0; i < names.size(); ++i) {
     pClrMem(w.foundName, kFoundNameSize);
-    AppendText(name.c_str(), w.foundName, kFoundNameSize);
-    PostOneFile();
+    AppendText(names[i].c_str(), w.foundName, kFoundNameSize);
+    if (PostOneFile()) reached.emplace_back(DialledMachine());
     pClrMem(w.foundName, kFoundNameSize);
+    EndFramedCallWhenDone(names, i + 1);
   }
   const bool anyFound = !names.empty();
 
-  if (anyFound && link.callState == 1) {
-    if (!EndFramedCall()) {
-      SendToLine("[END]", kEndBytes);
-      pDoEvent(kEndPauseMs);
-    }
-    HangUp();
-  }
+  if (anyFound && link.callState == 1) EndCall();
+  if (KeptMailOfReachedMachine(names, reached)) Console().repeatRequest = 1;
   pClrMem(link.connectedMachine, kMachineSlotSize);
   pClrMem(w.announce, kAnnounceSize);
   EndRetryRound();

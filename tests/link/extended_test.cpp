@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/common/temp_folder.h"
+#include "console/console.h"
 #include "link_fixture.h"
 #include "platform/unit.h"
 #include "store/delivery.h"
@@ -161,6 +162,45 @@ TEST_F(ExtendedLink, ExtendedMachinesCarryTheMailWithTheHeaderOnceAndEndAtOnce) 
   // Eleven headers stay at home, less the one sent whole.
   EXPECT_LT(b_->bytesIn, kAnnounceSize + mail.size() - 9 * kHeaderSize);
   EXPECT_LT(took, uint32_t(kEndPauseMs)) << "the extended end spares the 7 s after [END]";
+}
+
+// A call with frames ends as soon as its machine has no further mail in the
+// pass, and the next mail dials its own machine in the same pass. A plain
+// call keeps the pass as it was: the other machine's mail waits for the next.
+TEST_F(ExtendedLink, AFramedCallEndsWhenItsMachineHasNoMoreMailAndThePassGoesOn) {
+  for (const bool extendedB : {true, false}) {
+    SCOPED_TRACE(extendedB);
+    StartBoth(true, extendedB);
+    // The file the pass meets first is for 401; the other for 402, a number
+    // nobody answers.
+    std::vector<std::string> scan;
+    twomachines::As(*a_, [&] {
+      for (const char* n : {"aa[@]", "bb[@]"}) linktest::WriteAll(root_ / "a" / "POST" / n, {});
+      char found[260] = {};
+      const std::string pattern = std::string(Config().spoolPath) + "\\*[@]";
+      for (int32_t first = 1; pFileFind(pattern.c_str(), found, first) == 1; first = 0) scan.push_back(found);
+    });
+    ASSERT_EQ(scan.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+      linktest::MailShape shape;
+      shape.sender = "s" + std::to_string(i) + "@400";
+      shape.destination = i == 0 ? "bob@401" : "bob@402";
+      linktest::WriteAll(root_ / "a" / "POST" / scan[size_t(i)], linktest::MakeMail(shape));
+    }
+    bool dialled402 = false;
+    twomachines::As(*a_, [&] {
+      DeliverRemoteMails();
+      EXPECT_EQ(Console().repeatRequest, extendedB ? 0 : 1);
+      for (const RetryEntry& e : Link().retries.entries) dialled402 = dialled402 || pCmp(e.machine, "402") == 1;
+    });
+    EXPECT_EQ(dialled402, extendedB);
+    EXPECT_EQ(Received().size(), 1u);
+    EXPECT_TRUE(fs::exists(root_ / "a" / "POST" / scan[1]));
+    twomachines::Stop<0>();
+    twomachines::Stop<1>();
+    fs::remove_all(root_ / "a");
+    fs::remove_all(root_ / "b");
+  }
 }
 
 TEST_F(ExtendedLink, DamagedFramesAreSentAgainAndTheMailArrivesWhole) {
@@ -488,14 +528,18 @@ TEST_F(SecuredLink, MailGoesBothWaysInOneCall) {
     linktest::WriteAll(root_ / "b" / "POST" / "back[@]", back);
     linktest::WriteAll(root_ / "b" / "POST" / "else[@]", elsewhere);
     linktest::WriteAll(root_ / "b" / "POST" / "forged[@]", linktest::MakeMail(forged));
-    if (c.tickWorkWaits) ASSERT_EQ(tkStartWork(TickWorkWaits, nullptr), 1);
+    if (c.tickWorkWaits) {
+      ASSERT_EQ(tkStartWork(TickWorkWaits, nullptr), 1);
+    }
     EXPECT_EQ(Deliver(1), 1);
     tkCancelWork();
     ASSERT_EQ(Received("b").size(), 1u);
     EXPECT_TRUE(Received("b")[0] == mail);
     EXPECT_EQ(fs::exists(root_ / "b" / "POST" / "back[@]"), !c.keys) << "b's mail for a goes back with keys only";
     ASSERT_EQ(Received("a").size(), c.keys ? 1u : 0u);
-    if (c.keys) EXPECT_TRUE(Received("a")[0] == back);
+    if (c.keys) {
+      EXPECT_TRUE(Received("a")[0] == back);
+    }
     EXPECT_TRUE(fs::exists(root_ / "b" / "POST" / "else[@]")) << "only mail for the caller goes back";
     EXPECT_TRUE(fs::exists(root_ / "b" / "POST" / "forged[@]")) << "refused, and kept";
     EXPECT_TRUE(LeftOver("a").empty());

@@ -24,6 +24,24 @@ class PostingPass : public LinkFixture {
   }
   ~PostingPass() override { waLogCatch(nullptr); }
   void Pass() { ASSERT_EQ(DeliverRemoteMails(), 1); }
+  // One mail for each machine, in the order the pass meets the spool files
+  // (the folder's scan order decides which file carries which mail); their
+  // spool names in that order.
+  std::vector<std::string> PutInScanOrder(const std::vector<const char*>& machines) {
+    std::vector<std::string> scan;
+    for (size_t i = 0; i < machines.size(); ++i) WriteAll(Post() / (std::string(1, char('a' + i)) + "[@]"), {});
+    char found[260] = {};
+    const std::string pattern = std::string(Config().spoolPath) + "\\*[@]";
+    for (int32_t first = 1; pFileFind(pattern.c_str(), found, first) == 1; first = 0) scan.push_back(found);
+    EXPECT_EQ(scan.size(), machines.size());
+    for (size_t i = 0; i < machines.size() && i < scan.size(); ++i) {
+      MailShape mail;
+      mail.sender = "s" + std::to_string(i) + "@400";
+      mail.destination = std::string("bob@") + machines[i];
+      PutRemote(mail, scan[i]);
+    }
+    return scan;
+  }
   // The status line showed it, or the log has it as a "mail" line.
   bool Said(const std::string& text) {
     return StatusShowed(text) || std::find(mailLines_.begin(), mailLines_.end(), text) != mailLines_.end();
@@ -104,21 +122,9 @@ TEST_F(PostingPass, MailsForAnotherMachineWaitForTheNextPass) {
   Peer& a = AddPeer("401");
   Peer& b = AddPeer("402");
   BringLinkUp();
-  // Three spool files; their scan order decides which mail each carries:
   // A, B, A in the order the pass meets them.
-  for (const char* n : {"aa[@]", "bb[@]", "cc[@]"}) WriteAll(Post() / n, {});
-  std::vector<std::string> scan;
-  char found[260] = {};
-  std::string pattern = std::string(Config().spoolPath) + "\\*[@]";
-  for (int32_t first = 1; pFileFind(pattern.c_str(), found, first) == 1; first = 0) scan.push_back(found);
+  const std::vector<std::string> scan = PutInScanOrder({"401", "402", "401"});
   ASSERT_EQ(scan.size(), 3u);
-  const char* machines[] = {"401", "402", "401"};
-  for (int i = 0; i < 3; ++i) {
-    MailShape mail;
-    mail.sender = "s" + std::to_string(i) + "@400";
-    mail.destination = std::string("bob@") + machines[i];
-    PutRemote(mail, scan[size_t(i)]);
-  }
 
   Pass();
   EXPECT_EQ(a.log.carrierOn, 1);
@@ -135,6 +141,30 @@ TEST_F(PostingPass, MailsForAnotherMachineWaitForTheNextPass) {
   EXPECT_EQ(a.log.carrierOn, 1);
   EXPECT_EQ(Console().repeatRequest, 0);
   EXPECT_TRUE(SpoolNames().empty());
+}
+
+// A mail kept early in a pass because its machine waited for its next try,
+// when that try falls due later in the pass and a later mail reaches the
+// machine: no try waits for it any more, so the next pass takes it at once.
+TEST_F(PostingPass, AMailKeptBeforeItsMachineWasReachedGoesInTheNextPass) {
+  Peer& a = AddPeer("401");
+  BringLinkUp();
+  // 401, then 402 (nobody answers: its dial takes a moment), then 401.
+  const std::vector<std::string> scan = PutInScanOrder({"401", "402", "401"});
+  ASSERT_EQ(scan.size(), 3u);
+  RetryEntry& waits = Link().retries.entries[0];
+  std::snprintf(waits.machine, sizeof waits.machine, "401");
+  waits.failures = 1;
+  waits.waiting = 1;
+  waits.dueAt = uint32_t(pTiming()) + 1000;
+
+  Pass();
+  EXPECT_EQ(a.log.announces.size(), 1u);
+  EXPECT_EQ(SpoolNames(), (std::vector<std::string>{scan[0], scan[1]}));
+  EXPECT_EQ(Console().repeatRequest, 1);
+  Pass();
+  EXPECT_EQ(a.log.announces.size(), 2u);
+  EXPECT_EQ(SpoolNames(), std::vector<std::string>{scan[1]});
 }
 
 TEST_F(PostingPass, ASentMailKeepsItsNameFromTheNextMailOfItsMinute) {
