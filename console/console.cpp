@@ -74,13 +74,13 @@ bool ConsoleEnded() { return Window() == 0; }
 
 // --- initialisation -------------------------------------------------------------
 
-// The link's events. A call that filed mail has ended while no tick work
-// runs: its mail goes into the mailboxes a moment later, from the message
-// loop, rather than at the next tick.
+// The link's events. A call has ended while no tick work runs: what it
+// left to do (mail to deliver, mail to pass on, a try of the caller) starts
+// a moment later, from the message loop, rather than at the next tick.
 int32_t ConsoleLinkEvent(int32_t type, int32_t state, const char* data, int32_t length) {
   const int32_t result = OnLinkEvent(type, state, data, length);
-  if (Link().lineBusy == 0 && Link().mailsToDeliver != 0 && console.tickBusy == 0 && !ConsoleEnded())
-    pTimer(Window(), kDeliverSoonTimerId, kDeliverSoonMs, nullptr);
+  if (type == 4 && state == 0 && Link().lineBusy == 0 && console.tickBusy == 0 && !ConsoleEnded())
+    pTimer(Window(), kAfterCallTimerId, kAfterCallMs, nullptr);
   return result;
 }
 
@@ -406,13 +406,19 @@ void BeginTickWork() {
   pReadWndStr(Window(), kStatusLineId, console.statusSave, kStatusLimit);
 }
 
-// The timer that ConsoleLinkEvent armed: the tick's local delivery, unless
-// a tick's work or another call came first (that one delivers it then).
-void DeliverReceivedSoon() {
-  pTimer(Window(), kDeliverSoonTimerId, 0, nullptr);
-  if (console.tickBusy != 0 || console.controlMode != 0 || Link().lineBusy != 0 || Link().mailsToDeliver == 0) return;
-  BeginTickWork();
-  StartTickWork(kLocalTickWork);
+// The timer that ConsoleLinkEvent armed: a pass for a try that falls due
+// (local delivery first, when a mail waits), or local delivery alone; nothing
+// when a tick's work or another call came first (the tick does it then).
+void WorkAfterCall() {
+  pTimer(Window(), kAfterCallTimerId, 0, nullptr);
+  if (console.tickBusy != 0 || console.controlMode != 0 || Link().lineBusy != 0) return;
+  if (TryDueBeforeNextTick()) {
+    BeginTickWork();
+    StartTickWork(kRetryTickWork);
+  } else if (Link().mailsToDeliver != 0) {
+    BeginTickWork();
+    StartTickWork(kLocalTickWork);
+  }
 }
 
 void ConsoleTick() {
@@ -457,7 +463,7 @@ LRESULT ConsoleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
       return 0;
     case WM_TIMER:
       if (wParam == static_cast<WPARAM>(kConsoleTimerId)) ConsoleTick();
-      if (wParam == static_cast<WPARAM>(kDeliverSoonTimerId)) DeliverReceivedSoon();
+      if (wParam == static_cast<WPARAM>(kAfterCallTimerId)) WorkAfterCall();
       return 1;
     case WM_COMMAND:
       Command(CommandId(wParam));

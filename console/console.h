@@ -55,9 +55,10 @@
 
 constexpr int32_t kConsoleTimerId = 200;
 constexpr int32_t kConsoleTickMs = 15000;
-// One-shot: local delivery right after a call that filed mail (no tick work under way).
-constexpr int32_t kDeliverSoonTimerId = 201;
-constexpr int32_t kDeliverSoonMs = 100;
+// One-shot, at the end of a call while no tick work runs: the work the call
+// left (local delivery, a try that fell due) starts at once.
+constexpr int32_t kAfterCallTimerId = 201;
+constexpr int32_t kAfterCallMs = 100;
 constexpr int32_t kStatusLineId = 2023;
 constexpr int32_t kProgressBarId = 2024;
 constexpr int32_t kSettingButtonId = 2018;

@@ -168,28 +168,54 @@ TEST_F(TimerTest, MailFiledDuringRepeatingPassesIsDeliveredBetweenThem) {
   EXPECT_EQ(Recorded().localAt.back(), TickAt(20) + 6500);
 }
 
-// A call that filed mail ends while no tick's work runs: the mail goes into
-// its mailbox at once (after the delivery pump), not at the next tick.
-TEST_F(TimerTest, MailACallFiledIsDeliveredRightAfterTheCall) {
-  for (const bool filed : {true, false}) {
-    SCOPED_TRACE(filed);
+// A call ends while no tick's work runs: the work it left starts at once,
+// not at the next tick: the mail it filed goes into its mailbox (after the
+// delivery pump), a try it made due (the caller is there again) is made
+// (after the posting pump, local delivery first).
+struct AfterCall {
+  const char* what;
+  bool filed, tryDue;
+  int32_t localAfterEnd;   // the last local delivery, after the call's end (-1: the tick's before it)
+  int32_t remoteAfterEnd;  // the first posting pass after the call's end (-1: none)
+};
+
+TEST_F(TimerTest, WorkACallLeftStartsRightAfterIt) {
+  for (const AfterCall& c : {AfterCall{"mail filed", true, false, kAfterCallMs + 1500, -1},
+                             AfterCall{"nothing left", false, false, -1, -1},
+                             AfterCall{"a try due", false, true, -1, kAfterCallMs + 5000},
+                             AfterCall{"both", true, true, kAfterCallMs + 1500, kAfterCallMs + 1500 + 5000}}) {
+    SCOPED_TRACE(c.what);
     TearDown();
     SetUp();
-    WriteMachine({}, {{SettingsField::Signal, "1"}});
+    WriteMachine({{UnitField::EnableECourier, "0"}}, {{SettingsField::Signal, "1"}});
     uint32_t endedAt = 0;
     RunConsole([&](HWND) {
+      Link().online = 1;
       Wait(TickAt(4) + 2000);
       ASSERT_NE(Recorded().handler, nullptr);
       Recorded().handler(4, 1, nullptr, 0);  // carrier on: a call comes in
       Wait(3000);
-      Link().mailsToDeliver = filed ? 1 : 0;
+      Link().mailsToDeliver = c.filed ? 1 : 0;
+      if (c.tryDue) {
+        RetryEntry& due = Link().retries.entries[0];
+        due.machine[0] = '9';
+        due.waiting = 1;
+        due.dueAt = waNow();
+      }
       Recorded().handler(4, 0, nullptr, 0);  // carrier off: it ended
       endedAt = waNow();
-      Wait(4000);
+      Wait(8000);
     });
     const std::vector<uint32_t>& local = Recorded().localAt;
     ASSERT_FALSE(local.empty());
-    EXPECT_EQ(local.back(), filed ? endedAt + kDeliverSoonMs + 1500 : TickAt(4) + 1500);
+    EXPECT_EQ(local.back(), c.localAfterEnd < 0 ? TickAt(4) + 1500 : endedAt + uint32_t(c.localAfterEnd));
+    const std::vector<uint32_t>& remote = Recorded().remoteAt;
+    if (c.remoteAfterEnd < 0) {
+      EXPECT_TRUE(remote.empty());
+    } else {
+      ASSERT_FALSE(remote.empty());
+      EXPECT_EQ(remote.front(), endedAt + uint32_t(c.remoteAfterEnd));
+    }
   }
 }
 
