@@ -607,6 +607,7 @@ int32_t DeliverRemoteMails() {
 
   if (anyFound && link.callState == 1) EndCall();
   if (KeptMailOfReachedMachine(names, reached)) Console().repeatRequest = 1;
+  RemoveOrphanRelayNotes();  // of the mails this pass passed on
   pClrMem(link.connectedMachine, kMachineSlotSize);
   pClrMem(w.announce, kAnnounceSize);
   EndRetryRound();

@@ -216,6 +216,7 @@ TEST_F(Relay, MailArrivesThroughTheHubExactlyOnceOnlyWhereEveryMachineAllowsIt) 
     }
     if (c.staysAt == 'c') {
       EXPECT_EQ(arrived[0], name + "[=]");
+      EXPECT_TRUE(Named(*b_, "[^]").empty()) << "the relay note goes in the pass that sent its mail on";
       EXPECT_TRUE(linktest::ReadAll(c_->root / "POST" / arrived[0]) == mail);
       // The hub's last ack was lost, say: the mail comes again and is not filed again.
       linktest::WriteAll(a_->root / "POST" / "mail[@]", mail);
