@@ -196,8 +196,9 @@ struct LineWatch {
 
 // Tries again by itself. A destination whose dial found it busy or without
 // carrier, or whose call broke, gets its own next try after a random delay
-// that grows with each failure in a row: base 5 s, 10 s, 20 s ... (the delay
-// is base to twice base), never beyond the courier interval. Its other mails
+// that grows with each failure in a row: base 5 s, 7.5 s, 11.25 s ... (half
+// as much again each time; the delay is base to twice base), never beyond
+// the courier interval. Its other mails
 // wait for that try instead of dialling it again in the same pass, so one
 // unreachable machine holds up no other, and machines whose clocks run in
 // step fall out of step. After kRetryTries failures in a row it waits for the

@@ -49,12 +49,14 @@ uint32_t RetryCap() {
   return cap > kRetryFirstMs ? cap : kRetryFirstMs;
 }
 
-// The first delay doubled per earlier failure, drawn between base and twice base,
-// never beyond the cap.
+// The first delay grown by half per earlier failure, drawn between base and
+// twice base, never beyond the cap. (A busy machine is free again within
+// seconds: doubling kept a mail waiting minutes for a machine that a few
+// others happened to call at the moments it was tried.)
 uint32_t RetryDelay(int32_t failures) {
   const uint32_t cap = RetryCap();
   uint32_t base = kRetryFirstMs;
-  for (int32_t i = 1; i < failures && base < cap; ++i) base *= 2;
+  for (int32_t i = 1; i < failures && base < cap; ++i) base += base / 2;
   if (base > cap) base = cap;
   const uint32_t delay = base + tkRandom(base);
   return delay < cap ? delay : cap;

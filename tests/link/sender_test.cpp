@@ -406,11 +406,12 @@ TEST_F(PostingPass, AnUnreachableMachineWaitsForItsOwnLaterAndLaterTries) {
   EXPECT_EQ(dialsTo402(), 0);
   EXPECT_EQ(RetryDue(), 0);
 
-  // Each delay is drawn between base and twice base, the base doubling from
-  // the first delay, never beyond the courier interval (5 minutes).
+  // Each delay is drawn between base and twice base, the base growing by
+  // half from the first delay, never beyond the courier interval (5 minutes).
   const uint32_t cap = 5 * 60000;
-  for (uint32_t i = 0; i < 6; ++i) {
-    const uint32_t least = std::min(kRetryFirstMs << i, cap);
+  uint32_t base = kRetryFirstMs;
+  for (uint32_t i = 0; i < 6; ++i, base += base / 2) {
+    const uint32_t least = std::min(base, cap);
     const uint32_t most = std::min(2 * least, cap);
     const uint32_t since = waNow();
     ASSERT_TRUE(RunUntil([] { return RetryDue() == 1; }, 400000)) << i;
