@@ -3,7 +3,6 @@
 // leaves the spool only after its last block was acknowledged. Each mail's
 // outcome is one "mail" line in the log naming it and, when it stays, why; a mail that can never go, or has not gone for kGiveUpDays, goes back
 // to its sender as a report (store/bounce.h).
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -462,14 +461,18 @@ void EndCall() {
   HangUp();
 }
 
+// The spool file name holds mail whose call goes to machine.
+bool MailGoesTo(const std::string& name, const char* machine) {
+  SpoolMail m;
+  const bool goes = ReadSpoolMail(name.c_str(), m) && SameMachine(m.relay.via, machine);
+  pClrMem(&m.first, sizeof m.first);
+  return goes;
+}
+
 // A later file of the pass holds mail whose call goes to machine.
 bool LaterMailFor(const std::vector<std::string>& names, size_t next, const char* machine) {
-  for (size_t i = next; i < names.size(); ++i) {
-    SpoolMail m;
-    const bool forIt = ReadSpoolMail(names[i].c_str(), m) && SameMachine(m.relay.via, machine);
-    pClrMem(&m.first, sizeof m.first);
-    if (forIt) return true;
-  }
+  for (size_t i = next; i < names.size(); ++i)
+    if (MailGoesTo(names[i], machine)) return true;
   return false;
 }
 
@@ -477,27 +480,34 @@ bool LaterMailFor(const std::vector<std::string>& names, size_t next, const char
 // reached (its next try fell due meanwhile) has no try waiting for it any
 // more: true when there is one, for the next pass to take at once.
 bool KeptMailOfReachedMachine(const std::vector<std::string>& names, const std::vector<std::string>& reached) {
-  if (reached.empty()) return false;
-  for (const std::string& name : names) {
-    SpoolMail m;
-    bool kept = ReadSpoolMail(name.c_str(), m);
-    pClrMem(&m.first, sizeof m.first);
-    kept = kept && std::any_of(reached.begin(), reached.end(),
-                               [&](const std::string& r) { return SameMachine(m.relay.via, r.c_str()); });
-    if (kept) return true;
-  }
+  for (const std::string& machine : reached)
+    for (const std::string& name : names)
+      if (MailGoesTo(name, machine.c_str())) return true;
   return false;
+}
+
+// One spool file of the pass; a mail that left adds its machine to reached.
+void PostNamedFile(const std::string& name, std::vector<std::string>& reached) {
+  SendWork& w = work();
+  pClrMem(w.foundName, kFoundNameSize);
+  AppendText(name.c_str(), w.foundName, kFoundNameSize);
+  if (PostOneFile()) reached.emplace_back(DialledMachine());
+  pClrMem(w.foundName, kFoundNameSize);
 }
 
 // A call with frames ends as soon as no later file of the pass is for its
 // machine: the mails after it dial their own machines in this pass instead
-// of waiting for the next one, and the line is free again at once. A plain
-// call keeps the pass as it always was: one call, whose machine's mails all
-// go in it, the others waiting for the next pass.
-void EndFramedCallWhenDone(const std::vector<std::string>& names, size_t next) {
+// of waiting for the next one, and the line is free again at once. Before
+// it ends, the files before next that are for its machine go in it too (kept
+// while its machine waited for a try that fell due later in the pass). A
+// plain call keeps the pass as it always was: one call, whose machine's
+// mails from then on go in it, the others waiting for the next pass.
+void EndFramedCallWhenDone(const std::vector<std::string>& names, size_t next, std::vector<std::string>& reached) {
   const LinkState& link = Link();
-  if (link.callState != 1 || LaterMailFor(names, next, link.connectedMachine)) return;
-  if (EndFramedCall()) HangUp();
+  if (link.callState != 1 || !PeerRepliedExtended() || LaterMailFor(names, next, link.connectedMachine)) return;
+  for (size_t i = 0; i + 1 < next && link.callState == 1; ++i)
+    if (MailGoesTo(names[i], link.connectedMachine)) PostNamedFile(names[i], reached);
+  if (link.callState == 1 && EndFramedCall()) HangUp();
 }
 
 }  // namespace
@@ -597,11 +607,8 @@ int32_t DeliverRemoteMails() {
   w.firstScan = 1;
   std::vector<std::string> reached;
   for (size_t i = 0; i < names.size(); ++i) {
-    pClrMem(w.foundName, kFoundNameSize);
-    AppendText(names[i].c_str(), w.foundName, kFoundNameSize);
-    if (PostOneFile()) reached.emplace_back(DialledMachine());
-    pClrMem(w.foundName, kFoundNameSize);
-    EndFramedCallWhenDone(names, i + 1);
+    PostNamedFile(names[i], reached);
+    EndFramedCallWhenDone(names, i + 1, reached);
   }
   const bool anyFound = !names.empty();
 

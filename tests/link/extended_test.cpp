@@ -75,6 +75,27 @@ class ExtendedLink : public ::testing::Test {
     b_ = &b;
   }
   fs::path Spool() const { return root_ / "a" / "POST" / "mail[@]"; }
+  // One mail of a for each machine, in the order a's pass meets the spool
+  // files (the folder's scan order decides which file carries which mail);
+  // their spool names in that order.
+  std::vector<std::string> PutInScanOrder(const std::vector<const char*>& machines) {
+    std::vector<std::string> scan;
+    twomachines::As(*a_, [&] {
+      for (size_t i = 0; i < machines.size(); ++i)
+        linktest::WriteAll(root_ / "a" / "POST" / (std::string(1, char('a' + i)) + "[@]"), {});
+      char found[260] = {};
+      const std::string pattern = std::string(Config().spoolPath) + "\\*[@]";
+      for (int32_t first = 1; pFileFind(pattern.c_str(), found, first) == 1; first = 0) scan.push_back(found);
+    });
+    EXPECT_EQ(scan.size(), machines.size());
+    for (size_t i = 0; i < machines.size() && i < scan.size(); ++i) {
+      linktest::MailShape shape;
+      shape.sender = "s" + std::to_string(i) + "@400";
+      shape.destination = std::string("bob@") + machines[i];
+      linktest::WriteAll(root_ / "a" / "POST" / scan[i], linktest::MakeMail(shape));
+    }
+    return scan;
+  }
   void Post(const Bytes& mail) const { linktest::WriteAll(Spool(), mail); }
   // Posting passes until the spool file is gone; returns how many ran.
   int Deliver(int maxPasses) {
@@ -173,20 +194,8 @@ TEST_F(ExtendedLink, AFramedCallEndsWhenItsMachineHasNoMoreMailAndThePassGoesOn)
     StartBoth(true, extendedB);
     // The file the pass meets first is for 401; the other for 402, a number
     // nobody answers.
-    std::vector<std::string> scan;
-    twomachines::As(*a_, [&] {
-      for (const char* n : {"aa[@]", "bb[@]"}) linktest::WriteAll(root_ / "a" / "POST" / n, {});
-      char found[260] = {};
-      const std::string pattern = std::string(Config().spoolPath) + "\\*[@]";
-      for (int32_t first = 1; pFileFind(pattern.c_str(), found, first) == 1; first = 0) scan.push_back(found);
-    });
+    const std::vector<std::string> scan = PutInScanOrder({"401", "402"});
     ASSERT_EQ(scan.size(), 2u);
-    for (int i = 0; i < 2; ++i) {
-      linktest::MailShape shape;
-      shape.sender = "s" + std::to_string(i) + "@400";
-      shape.destination = i == 0 ? "bob@401" : "bob@402";
-      linktest::WriteAll(root_ / "a" / "POST" / scan[size_t(i)], linktest::MakeMail(shape));
-    }
     bool dialled402 = false;
     twomachines::As(*a_, [&] {
       DeliverRemoteMails();
@@ -196,6 +205,34 @@ TEST_F(ExtendedLink, AFramedCallEndsWhenItsMachineHasNoMoreMailAndThePassGoesOn)
     EXPECT_EQ(dialled402, extendedB);
     EXPECT_EQ(Received().size(), 1u);
     EXPECT_TRUE(fs::exists(root_ / "a" / "POST" / scan[1]));
+    twomachines::Stop<0>();
+    twomachines::Stop<1>();
+    fs::remove_all(root_ / "a");
+    fs::remove_all(root_ / "b");
+  }
+}
+
+// A mail kept while its machine waited for a try that fell due later in the
+// pass goes in the framed call that a later mail makes to that machine; a
+// plain call leaves it to the next pass, asked for at once.
+TEST_F(ExtendedLink, AMailKeptBeforeItsMachineWasCalledGoesInThatFramedCall) {
+  for (const bool extendedB : {true, false}) {
+    SCOPED_TRACE(extendedB);
+    StartBoth(true, extendedB);
+    // 401 (its try due in a moment), 402 (nobody answers: its dial takes a
+    // moment), 401.
+    const std::vector<std::string> scan = PutInScanOrder({"401", "402", "401"});
+    ASSERT_EQ(scan.size(), 3u);
+    twomachines::As(*a_, [&] {
+      RetryEntry& waits = Link().retries.entries[0];
+      std::snprintf(waits.machine, sizeof waits.machine, "401");
+      waits.failures = waits.waiting = 1;
+      waits.dueAt = uint32_t(pTiming()) + 1000;
+      DeliverRemoteMails();
+      EXPECT_EQ(Console().repeatRequest, extendedB ? 0 : 1);
+    });
+    EXPECT_EQ(Received().size(), extendedB ? 2u : 1u);
+    EXPECT_EQ(fs::exists(root_ / "a" / "POST" / scan[0]), !extendedB);
     twomachines::Stop<0>();
     twomachines::Stop<1>();
     fs::remove_all(root_ / "a");
